@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that areafill needs to build, test and run its demo.
+# Idempotent: only missing packages are installed. As root it runs apt-get itself;
+# otherwise it prints the one command to run and fails.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libpng-dev libtiff-dev libcli11-dev nlohmann-json3-dev
+)
+# Extra sets: "sanitize" adds clang's runtime for the ASan/UBSan run.
+for extra in "$@"; do
+  case "$extra" in
+    sanitize) packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "install-deps: unknown set '$extra'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages; run:" >&2
+  echo "  sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+echo "install-deps: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

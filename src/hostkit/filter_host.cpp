@@ -1,0 +1,267 @@
+// A filter run as a host performs it. The run's state lives in one HostRun record; the
+// interface's callbacks carry no context, so the record of the run in progress on this thread
+// is reached through one thread-local pointer, set for the length of each selector call.
+#include "hostkit/filter_host.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/memory.h"
+
+namespace hostkit {
+namespace {
+
+struct Delivery {
+  Rect rect = {0, 0, 0, 0};
+  int16_t loPlane = 0;
+  int16_t hiPlane = -1;
+  std::vector<uint8_t> buffer;
+};
+
+struct HostRun {
+  const RunOptions* options = nullptr;
+  const HostImage* original = nullptr;
+  HostImage output;
+  FilterRecord record{};
+  Delivery in, out, mask;
+  int advanceStateCalls = 0;
+  int continueCalls = 0;
+  OSErr advanceError = noErr;
+};
+
+thread_local HostRun* tCurrent = nullptr;
+
+bool IsEmpty(const Rect& r) { return r.bottom <= r.top || r.right <= r.left; }
+
+// `r` limited to the image; an empty rectangle when nothing is left.
+Rect Clip(const Rect& r, const HostImage& image) {
+  Rect c = {std::max<int16_t>(r.top, 0), std::max<int16_t>(r.left, 0),
+            int16_t(std::min<int32_t>(r.bottom, image.height)),
+            int16_t(std::min<int32_t>(r.right, image.width))};
+  if (IsEmpty(c)) return Rect{0, 0, 0, 0};
+  return c;
+}
+
+size_t DeliveryRowBytes(const Delivery& d, size_t bytesPerSample) {
+  int planes = d.hiPlane - d.loPlane + 1;
+  if (IsEmpty(d.rect) || planes <= 0) return 0;
+  return size_t(d.rect.right - d.rect.left) * size_t(planes) * bytesPerSample;
+}
+
+// Copies planes lo..hi of `rect` between an image and a packed buffer.
+void CopyRect(HostImage& image, Delivery& d, bool toBuffer) {
+  size_t bps = image.BytesPerSample();
+  size_t rowBytes = DeliveryRowBytes(d, bps);
+  if (rowBytes == 0) return;
+  int planes = d.hiPlane - d.loPlane + 1;
+  size_t sampleRun = size_t(planes) * bps;
+  for (int y = d.rect.top; y < d.rect.bottom; ++y) {
+    uint8_t* buf = d.buffer.data() + size_t(y - d.rect.top) * rowBytes;
+    for (int x = d.rect.left; x < d.rect.right; ++x) {
+      uint8_t* px = image.Row(y) + size_t(x) * image.PixelBytes() + size_t(d.loPlane) * bps;
+      uint8_t* b = buf + size_t(x - d.rect.left) * sampleRun;
+      if (toBuffer)
+        std::memcpy(b, px, sampleRun);
+      else
+        std::memcpy(px, b, sampleRun);
+    }
+  }
+}
+
+// Takes the output buffer handed out last (for the rectangle it was handed out for).
+void TakeOutput(HostRun& run) {
+  if (!run.out.buffer.empty()) CopyRect(run.output, run.out, false);
+  run.out = Delivery{};
+}
+
+// Fills inData, outData and maskData for the plug-in's current requests.
+void Deliver(HostRun& run) {
+  FilterRecord& rec = run.record;
+  HostImage& source = const_cast<HostImage&>(*run.original);
+  size_t bps = source.BytesPerSample();
+
+  int16_t maxPlane = int16_t(source.planes - 1);
+  run.in = Delivery{Clip(rec.inRect, source), std::max<int16_t>(rec.inLoPlane, 0),
+                    std::min(rec.inHiPlane, maxPlane), {}};
+  run.in.buffer.assign(DeliveryRowBytes(run.in, bps) * size_t(run.in.rect.bottom - run.in.rect.top), 0);
+  CopyRect(source, run.in, true);
+  rec.inData = run.in.buffer.empty() ? nullptr : run.in.buffer.data();
+  rec.inRowBytes = int32_t(DeliveryRowBytes(run.in, bps));
+
+  run.out = Delivery{Clip(rec.outRect, source), std::max<int16_t>(rec.outLoPlane, 0),
+                     std::min(rec.outHiPlane, maxPlane), {}};
+  run.out.buffer.assign(DeliveryRowBytes(run.out, bps) * size_t(run.out.rect.bottom - run.out.rect.top), 0);
+  CopyRect(run.output, run.out, true);  // pre-filled with the pixels as they stand
+  rec.outData = run.out.buffer.empty() ? nullptr : run.out.buffer.data();
+  rec.outRowBytes = int32_t(DeliveryRowBytes(run.out, bps));
+
+  rec.maskData = nullptr;
+  rec.maskRowBytes = 0;
+  if (rec.haveMask) {
+    Rect m = Clip(rec.maskRect, source);
+    run.mask = Delivery{m, 0, 0, {}};
+    int32_t w = m.right - m.left;
+    for (int y = m.top; y < m.bottom; ++y)
+      run.mask.buffer.insert(run.mask.buffer.end(),
+                             run.options->mask.begin() + size_t(y) * size_t(source.width) + m.left,
+                             run.options->mask.begin() + size_t(y) * size_t(source.width) + m.left + w);
+    rec.maskData = run.mask.buffer.empty() ? nullptr : run.mask.buffer.data();
+    rec.maskRowBytes = w;
+  }
+}
+
+OSErr AdvanceStateCallback() {
+  HostRun& run = *tCurrent;
+  ++run.advanceStateCalls;
+  TakeOutput(run);
+  Deliver(run);
+  if (run.options->withdrawAdvanceStateAfter >= 0 &&
+      run.advanceStateCalls >= run.options->withdrawAdvanceStateAfter)
+    run.record.advanceState = nullptr;
+  return noErr;
+}
+
+void ProgressCallback(int32_t done, int32_t total) {
+  if (tCurrent && tCurrent->options->progress) tCurrent->options->progress(done, total);
+}
+
+Boolean AbortCallback() {
+  return tCurrent && tCurrent->options->abort && tCurrent->options->abort() ? 1 : 0;
+}
+
+struct CurrentRun {
+  explicit CurrentRun(HostRun* run) : saved(tCurrent) { tCurrent = run; }
+  ~CurrentRun() { tCurrent = saved; }
+  HostRun* saved;
+};
+
+int16_t Call(PluginEntryProc entry, HostRun& run, int16_t selector, intptr_t* data) {
+  CurrentRun current(&run);
+  int16_t result = 0;
+  entry(selector, &run.record, data, &result);
+  return result;
+}
+
+// The host's masking of the filter's output over the filter area, colour planes only.
+void ApplyMask(HostRun& run) {
+  const HostImage& orig = *run.original;
+  HostImage& out = run.output;
+  const Rect& area = run.record.filterRect;
+  int colour = ColorPlanesOfMode(orig.imageMode, orig.planes);
+  for (int y = area.top; y < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) {
+      int m = run.options->mask[size_t(y) * size_t(orig.width) + size_t(x)];
+      for (int p = 0; p < colour; ++p) {
+        double f = out.Get(x, y, p), o = orig.Get(x, y, p);
+        if (orig.depth == 32) {
+          float mf = float(m) / 255.0f;
+          out.Set(x, y, p, float(f) * mf + float(o) * (1.0f - mf));
+        } else {
+          int64_t v = (int64_t(f) * m + int64_t(o) * (255 - m) + 127) / 255;
+          out.Set(x, y, p, double(v));
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& options,
+                  intptr_t* data, RunReport* report) {
+  HostRun run;
+  run.options = &options;
+  run.original = &image;
+  run.output = image;
+
+  FilterRecord& rec = run.record;
+  rec.abortProc = AbortCallback;
+  rec.progressProc = ProgressCallback;
+  rec.parameters = nullptr;
+  rec.imageSize = Point{int16_t(image.height), int16_t(image.width)};
+  rec.planes = image.planes;
+  rec.filterRect = options.filterRect;
+  if (IsEmpty(rec.filterRect)) rec.filterRect = Rect{0, 0, int16_t(image.height), int16_t(image.width)};
+  for (int i = 0; i < 3; ++i) {
+    rec.foreColor[i] = rec.foreground[i] = options.foreground[size_t(i)];
+    rec.backColor[i] = rec.background[i] = options.background[size_t(i)];
+  }
+  rec.maxSpace = 0x7fffffff;
+  rec.haveMask = options.mask.empty() ? 0 : 1;
+  rec.autoMask = 1;
+  rec.hostSig = FourCC("AFhk");
+  rec.imageMode = image.imageMode;
+  rec.advanceState = options.advanceState ? AdvanceStateCallback : nullptr;
+  rec.processEvent = options.processEvent;
+  rec.handleProcs = options.handleProcs;
+  rec.descriptorParameters = options.descriptorParameters;
+  rec.depth = image.depth;
+
+  int16_t result = 0;
+  int16_t failed = -1;
+  auto step = [&](int16_t selector) {
+    if (result != 0) return;
+    result = Call(entry, run, selector, data);
+    if (result != 0) failed = selector;
+  };
+
+  if (options.askParameters) step(filterSelectorParameters);
+  step(filterSelectorPrepare);
+  step(filterSelectorStart);
+  // A host without advance-state delivers each request and calls continue until the plug-in
+  // requests nothing more. A generous bound stops a plug-in that never finishes.
+  if (!options.advanceState) {
+    const long limit = 16L * (image.height + 2) + 64;
+    while (result == 0 && !(IsEmpty(rec.inRect) && IsEmpty(rec.outRect))) {
+      if (run.continueCalls >= limit) {
+        result = filterBadParameters;
+        failed = filterSelectorContinue;
+        break;
+      }
+      TakeOutput(run);
+      Deliver(run);
+      ++run.continueCalls;
+      step(filterSelectorContinue);
+    }
+  }
+  if (result == 0) TakeOutput(run);
+
+  // Finish is called whatever happened, so the plug-in can release what it holds.
+  int16_t finish = Call(entry, run, filterSelectorFinish, data);
+  if (result == 0 && finish != 0) {
+    result = finish;
+    failed = filterSelectorFinish;
+  }
+
+  if (report) {
+    report->result = result;
+    report->failedSelector = failed;
+    report->advanceStateCalls = run.advanceStateCalls;
+    report->continueCalls = run.continueCalls;
+    report->parameters.clear();
+    if (rec.parameters)
+      report->parameters.assign(*rec.parameters, *rec.parameters + GetHandleSize(rec.parameters));
+  }
+  if (rec.parameters) DisposeHandle(rec.parameters);
+
+  if (result == 0) {
+    if (options.applyMask && rec.haveMask) ApplyMask(run);
+    image = std::move(run.output);
+  }
+  return result;
+}
+
+int16_t CallSelector(PluginEntryProc entry, int16_t selector, intptr_t* data) {
+  HostRun run;
+  RunOptions options;
+  run.options = &options;
+  return Call(entry, run, selector, data);
+}
+
+void ReleasePluginData(intptr_t* data) {
+  if (*data) DisposeHandle(reinterpret_cast<Handle>(*data));
+  *data = 0;
+}
+
+}  // namespace hostkit

@@ -1,0 +1,63 @@
+#include "hostkit/host_image.h"
+
+#include "filter/host/filter_record.h"
+
+namespace hostkit {
+
+HostImage HostImage::Make(int32_t width, int32_t height, int16_t planes, int16_t depth,
+                          int16_t imageMode) {
+  HostImage image;
+  image.width = width;
+  image.height = height;
+  image.planes = planes;
+  image.depth = depth;
+  image.imageMode = imageMode;
+  image.pixels.assign(image.RowBytes() * size_t(height), 0);
+  return image;
+}
+
+double HostImage::Get(int32_t x, int32_t y, int plane) const {
+  const uint8_t* p = Row(y) + size_t(x) * PixelBytes() + size_t(plane) * BytesPerSample();
+  if (depth == 8) return *p;
+  if (depth == 16) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+  }
+  float f;
+  std::memcpy(&f, p, 4);
+  return f;
+}
+
+void HostImage::Set(int32_t x, int32_t y, int plane, double value) {
+  uint8_t* p = Row(y) + size_t(x) * PixelBytes() + size_t(plane) * BytesPerSample();
+  if (depth == 8) {
+    *p = uint8_t(value);
+  } else if (depth == 16) {
+    uint16_t v = uint16_t(value);
+    std::memcpy(p, &v, 2);
+  } else {
+    float f = float(value);
+    std::memcpy(p, &f, 4);
+  }
+}
+
+int ColorPlanesOfMode(int16_t imageMode, int16_t planes) {
+  switch (imageMode) {
+    case plugInModeGrayScale:
+    case plugInModeGray16:
+    case plugInModeGray32: return 1;
+    case plugInModeRGBColor:
+    case plugInModeRGB48:
+    case plugInModeRGB96:
+    case plugInModeLabColor:
+    case plugInModeLab48: return 3;
+    case plugInModeCMYKColor:
+    case plugInModeCMYK64: return 4;
+    case plugInModeMultichannel:
+    case plugInModeDeepMultichannel: return planes;
+    default: return 0;
+  }
+}
+
+}  // namespace hostkit
