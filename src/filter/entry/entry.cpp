@@ -2,6 +2,7 @@
 // saves the Globals back. Start drives the whole run through the host's advance-state service.
 #include "filter/entry/entry.h"
 
+#include "filter/entry/image_modes.h"
 #include "platform/memory.h"
 
 namespace {
@@ -91,6 +92,11 @@ extern "C" void AreaFillMain(int16_t selector, FilterRecord* filterRecord, intpt
 OSErr DoStart(Globals* globals) {
   FilterRecord* host = globals->host;
   globals->image = nullptr;
+  // Modes the filter does not handle are turned away before anything is allocated.
+  if (!_ImageModeIsHandled(host)) {
+    globals->phase = kPhaseIdle;
+    return filterBadParameters;
+  }
   int32_t width = host->filterRect.right - host->filterRect.left;
 
   globals->depth = 8;
