@@ -1,0 +1,173 @@
+// The command-line host's conversion between the samples a file stores and the host's sample
+// scale: 16-bit rescaling between 0..65535 and 0..32768, CMYK ink inversion at 8 bits, and the
+// offset that makes CIELab's signed a and b unsigned. Write-back restores untouched 16-bit
+// samples exactly.
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "cli/image_io.h"
+#include "filter/host/filter_record.h"
+
+namespace areafill_cli {
+namespace {
+
+// How one channel's samples map to the host: as stored, as ink (8-bit CMYK colour channels),
+// or as signed values offset to unsigned (CIELab a and b).
+enum class ChannelRule { Plain, Ink, Signed };
+
+ChannelRule _RuleOf(const FileImage& file, int channel) {
+  if (channel >= file.colorChannels) return ChannelRule::Plain;  // extra channels: as stored
+  if (file.model == ColorModel::CMYK) return ChannelRule::Ink;
+  if (file.model == ColorModel::Lab && channel > 0) return ChannelRule::Signed;
+  return ChannelRule::Plain;
+}
+
+std::vector<ChannelRule> _RulesOf(const FileImage& file) {
+  std::vector<ChannelRule> rules;
+  for (int c = 0; c < file.SamplesPerPixel(); ++c) rules.push_back(_RuleOf(file, c));
+  return rules;
+}
+
+// 8-bit: ink k ↔ 255 − k, signed s ↔ s + 128 (the sign bit flipped); both are their own inverse.
+uint8_t _Flip8(uint8_t v, ChannelRule rule) {
+  if (rule == ChannelRule::Ink) return uint8_t(255 - v);
+  if (rule == ChannelRule::Signed) return uint8_t(v ^ 0x80);
+  return v;
+}
+
+// 16-bit: ink is not inverted; a signed s is rescaled as s + 32768 (the sign bit flipped).
+uint16_t _ToHost16(uint16_t v, ChannelRule rule) {
+  return FileToHost16(rule == ChannelRule::Signed ? uint16_t(v ^ 0x8000) : v);
+}
+
+// Host values above 32768 become 65535, which for a signed channel is 32767 once flipped.
+uint16_t _ToFile16(uint16_t h, ChannelRule rule) {
+  const uint16_t v = HostToFile16(h);
+  return rule == ChannelRule::Signed ? uint16_t(v ^ 0x8000) : v;
+}
+
+bool _Fail(std::string* error, const std::string& what) {
+  if (error) *error = what;
+  return false;
+}
+
+bool _Wellformed(const FileImage& file) {
+  return HostModeOf(file) >= 0 && file.width > 0 && file.height > 0 &&
+         file.data.size() == file.RowBytes() * size_t(file.height);
+}
+
+// Applies the 16-bit write-back to `count` pixels of `spp` samples.
+void _Back16(const uint8_t* filtered, const uint8_t* original, uint8_t* out, size_t count,
+             const ChannelRule* rules, int spp) {
+  for (size_t i = 0; i < count; ++i) {
+    for (int c = 0; c < spp; ++c, filtered += 2, original += 2, out += 2) {
+      uint16_t h, v;
+      std::memcpy(&h, filtered, 2);
+      std::memcpy(&v, original, 2);
+      // A sample the filter left as it was handed keeps its file value bit for bit.
+      if (h != _ToHost16(v, rules[c])) v = _ToFile16(h, rules[c]);
+      std::memcpy(out, &v, 2);
+    }
+  }
+}
+
+}  // namespace
+
+int16_t HostModeOf(const FileImage& image) {
+  const int bits = image.bitsPerSample;
+  switch (image.model) {
+    case ColorModel::Gray:
+      return bits == 8    ? plugInModeGrayScale
+             : bits == 16 ? plugInModeGray16
+             : bits == 32 ? plugInModeGray32
+                          : -1;
+    case ColorModel::RGB:
+      return bits == 8    ? plugInModeRGBColor
+             : bits == 16 ? plugInModeRGB48
+             : bits == 32 ? plugInModeRGB96
+                          : -1;
+    case ColorModel::CMYK:
+      return bits == 8 ? plugInModeCMYKColor : bits == 16 ? plugInModeCMYK64 : -1;
+    case ColorModel::Lab: return bits == 8 ? plugInModeLabColor : bits == 16 ? plugInModeLab48 : -1;
+  }
+  return -1;
+}
+
+bool ToHostImage(const FileImage& file, hostkit::HostImage* host, std::string* error) {
+  if (!_Wellformed(file)) return _Fail(error, "the image's description does not match its samples");
+  try {
+    const int spp = file.SamplesPerPixel();
+    *host = hostkit::HostImage::Make(file.width, file.height, int16_t(spp),
+                                     int16_t(file.bitsPerSample), HostModeOf(file));
+    const std::vector<ChannelRule> rules = _RulesOf(file);
+    const size_t pixels = size_t(file.width) * size_t(file.height);
+    const uint8_t* from = file.data.data();
+    uint8_t* to = host->pixels.data();
+    if (file.bitsPerSample == 32) {
+      std::memcpy(to, from, file.data.size());
+    } else if (file.bitsPerSample == 8) {
+      for (size_t i = 0; i < pixels; ++i) {
+        for (int c = 0; c < spp; ++c) *to++ = _Flip8(*from++, rules[size_t(c)]);
+      }
+    } else {
+      for (size_t i = 0; i < pixels; ++i) {
+        for (int c = 0; c < spp; ++c, from += 2, to += 2) {
+          uint16_t v;
+          std::memcpy(&v, from, 2);
+          v = _ToHost16(v, rules[size_t(c)]);
+          std::memcpy(to, &v, 2);
+        }
+      }
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return _Fail(error, "out of memory");
+  }
+}
+
+bool FromHostImage(const hostkit::HostImage& filtered, const FileImage& original, FileImage* result,
+                   std::string* error) {
+  if (!_Wellformed(original)) {
+    return _Fail(error, "the image's description does not match its samples");
+  }
+  if (filtered.width != original.width || filtered.height != original.height ||
+      filtered.planes != original.SamplesPerPixel() || filtered.depth != original.bitsPerSample ||
+      filtered.imageMode != HostModeOf(original) ||
+      filtered.pixels.size() != original.data.size()) {
+    return _Fail(error, "the filtered image does not match the image it was made from");
+  }
+  try {
+    const int spp = original.SamplesPerPixel();
+    const std::vector<ChannelRule> rules = _RulesOf(original);
+    FileImage out;
+    out.width = original.width;
+    out.height = original.height;
+    out.model = original.model;
+    out.colorChannels = original.colorChannels;
+    out.extraChannels = original.extraChannels;
+    out.bitsPerSample = original.bitsPerSample;
+    out.extraSampleKinds = original.extraSampleKinds;
+    out.format = original.format;
+    out.tiffCompression = original.tiffCompression;
+    out.data.resize(original.data.size());
+    const size_t pixels = size_t(original.width) * size_t(original.height);
+    const uint8_t* from = filtered.pixels.data();
+    uint8_t* to = out.data.data();
+    if (original.bitsPerSample == 32) {
+      std::memcpy(to, from, out.data.size());
+    } else if (original.bitsPerSample == 8) {
+      for (size_t i = 0; i < pixels; ++i) {
+        for (int c = 0; c < spp; ++c) *to++ = _Flip8(*from++, rules[size_t(c)]);
+      }
+    } else {
+      _Back16(from, original.data.data(), to, pixels, rules.data(), spp);
+    }
+    *result = std::move(out);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return _Fail(error, "out of memory");
+  }
+}
+
+}  // namespace areafill_cli

@@ -1,0 +1,49 @@
+// Internal to the image files of the command-line host: the PNG and TIFF readers and writers
+// behind image_io.h, and the size checks they share. Messages they return lack the file name;
+// image_io.cpp puts "<path>: " in front.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "cli/image_io.h"
+
+namespace areafill_cli {
+
+// Compressed data cannot decode to more than this many times its own size: deflate stays
+// below 1,032:1 and LZW with 12-bit codes below 2,731:1. A header that declares more pixels
+// than its file could then hold is corrupt, and is refused before anything is allocated.
+inline constexpr uint64_t kMaxCompressionRatio = 4096;
+
+// "" when width × height is a size this host reads and writes, else what is wrong.
+std::string CheckImageSize(int64_t width, int64_t height);
+
+// "" when `declaredBytes` of decoded samples can come from a file of `fileBytes` bytes
+// (compressed or not), else a message saying the header declares more than the file holds.
+std::string CheckDeclaredSize(int64_t width, int64_t height, uint64_t declaredBytes,
+                              uint64_t fileBytes, bool compressed);
+
+// Reserves room for the samples up front as far as the file's size makes them plausible
+// (16 bytes of samples per file byte; all of them for most files), so that growing row by row
+// rarely has to move the data.
+void ReserveSamples(FileImage* image, uint64_t fileBytes);
+
+// Makes room in `image->data` for rows [0, rows): the data grows as rows are really decoded,
+// so a header's claims cost memory only once the file delivers the pixels.
+void GrowRows(FileImage* image, int32_t rows);
+
+// Reads a PNG from the start of `file` (`fileBytes` long). Returns "" or what is wrong.
+std::string ReadPngFile(std::FILE* file, uint64_t fileBytes, FileImage* image);
+
+// Writes `image` (grey or RGB, 8 or 16 bits, at most one extra channel) as PNG to `file`.
+std::string WritePngFile(std::FILE* file, const FileImage& image);
+
+// Reads the first image of the TIFF at `path` (`fileBytes` long). Returns "" or what is wrong.
+std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, FileImage* image);
+
+// Writes `image` as TIFF to the open descriptor `fd` (closed on return either way);
+// `name` is only for libtiff's bookkeeping. Returns "" or what is wrong.
+std::string WriteTiffFile(int fd, const std::string& name, const FileImage& image);
+
+}  // namespace areafill_cli

@@ -1,0 +1,284 @@
+// The public face of the command-line host's image files: recognising a file's format, the
+// checks shared by both formats, choosing the output format from the name, writing through a
+// temporary file, and reading selection masks.
+#include "cli/image_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <stdexcept>
+
+#include "cli/image_formats.h"
+
+namespace areafill_cli {
+namespace {
+
+enum class Sniffed { PNG, TIFF, Unknown };
+
+struct FileCloser {
+  std::FILE* file = nullptr;
+  ~FileCloser() {
+    if (file) std::fclose(file);
+  }
+};
+
+bool _Fail(std::string* error, const std::string& path, const std::string& what) {
+  if (error) *error = path + ": " + what;
+  return false;
+}
+
+Sniffed _Sniff(const unsigned char* bytes, size_t count) {
+  static const unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (count >= 8 && std::memcmp(bytes, kPngSignature, 8) == 0) return Sniffed::PNG;
+  if (count >= 4) {
+    // Classic TIFF (42) and BigTIFF (43), either byte order.
+    if (bytes[0] == 'I' && bytes[1] == 'I' && (bytes[2] == 42 || bytes[2] == 43) && bytes[3] == 0)
+      return Sniffed::TIFF;
+    if (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && (bytes[3] == 42 || bytes[3] == 43))
+      return Sniffed::TIFF;
+  }
+  return Sniffed::Unknown;
+}
+
+std::string _LowerExtension(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
+}
+
+const char* _ModelName(ColorModel model) {
+  switch (model) {
+    case ColorModel::Gray: return "grey";
+    case ColorModel::RGB: return "RGB";
+    case ColorModel::CMYK: return "CMYK";
+    case ColorModel::Lab: return "Lab";
+  }
+  return "unknown";
+}
+
+// "" when the image's fields agree with each other and with its data, else what is wrong.
+std::string _CheckConsistent(const FileImage& image) {
+  const int expectedColour = image.model == ColorModel::Gray   ? 1
+                             : image.model == ColorModel::CMYK ? 4
+                                                               : 3;
+  std::string problem = CheckImageSize(image.width, image.height);
+  if (!problem.empty()) return problem;
+  if (image.colorChannels != expectedColour || image.extraChannels < 0 ||
+      size_t(image.extraChannels) != image.extraSampleKinds.size() || HostModeOf(image) < 0 ||
+      image.data.size() != image.RowBytes() * size_t(image.height)) {
+    return "the image's description does not match its samples";
+  }
+  return "";
+}
+
+// Writes `image` through descriptor `fd` of a new file, closing it either way.
+std::string _WriteTo(int fd, const std::string& name, const FileImage& image, bool png) {
+  if (!png) return WriteTiffFile(fd, name, image);
+  std::FILE* file = fdopen(fd, "wb");
+  if (!file) {
+    close(fd);
+    return std::string("cannot write: ") + std::strerror(errno);
+  }
+  std::string problem = WritePngFile(file, image);
+  const bool flushed = std::fflush(file) == 0 && !std::ferror(file);
+  const int flushErrno = errno;
+  if (std::fclose(file) != 0 && problem.empty()) {
+    problem = std::string("cannot write: ") + std::strerror(errno);
+  }
+  if (problem.empty() && !flushed)
+    problem = std::string("cannot write: ") + std::strerror(flushErrno);
+  return problem;
+}
+
+}  // namespace
+
+std::string CheckImageSize(int64_t width, int64_t height) {
+  if (width <= 0 || height <= 0) {
+    return "image has no pixels (it is " + std::to_string(width) + "x" + std::to_string(height) +
+           ")";
+  }
+  if (width > kMaxImageSide) {
+    return "image is " + std::to_string(width) + " pixels wide; the largest supported is " +
+           std::to_string(kMaxImageSide);
+  }
+  if (height > kMaxImageSide) {
+    return "image is " + std::to_string(height) + " pixels tall; the largest supported is " +
+           std::to_string(kMaxImageSide);
+  }
+  return "";
+}
+
+std::string CheckDeclaredSize(int64_t width, int64_t height, uint64_t declaredBytes,
+                              uint64_t fileBytes, bool compressed) {
+  const uint64_t most = compressed ? fileBytes * kMaxCompressionRatio : fileBytes;
+  if (declaredBytes <= most) return "";
+  return "the header declares " + std::to_string(width) + "x" + std::to_string(height) +
+         " pixels (" + std::to_string(declaredBytes) + " bytes of samples), more than its " +
+         std::to_string(fileBytes) + " bytes can hold: the file is truncated or corrupt";
+}
+
+void ReserveSamples(FileImage* image, uint64_t fileBytes) {
+  const uint64_t total = uint64_t(image->RowBytes()) * uint64_t(image->height);
+  image->data.reserve(size_t(std::min(total, fileBytes * 16)));
+}
+
+void GrowRows(FileImage* image, int32_t rows) {
+  const size_t needed = image->RowBytes() * size_t(rows);
+  if (image->data.size() < needed) image->data.resize(needed);
+}
+
+bool ReadImage(const std::string& path, FileImage* image, std::string* error) {
+  try {
+    FileCloser closer;
+    closer.file = std::fopen(path.c_str(), "rb");
+    if (!closer.file)
+      return _Fail(error, path, std::string("cannot open: ") + std::strerror(errno));
+    struct stat info = {};
+    if (fstat(fileno(closer.file), &info) != 0) {
+      return _Fail(error, path, std::string("cannot open: ") + std::strerror(errno));
+    }
+    if (S_ISDIR(info.st_mode)) return _Fail(error, path, "is a folder, not an image file");
+    if (!S_ISREG(info.st_mode)) return _Fail(error, path, "is not a regular file");
+    if (info.st_size == 0) return _Fail(error, path, "file is empty");
+    const uint64_t fileBytes = uint64_t(info.st_size);
+
+    unsigned char magic[8] = {};
+    const size_t got = std::fread(magic, 1, sizeof magic, closer.file);
+    std::string problem;
+    switch (_Sniff(magic, got)) {
+      case Sniffed::PNG:
+        std::rewind(closer.file);
+        problem = ReadPngFile(closer.file, fileBytes, image);
+        break;
+      case Sniffed::TIFF:
+        std::fclose(closer.file);
+        closer.file = nullptr;
+        problem = ReadTiffFile(path, fileBytes, image);
+        break;
+      case Sniffed::Unknown: problem = "not a PNG or TIFF image"; break;
+    }
+    if (!problem.empty()) return _Fail(error, path, problem);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return _Fail(error, path, "out of memory");
+  } catch (const std::length_error&) {
+    return _Fail(error, path, "out of memory");
+  }
+}
+
+bool CanWrite(const FileImage& image, const std::string& path, std::string* error) {
+  const std::string extension = _LowerExtension(path);
+  const bool png = extension == ".png";
+  if (!png && extension != ".tif" && extension != ".tiff") {
+    return _Fail(error, path,
+                 "cannot tell the output format from the name; use .png, .tif or .tiff");
+  }
+  std::string problem = _CheckConsistent(image);
+  if (!problem.empty()) return _Fail(error, path, problem);
+  if (png) {
+    const std::string instead = "; write a .tif instead";
+    if (image.model == ColorModel::CMYK || image.model == ColorModel::Lab) {
+      return _Fail(error, path,
+                   std::string("PNG cannot hold ") + _ModelName(image.model) + " images" + instead);
+    }
+    if (image.bitsPerSample == 32) {
+      return _Fail(error, path, "PNG cannot hold 32-bit float samples" + instead);
+    }
+    if (image.extraChannels > 1) {
+      return _Fail(error, path,
+                   "PNG cannot hold " + std::to_string(image.extraChannels) +
+                       " extra channels (only one, as alpha)" + instead);
+    }
+    // Writing premultiplied values as PNG's straight alpha would change every colour.
+    if (image.extraChannels == 1 && image.extraSampleKinds[0] == kExtraAssociatedAlpha) {
+      return _Fail(error, path, "PNG cannot hold premultiplied (associated) alpha" + instead);
+    }
+  }
+  std::error_code ignored;
+  const std::filesystem::path target(path);
+  if (std::filesystem::is_directory(target, ignored)) {
+    return _Fail(error, path, "is a folder, not a file name");
+  }
+  const std::filesystem::path folder =
+      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  if (!std::filesystem::is_directory(folder, ignored)) {
+    return _Fail(error, path, "the folder " + folder.string() + " does not exist");
+  }
+  return true;
+}
+
+bool WriteImage(const std::string& path, const FileImage& image, std::string* error) {
+  if (!CanWrite(image, path, error)) return false;
+  try {
+    const bool png = _LowerExtension(path) == ".png";
+    // A fresh file beside the target, created with the usual permissions (0666 less umask).
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+      temporary = path + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp";
+      fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0 && (errno != EEXIST || attempt == 99)) {
+        return _Fail(error, path, std::string("cannot create the file: ") + std::strerror(errno));
+      }
+    }
+    std::string problem = _WriteTo(fd, path, image, png);
+    if (problem.empty() && std::rename(temporary.c_str(), path.c_str()) != 0) {
+      problem = std::string("cannot replace the file: ") + std::strerror(errno);
+    }
+    if (!problem.empty()) {
+      std::remove(temporary.c_str());
+      return _Fail(error, path, problem);
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return _Fail(error, path, "out of memory");
+  }
+}
+
+bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight,
+              std::vector<uint8_t>* mask, std::string* error) {
+  FileImage image;
+  if (!ReadImage(path, &image, error)) return false;
+  if (image.model != ColorModel::Gray) {
+    return _Fail(error, path,
+                 std::string("a mask must be grey, but this image is ") + _ModelName(image.model));
+  }
+  if (image.extraChannels > 0) {
+    return _Fail(error, path, "a mask must be grey without alpha or other extra channels");
+  }
+  if (image.bitsPerSample == 32) {
+    return _Fail(error, path, "a mask must have 8- or 16-bit samples, not 32-bit float");
+  }
+  if (image.width != expectWidth || image.height != expectHeight) {
+    return _Fail(error, path,
+                 "mask is " + std::to_string(image.width) + "x" + std::to_string(image.height) +
+                     " but the image is " + std::to_string(expectWidth) + "x" +
+                     std::to_string(expectHeight));
+  }
+  try {
+    const size_t count = size_t(image.width) * size_t(image.height);
+    if (image.bitsPerSample == 8) {
+      *mask = std::move(image.data);
+    } else {
+      mask->resize(count);
+      for (size_t i = 0; i < count; ++i) {
+        uint16_t v;
+        std::memcpy(&v, image.data.data() + 2 * i, 2);
+        (*mask)[i] = uint8_t(v >> 8);
+      }
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return _Fail(error, path, "out of memory");
+  }
+}
+
+}  // namespace areafill_cli

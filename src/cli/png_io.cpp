@@ -1,0 +1,180 @@
+// PNG reading and writing for the command-line host, through libpng. libpng reports errors by
+// longjmp: every function that holds a setjmp holds no object with a destructor, and the
+// structures are released by the caller's guard, so a jump skips no C++ cleanup.
+#include <png.h>
+
+#include <bit>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/image_formats.h"
+
+namespace areafill_cli {
+namespace {
+
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+// Where libpng's error message lands; plain data, so the jump can leave it behind.
+struct PngContext {
+  char message[200];
+};
+
+[[noreturn]] void _PngError(png_structp png, png_const_charp text) {
+  auto* context = static_cast<PngContext*>(png_get_error_ptr(png));
+  std::snprintf(context->message, sizeof context->message, "%s", text ? text : "");
+  png_longjmp(png, 1);
+}
+
+// Warnings (ancillary chunk trouble, extra data after the image) are not worth a message.
+void _PngWarning(png_structp, png_const_charp) {}
+
+struct PngReadGuard {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~PngReadGuard() {
+    if (png) png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+  }
+};
+
+struct PngWriteGuard {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~PngWriteGuard() {
+    if (png) png_destroy_write_struct(&png, info ? &info : nullptr);
+  }
+};
+
+struct PngHeader {
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int bitDepth = 0;
+  int colorType = 0;
+  int interlace = 0;
+};
+
+// Reads the signature and IHDR without libpng, so that a zero or oversized side gets this
+// host's own message instead of libpng's. Returns "" when the sizes are acceptable.
+std::string _PrecheckHeader(std::FILE* file) {
+  unsigned char bytes[24];
+  if (std::fread(bytes, 1, sizeof bytes, file) != sizeof bytes) {
+    return "file is truncated: the PNG header ends early";
+  }
+  std::rewind(file);
+  if (std::memcmp(bytes + 12, "IHDR", 4) != 0) return "corrupt PNG: the first chunk is not IHDR";
+  auto be32 = [](const unsigned char* p) {
+    return int64_t(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
+  };
+  return CheckImageSize(be32(bytes + 16), be32(bytes + 20));
+}
+
+int _ReadHeaderJumping(png_structp png, png_infop info, PngHeader* header) {
+  if (setjmp(png_jmpbuf(png))) return 0;
+  png_read_info(png, info);
+  png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth, &header->colorType,
+               &header->interlace, nullptr, nullptr);
+  return 1;
+}
+
+// Reads every row (every pass of an interlaced image) and the chunks after the image.
+int _ReadRowsJumping(png_structp png, png_infop info, FileImage* image, int interlaced) {
+  if (setjmp(png_jmpbuf(png))) return 0;
+  if (image->bitsPerSample == 16 && kLittleEndian) png_set_swap(png);
+  const int passes = interlaced ? png_set_interlace_handling(png) : 1;
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != image->RowBytes()) png_error(png, "unexpected row size");
+  const size_t rowBytes = image->RowBytes();
+  // Passes after the first add to rows already read, so an interlaced image needs them all.
+  if (passes > 1) GrowRows(image, image->height);
+  for (int pass = 0; pass < passes; ++pass) {
+    for (int32_t y = 0; y < image->height; ++y) {
+      if (pass == 0) GrowRows(image, y + 1);
+      png_read_row(png, image->data.data() + size_t(y) * rowBytes, nullptr);
+    }
+  }
+  png_read_end(png, nullptr);
+  return 1;
+}
+
+int _WriteJumping(png_structp png, png_infop info, const FileImage* image, int colorType) {
+  if (setjmp(png_jmpbuf(png))) return 0;
+  png_set_IHDR(png, info, png_uint_32(image->width), png_uint_32(image->height),
+               image->bitsPerSample, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  if (image->bitsPerSample == 16 && kLittleEndian) png_set_swap(png);
+  const size_t rowBytes = image->RowBytes();
+  for (int32_t y = 0; y < image->height; ++y) {
+    png_write_row(png, image->data.data() + size_t(y) * rowBytes);
+  }
+  png_write_end(png, info);
+  return 1;
+}
+
+// The message for a libpng failure: running out of file is truncation, the rest corruption.
+std::string _ReadFailure(std::FILE* file, const PngContext& context) {
+  if (std::feof(file)) return "file is truncated: the PNG data ends early";
+  return std::string("corrupt PNG data (") + context.message + ")";
+}
+
+}  // namespace
+
+std::string ReadPngFile(std::FILE* file, uint64_t fileBytes, FileImage* image) {
+  std::string problem = _PrecheckHeader(file);
+  if (!problem.empty()) return problem;
+
+  PngContext context = {};
+  PngReadGuard guard;
+  guard.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &context, _PngError, _PngWarning);
+  if (guard.png) guard.info = png_create_info_struct(guard.png);
+  if (!guard.png || !guard.info) return "out of memory";
+  png_init_io(guard.png, file);
+
+  PngHeader header;
+  if (!_ReadHeaderJumping(guard.png, guard.info, &header)) return _ReadFailure(file, context);
+
+  if (header.colorType == PNG_COLOR_TYPE_PALETTE) return "palette images are not supported";
+  if (header.bitDepth != 8 && header.bitDepth != 16) {
+    return std::to_string(header.bitDepth) + "-bit samples are not supported (only 8- and 16-bit)";
+  }
+  *image = FileImage();
+  image->width = int32_t(header.width);
+  image->height = int32_t(header.height);
+  image->bitsPerSample = header.bitDepth;
+  image->format = FileFormat::PNG;
+  image->tiffCompression = 0;
+  const bool colour = (header.colorType & PNG_COLOR_MASK_COLOR) != 0;
+  image->model = colour ? ColorModel::RGB : ColorModel::Gray;
+  image->colorChannels = colour ? 3 : 1;
+  image->extraChannels = (header.colorType & PNG_COLOR_MASK_ALPHA) ? 1 : 0;
+  if (image->extraChannels) image->extraSampleKinds = {kExtraUnassociatedAlpha};
+
+  // Each row carries one filter byte in the compressed stream.
+  problem = CheckDeclaredSize(image->width, image->height,
+                              (uint64_t(image->RowBytes()) + 1) * uint64_t(image->height),
+                              fileBytes, true);
+  if (!problem.empty()) return problem;
+  ReserveSamples(image, fileBytes);
+
+  if (!_ReadRowsJumping(guard.png, guard.info, image, header.interlace != PNG_INTERLACE_NONE)) {
+    return _ReadFailure(file, context);
+  }
+  return "";
+}
+
+std::string WritePngFile(std::FILE* file, const FileImage& image) {
+  int colorType = image.model == ColorModel::RGB ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY;
+  if (image.extraChannels == 1) colorType |= PNG_COLOR_MASK_ALPHA;
+
+  PngContext context = {};
+  PngWriteGuard guard;
+  guard.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &context, _PngError, _PngWarning);
+  if (guard.png) guard.info = png_create_info_struct(guard.png);
+  if (!guard.png || !guard.info) return "out of memory";
+  png_init_io(guard.png, file);
+  if (!_WriteJumping(guard.png, guard.info, &image, colorType)) {
+    return std::string("cannot write the PNG (") + context.message + ")";
+  }
+  return "";
+}
+
+}  // namespace areafill_cli

@@ -1,0 +1,405 @@
+// TIFF reading and writing for the command-line host, through libtiff. Each file gets its own
+// error handler that keeps libtiff's first message for the one-line report; libtiff's own
+// printing is switched off.
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/image_formats.h"
+
+namespace areafill_cli {
+namespace {
+
+// More samples per pixel than this is taken for a damaged header, not an image.
+constexpr int kMaxSamplesPerPixel = 64;
+
+struct TiffContext {
+  std::string name;  // the file's name, which libtiff puts in front of some messages
+  char message[200] = {};
+};
+
+int _KeepFirstError(TIFF*, void* user, const char*, const char* format, va_list arguments) {
+  auto* context = static_cast<TiffContext*>(user);
+  if (context->message[0] == 0) {
+    std::vsnprintf(context->message, sizeof context->message, format, arguments);
+    // The report names the file once, in front; drop libtiff's copy of the name.
+    const size_t length = context->name.size();
+    if (length > 0 && std::strncmp(context->message, context->name.c_str(), length) == 0 &&
+        std::strncmp(context->message + length, ": ", 2) == 0) {
+      std::memmove(context->message, context->message + length + 2,
+                   std::strlen(context->message + length + 2) + 1);
+    }
+  }
+  return 1;  // handled: libtiff prints nothing
+}
+
+int _IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// Messages that some libtiff paths still send to the process-wide handlers are dropped too.
+void _SilenceGlobalHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+  });
+}
+
+// The options of one open file: its handlers report into `context`.
+struct TiffOptions {
+  TIFFOpenOptions* options = nullptr;
+  explicit TiffOptions(TiffContext* context) {
+    _SilenceGlobalHandlers();
+    options = TIFFOpenOptionsAlloc();
+    if (options) {
+      TIFFOpenOptionsSetErrorHandlerExtR(options, _KeepFirstError, context);
+      TIFFOpenOptionsSetWarningHandlerExtR(options, _IgnoreWarning, nullptr);
+    }
+  }
+  ~TiffOptions() {
+    if (options) TIFFOpenOptionsFree(options);
+  }
+};
+
+struct TiffCloser {
+  TIFF* tiff = nullptr;
+  ~TiffCloser() {
+    if (tiff) TIFFClose(tiff);
+  }
+};
+
+std::string _WithCause(const std::string& what, const TiffContext& context) {
+  if (context.message[0] == 0) return what;
+  return what + " (" + context.message + ")";
+}
+
+// Finds ImageWidth and ImageLength in the first directory without libtiff. Used only when
+// libtiff refuses a file, to say "no pixels" or "too large" in this host's words when that is
+// the cause. Returns false when the directory cannot be walked.
+bool _PeekTiffSize(const std::string& path, int64_t* width, int64_t* height) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  unsigned char bytes[20];
+  auto readAt = [file, &bytes](uint64_t offset, size_t count) {
+    return std::fseek(file, long(offset), SEEK_SET) == 0 &&
+           std::fread(bytes, 1, count, file) == count;
+  };
+  bool little = true;
+  auto number = [&bytes, &little](size_t at, size_t size) {
+    uint64_t value = 0;
+    for (size_t i = 0; i < size; ++i) {
+      value |= uint64_t(bytes[at + i]) << (8 * (little ? i : size - 1 - i));
+    }
+    return value;
+  };
+  bool found = false;
+  if (readAt(0, 16)) {
+    little = bytes[0] == 'I';
+    const bool big = number(2, 2) == 43;
+    const size_t countSize = big ? 8 : 2, entrySize = big ? 20 : 12, valueAt = big ? 12 : 8;
+    const uint64_t directory = big ? number(8, 8) : number(4, 4);
+    const uint64_t entries = readAt(directory, countSize) ? number(0, countSize) : 0;
+    int seen = 0;
+    for (uint64_t i = 0; i < entries && i < 4096 && seen < 2; ++i) {
+      if (!readAt(directory + countSize + i * entrySize, entrySize)) break;
+      const uint64_t tag = number(0, 2), type = number(2, 2);
+      if (tag != TIFFTAG_IMAGEWIDTH && tag != TIFFTAG_IMAGELENGTH) continue;
+      const size_t size = type == TIFF_SHORT ? 2 : type == TIFF_LONG ? 4 : 8;
+      *(tag == TIFFTAG_IMAGEWIDTH ? width : height) = int64_t(number(valueAt, size));
+      ++seen;
+    }
+    found = seen == 2;
+  }
+  std::fclose(file);
+  return found;
+}
+
+// The layout of the first directory, as far as this host cares.
+struct TiffLayout {
+  uint32_t width = 0, height = 0;
+  uint16_t samplesPerPixel = 1, bitsPerSample = 1, sampleFormat = SAMPLEFORMAT_UINT;
+  uint16_t photometric = 0, planar = PLANARCONFIG_CONTIG, compression = COMPRESSION_NONE;
+  uint16_t inkSet = INKSET_CMYK;
+  uint16_t extraCount = 0;
+  uint16_t* extraValues = nullptr;  // owned by libtiff
+};
+
+std::string _ReadLayout(TIFF* tiff, TiffLayout* layout) {
+  if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &layout->width) ||
+      !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &layout->height)) {
+    return "corrupt TIFF: the image size is missing";
+  }
+  if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &layout->photometric)) {
+    return "corrupt TIFF: the photometric interpretation is missing";
+  }
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &layout->samplesPerPixel);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &layout->bitsPerSample);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &layout->sampleFormat);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &layout->planar);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &layout->compression);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &layout->inkSet);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &layout->extraCount, &layout->extraValues);
+  return "";
+}
+
+// Fills the model, channels and depth of `image` from `layout`, or says what is unsupported.
+std::string _DescribeImage(const TiffLayout& layout, FileImage* image) {
+  switch (layout.photometric) {
+    case PHOTOMETRIC_MINISBLACK:
+      image->model = ColorModel::Gray;
+      image->colorChannels = 1;
+      break;
+    case PHOTOMETRIC_RGB:
+      image->model = ColorModel::RGB;
+      image->colorChannels = 3;
+      break;
+    case PHOTOMETRIC_CIELAB:
+      image->model = ColorModel::Lab;
+      image->colorChannels = 3;
+      break;
+    case PHOTOMETRIC_SEPARATED:
+      if (layout.inkSet != INKSET_CMYK)
+        return "separated images with an ink set other than CMYK are not supported";
+      image->model = ColorModel::CMYK;
+      image->colorChannels = 4;
+      break;
+    case PHOTOMETRIC_MINISWHITE: return "min-is-white grey images are not supported";
+    case PHOTOMETRIC_PALETTE: return "palette images are not supported";
+    case PHOTOMETRIC_YCBCR: return "YCbCr images are not supported";
+    case PHOTOMETRIC_ICCLAB:
+    case PHOTOMETRIC_ITULAB: return "ICC and ITU Lab encodings are not supported (only CIELab)";
+    default:
+      return "photometric interpretation " + std::to_string(layout.photometric) +
+             " is not supported";
+  }
+  const uint16_t bits = layout.bitsPerSample;
+  const uint16_t format = layout.sampleFormat;
+  // CIELab a and b are signed whatever SampleFormat says; other integer data must be unsigned.
+  const bool integer = format == SAMPLEFORMAT_UINT ||
+                       (format == SAMPLEFORMAT_INT && image->model == ColorModel::Lab);
+  if ((bits == 8 || bits == 16) && integer) {
+    image->bitsPerSample = bits;
+  } else if (bits == 32 && format == SAMPLEFORMAT_IEEEFP) {
+    if (image->model != ColorModel::Gray && image->model != ColorModel::RGB) {
+      return "32-bit float samples are supported for grey and RGB only";
+    }
+    image->bitsPerSample = 32;
+  } else {
+    const char* kind = format == SAMPLEFORMAT_IEEEFP ? " float"
+                       : format == SAMPLEFORMAT_INT  ? " signed integer"
+                       : format == SAMPLEFORMAT_UINT ? " unsigned integer"
+                                                     : "";
+    return std::to_string(bits) + "-bit" + (bits < 8 ? "" : kind) +
+           " samples are not supported (only 8- and 16-bit unsigned integers, or 32-bit float)";
+  }
+  const int samples = layout.samplesPerPixel;
+  if (samples < image->colorChannels) {
+    return "has " + std::to_string(samples) + " samples per pixel, too few for its colour model";
+  }
+  if (samples > kMaxSamplesPerPixel) {
+    return "has " + std::to_string(samples) + " samples per pixel; the most supported is " +
+           std::to_string(kMaxSamplesPerPixel);
+  }
+  image->extraChannels = samples - image->colorChannels;
+  if (layout.extraCount > image->extraChannels) {
+    return "corrupt TIFF: it lists " + std::to_string(layout.extraCount) +
+           " extra samples but has room for " + std::to_string(image->extraChannels);
+  }
+  // Extra channels the ExtraSamples tag does not describe are of unspecified kind.
+  image->extraSampleKinds.assign(size_t(image->extraChannels), kExtraUnspecified);
+  for (uint16_t i = 0; i < layout.extraCount; ++i)
+    image->extraSampleKinds[i] = layout.extraValues[i];
+  if (!TIFFIsCODECConfigured(layout.compression)) {
+    return "compression " + std::to_string(layout.compression) + " is not supported";
+  }
+  return "";
+}
+
+// Copies one decoded channel row (`count` samples of `sampleBytes`) into channel `channel`.
+void _ScatterChannel(const uint8_t* from, uint8_t* to, size_t count, size_t sampleBytes,
+                     size_t pixelBytes, int channel) {
+  to += size_t(channel) * sampleBytes;
+  for (size_t x = 0; x < count; ++x)
+    std::memcpy(to + x * pixelBytes, from + x * sampleBytes, sampleBytes);
+}
+
+std::string _ReadStrips(TIFF* tiff, bool separate, FileImage* image, const TiffContext& context) {
+  const size_t rowBytes = image->RowBytes();
+  const size_t sampleBytes = image->BytesPerSample();
+  const int planes = separate ? image->SamplesPerPixel() : 1;
+  std::vector<uint8_t> line(separate ? size_t(image->width) * sampleBytes : 0);
+  if (uint64_t(TIFFScanlineSize64(tiff)) != (separate ? line.size() : rowBytes)) {
+    return _WithCause("corrupt TIFF: unexpected row size", context);
+  }
+  // Separate planes are read one after the other, each top to bottom, as they are stored.
+  for (int plane = 0; plane < planes; ++plane) {
+    for (int32_t y = 0; y < image->height; ++y) {
+      if (plane == 0) GrowRows(image, y + 1);
+      uint8_t* row = image->data.data() + size_t(y) * rowBytes;
+      if (TIFFReadScanline(tiff, separate ? line.data() : row, uint32_t(y), uint16_t(plane)) < 0) {
+        return _WithCause("cannot read row " + std::to_string(y) + ": truncated or corrupt TIFF",
+                          context);
+      }
+      if (separate)
+        _ScatterChannel(line.data(), row, size_t(image->width), sampleBytes,
+                        image->SamplesPerPixel() * sampleBytes, plane);
+    }
+  }
+  return "";
+}
+
+std::string _ReadTiles(TIFF* tiff, bool separate, uint64_t fileBytes, bool compressed,
+                       FileImage* image, const TiffContext& context) {
+  uint32_t tileWidth = 0, tileHeight = 0;
+  TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
+  TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
+  if (tileWidth == 0 || tileHeight == 0) return "corrupt TIFF: zero tile size";
+  const uint64_t tileBytes = uint64_t(TIFFTileSize64(tiff));
+  // A tile, too, must be something the file could hold.
+  std::string problem = CheckDeclaredSize(tileWidth, tileHeight, tileBytes, fileBytes, compressed);
+  if (!problem.empty() || tileBytes == 0)
+    return problem.empty() ? "corrupt TIFF: zero tile size" : problem;
+  std::vector<uint8_t> tile(tileBytes);
+  const size_t sampleBytes = image->BytesPerSample();
+  const size_t pixelBytes = size_t(image->SamplesPerPixel()) * sampleBytes;
+  const size_t tilePixelBytes = separate ? sampleBytes : pixelBytes;
+  const int planes = separate ? image->SamplesPerPixel() : 1;
+  for (int plane = 0; plane < planes; ++plane) {
+    for (uint32_t ty = 0; ty < uint32_t(image->height); ty += tileHeight) {
+      const uint32_t rows = std::min(tileHeight, uint32_t(image->height) - ty);
+      if (plane == 0) GrowRows(image, int32_t(ty + rows));
+      for (uint32_t tx = 0; tx < uint32_t(image->width); tx += tileWidth) {
+        if (TIFFReadTile(tiff, tile.data(), tx, ty, 0, uint16_t(plane)) < 0) {
+          return _WithCause("cannot read the tile at " + std::to_string(tx) + "," +
+                                std::to_string(ty) + ": truncated or corrupt TIFF",
+                            context);
+        }
+        const uint32_t columns = std::min(tileWidth, uint32_t(image->width) - tx);
+        for (uint32_t r = 0; r < rows; ++r) {
+          const uint8_t* from = tile.data() + size_t(r) * tileWidth * tilePixelBytes;
+          uint8_t* to = image->data.data() + size_t(ty + r) * image->RowBytes() + tx * pixelBytes;
+          if (separate) {
+            _ScatterChannel(from, to, columns, sampleBytes, pixelBytes, plane);
+          } else {
+            std::memcpy(to, from, columns * pixelBytes);
+          }
+        }
+      }
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, FileImage* image) {
+  TiffContext context;
+  context.name = path;
+  TiffOptions options(&context);
+  if (!options.options) return "out of memory";
+  TiffCloser closer;
+  // "m": read with plain reads, not a memory map, so a file cut short under us cannot fault.
+  closer.tiff = TIFFOpenExt(path.c_str(), "rm", options.options);
+  if (!closer.tiff) {
+    int64_t width = 1, height = 1;
+    if (_PeekTiffSize(path, &width, &height) && !CheckImageSize(width, height).empty()) {
+      return CheckImageSize(width, height);
+    }
+    return _WithCause("cannot read the TIFF header and directory: truncated or corrupt TIFF",
+                      context);
+  }
+  TIFF* tiff = closer.tiff;
+
+  TiffLayout layout;
+  std::string problem = _ReadLayout(tiff, &layout);
+  if (problem.empty()) problem = CheckImageSize(layout.width, layout.height);
+  if (!problem.empty()) return problem;
+  *image = FileImage();
+  image->width = int32_t(layout.width);
+  image->height = int32_t(layout.height);
+  image->format = FileFormat::TIFF;
+  image->tiffCompression = layout.compression;
+  problem = _DescribeImage(layout, image);
+  if (problem.empty()) {
+    const bool compressed = layout.compression != COMPRESSION_NONE;
+    problem = CheckDeclaredSize(image->width, image->height,
+                                image->RowBytes() * uint64_t(image->height), fileBytes, compressed);
+    if (problem.empty()) {
+      ReserveSamples(image, fileBytes);
+      const bool separate = layout.planar == PLANARCONFIG_SEPARATE && image->SamplesPerPixel() > 1;
+      problem = TIFFIsTiled(tiff)
+                    ? _ReadTiles(tiff, separate, fileBytes, compressed, image, context)
+                    : _ReadStrips(tiff, separate, image, context);
+    }
+  }
+  return problem;
+}
+
+std::string WriteTiffFile(int fd, const std::string& name, const FileImage& image) {
+  // Kept as read when it is one of these; anything else (and a PNG's data) becomes deflate.
+  uint16_t compression = image.tiffCompression;
+  if (compression != COMPRESSION_NONE && compression != COMPRESSION_LZW &&
+      compression != COMPRESSION_ADOBE_DEFLATE && compression != COMPRESSION_DEFLATE) {
+    compression = COMPRESSION_ADOBE_DEFLATE;
+  }
+  // Classic TIFF addresses 4 GiB; LZW can grow incompressible data by half.
+  const uint64_t raw = uint64_t(image.RowBytes()) * uint64_t(image.height);
+  const uint64_t worst =
+      (compression == COMPRESSION_LZW ? raw + raw / 2 : raw) + raw / 64 + (1u << 20);
+  const char* mode = worst >= (uint64_t(1) << 32) ? "w8" : "w";
+
+  TiffContext context;
+  context.name = name;
+  TiffOptions options(&context);
+  TIFF* tiff = options.options ? TIFFFdOpenExt(fd, name.c_str(), mode, options.options) : nullptr;
+  if (!tiff) {
+    close(fd);
+    return _WithCause("cannot write the TIFF", context);
+  }
+  TiffCloser closer;
+  closer.tiff = tiff;
+
+  uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+  if (image.model == ColorModel::RGB) photometric = PHOTOMETRIC_RGB;
+  if (image.model == ColorModel::CMYK) photometric = PHOTOMETRIC_SEPARATED;
+  if (image.model == ColorModel::Lab) photometric = PHOTOMETRIC_CIELAB;
+  bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(image.width)) &&
+            TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(image.height)) &&
+            TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(image.SamplesPerPixel())) &&
+            TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(image.bitsPerSample)) &&
+            TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT,
+                         image.bitsPerSample == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT) &&
+            TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric) &&
+            TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+            TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
+  // The predictor tag exists only once a compression that uses it is set.
+  if (ok && compression != COMPRESSION_NONE)
+    ok = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_NONE);
+  if (ok && image.model == ColorModel::CMYK) ok = TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
+  if (ok && image.extraChannels > 0) {
+    ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(image.extraChannels),
+                      image.extraSampleKinds.data());
+  }
+  if (ok) ok = TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+  if (!ok) return _WithCause("cannot write the TIFF's tags", context);
+
+  // libtiff may work on the buffer it is given, so each row goes through a copy.
+  const size_t rowBytes = image.RowBytes();
+  std::vector<uint8_t> line(rowBytes);
+  for (int32_t y = 0; y < image.height; ++y) {
+    std::memcpy(line.data(), image.data.data() + size_t(y) * rowBytes, rowBytes);
+    if (TIFFWriteScanline(tiff, line.data(), uint32_t(y), 0) < 0) {
+      return _WithCause("cannot write row " + std::to_string(y), context);
+    }
+  }
+  if (!TIFFWriteDirectory(tiff)) return _WithCause("cannot write the TIFF", context);
+  return "";
+}
+
+}  // namespace areafill_cli
