@@ -1,0 +1,43 @@
+// The membrane fill: every selected pixel of the working image becomes an inverse-distance-
+// weighted mean of the nearest edge point in each of 32 directions, then eight 3×3 smoothing
+// passes run over the whole image. MembraneFill works on 8-bit samples, MembraneFill16 on 16-bit.
+#pragma once
+
+#include "filter/entry/run_record.h"
+#include "filter/image/named_image.h"
+
+constexpr int32_t kMaxBoundaryPoints = 32000;  // edge points beyond these are dropped
+constexpr int32_t kSectorCount = 32;           // directions of 11.25° around a filled pixel
+
+// Fills the selected pixels of `image` (record->width × record->height pixels of |planes|
+// interleaved samples: 1 for grey, 3 for RGB) and smooths the whole image, in place, reading and
+// writing one row at a time. record->selection is the 8-bit selection mask (a pixel is selected
+// at 128 or more) or null to fill every pixel inside the image's outer ring. Progress and the
+// cancel test go through record->host once per row. Returns 0 when the fill ran to its end;
+// -128 when the user cancelled (rows written so far stay written); -108 when the work storage or
+// the "TempImage" edge mask could not be had (the image is untouched); -50 when |planes| is
+// neither 1 nor 3 (untouched); 0 at once for an image without pixels. Every buffer is released
+// and the edge mask tossed on each return.
+int32_t MembraneFill(NamedImage* image, RunRecord* record);
+
+// The same for 16-bit samples (0..32768 is the host's scale; results are not clamped to it).
+int32_t MembraneFill16(NamedImage* image, RunRecord* record);
+
+// ---- Internal steps, exposed for tests ----
+
+// One direction's nearest edge point so far for the pixel being filled.
+struct SectorSlot {
+  int32_t distance2;  // squared distance; 999999999 while the slot is empty
+  int32_t sample[3];  // the point's encoded samples; sample[0] is -1 while the slot is empty
+};
+
+// The sector, 0..31, of an edge point seen from a pixel, with dx = pixel x - point x and
+// dy = pixel y - point y, not both 0.
+int32_t _SectorOf(int32_t dx, int32_t dy);
+
+// Weighs the 32 slots of one pixel and writes its new samples (|planes| of them, 1 or 3) to
+// `pixel`. Returns false, leaving `pixel` as it was, when a selection is present and no slot
+// counts; true otherwise.
+bool _PixelFromSectors(const SectorSlot* slots, int32_t planes, bool haveSelection, uint8_t* pixel);
+bool _PixelFromSectors(const SectorSlot* slots, int32_t planes, bool haveSelection,
+                       uint16_t* pixel);
