@@ -1,0 +1,36 @@
+// The body of the filter: measure the area to fill, obtain the fill choice (from the dialog or
+// the settings block), record it, and carry it out on the working image, at 8 or 16 bits.
+#pragma once
+
+#include "filter/entry/run_record.h"
+#include "filter/image/named_image.h"
+#include "filter/settings/settings_block.h"
+
+// The fill methods, numbered like the dialog's radio items.
+enum FillChoice : int16_t {
+  kChoiceMembrane = 3,    // membrane fill of the selected pixels, then smoothing
+  kChoiceMean = 4,        // the area's mean colour
+  kChoiceForeground = 5,  // the host's foreground colour
+  kChoiceBlack = 6,       // 0 in every sample
+  kChoiceWhite = 7,       // full intensity in every sample
+  kChoiceHorizontalBlend =
+      8,                     // every pixel: foreground at the left towards background at the right
+  kChoiceVerticalBlend = 9,  // every pixel: foreground at the top towards background at the bottom
+};
+
+// Fills `image` (grey or RGB, 8 bits per sample, |record->planes| samples per pixel) where
+// record->selection selects it (everywhere without a selection). The choice is the settings
+// block's input 0 (a value outside 3..9 counts as kChoiceForeground), shown in the fill-choice
+// dialog unless `skipDialog` is non-zero; it is stored back into input 0 and into the record's
+// fillChoicePref. `parameters` is not used.
+// Returns 0; -128 when the dialog was cancelled (nothing stored, nothing filled) or the host's
+// abort test answered true (rows already written stay written); -108 when the row buffers
+// cannot be had; with kChoiceMembrane, the status of MembraneFill.
+OSErr ProcessImage(NamedImage* image, RunRecord* record, Handle parameters, SPSettings* settings,
+                   uint8_t skipDialog);
+
+// The same for 16-bit samples in the host's 0..32768 scale: white is 32768, the host's colour
+// bytes are scaled by 128.5, the swatch shows the means divided by 128.5, and kChoiceMembrane
+// runs MembraneFill16. Returns as ProcessImage.
+OSErr ProcessImage16_48(NamedImage* image, RunRecord* record, Handle parameters,
+                        SPSettings* settings, uint8_t skipDialog);
