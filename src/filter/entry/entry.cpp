@@ -2,6 +2,8 @@
 // saves the Globals back. Start drives the whole run through the host's advance-state service.
 #include "filter/entry/entry.h"
 
+#include <cstring>
+
 #include "filter/entry/image_modes.h"
 #include "platform/memory.h"
 
@@ -10,7 +12,10 @@ namespace {
 constexpr int16_t kParametersFirstWord = 50;
 constexpr int16_t kParametersSecondWord = 1;
 
+// Every field starts cleared, not only the phase and the image: a host may call finish without
+// a successful start, and finish releases whatever the record points at.
 void InitGlobals(Globals* globals) {
+  std::memset(globals, 0, sizeof(Globals));
   globals->phase = kPhaseIdle;
   globals->image = nullptr;
 }

@@ -45,7 +45,9 @@ TEST_P(MemoryOrDisk, RowsRoundTripAndStartZeroed) {
   ASSERT_EQ(MakeImage(13, 7, 3, &image), noErr);
   EXPECT_EQ(image->onDisk, onDisk ? 1 : 0);
   EXPECT_EQ(image->refNum > 0, onDisk);
-  if (!onDisk) EXPECT_EQ(image->refNum, -1);
+  if (!onDisk) {
+    EXPECT_EQ(image->refNum, -1);
+  }
   EXPECT_EQ(PrefsFiles(), onDisk ? std::vector<std::string>{"BackingStore"} : std::vector<std::string>{});
 
   for (uint8_t b : ReadAll(image)) ASSERT_EQ(b, 0);
@@ -70,7 +72,9 @@ TEST_P(MemoryOrDisk, RowsRoundTripAndStartZeroed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Storage, MemoryOrDisk, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Disk" : "Memory"; });
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "Disk" : "Memory";
+                         });
 
 TEST_P(MemoryOrDisk, RowAccessNeverLeavesItsRow) {
   if (GetParam()) PlatformSetTempMemoryLimit(0);
