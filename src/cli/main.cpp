@@ -1,0 +1,354 @@
+// areafill: the command-line host. It loads the filter module, hands it an image file and a
+// selection, shows progress, lets Ctrl-C cancel, and writes the filled image.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/image_io.h"
+#include "cli/methods.h"
+#include "cli/progress.h"
+#include "hostkit/descriptor.h"
+#include "hostkit/descriptor_json.h"
+#include "hostkit/filter_host.h"
+#include "hostkit/status_text.h"
+
+#ifndef AREAFILL_VERSION
+#define AREAFILL_VERSION "0.0.0"
+#endif
+#ifndef AREAFILL_INSTALLED_MODULE_DIR
+#define AREAFILL_INSTALLED_MODULE_DIR "../lib/areafill"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using areafill_cli::FileImage;
+
+enum ExitCode { kExitOk = 0, kExitBadInput = 1, kExitFilterFailed = 3, kExitCancelled = 130 };
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
+
+struct Options {
+  std::string input;
+  std::string output;
+  std::string mask;
+  std::string method;
+  std::string fg = "#000000";
+  std::string bg = "#ffffff";
+  bool raw = false;
+  std::string prefs;
+  bool quiet = false;
+  bool dialog = false;
+  std::string record;
+  std::string replay;
+  std::string plugin;
+};
+
+// A failure that ends the program with a one-line message.
+struct Failure {
+  int code;
+  std::string message;
+};
+
+bool ParseColour(const std::string& text, std::array<uint8_t, 3>* rgb) {
+  if (text.size() != 7 || text[0] != '#') return false;
+  for (int i = 0; i < 3; ++i) {
+    unsigned value = 0;
+    for (int k = 1 + 2 * i; k < 3 + 2 * i; ++k) {
+      char c = text[size_t(k)];
+      int digit = std::isdigit(uint8_t(c)) ? c - '0'
+                  : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                  : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                           : -1;
+      if (digit < 0) return false;
+      value = value * 16 + unsigned(digit);
+    }
+    (*rgb)[size_t(i)] = uint8_t(value);
+  }
+  return true;
+}
+
+// The module beside the program: where `cmake --install` puts it, or in the build tree's lib.
+std::string DefaultPluginPath() {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  fs::path dir = ec ? fs::path(".") : exe.parent_path();
+  const fs::path installed = dir / AREAFILL_INSTALLED_MODULE_DIR / "areafill-filter.so";
+  const fs::path candidates[] = {installed, dir / "../lib/areafill-filter.so"};
+  for (const fs::path& candidate : candidates)
+    if (fs::exists(candidate, ec)) return fs::weakly_canonical(candidate, ec).string();
+  return installed.string();
+}
+
+PluginEntryProc LoadPlugin(const std::string& path, std::string* error) {
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!module) {
+    *error = "cannot load the filter module: " + std::string(dlerror());
+    return nullptr;
+  }
+  void* entry = dlsym(module, "main");
+  if (!entry) {
+    *error = path + ": not a filter module (no entry point)";
+    return nullptr;
+  }
+  return reinterpret_cast<PluginEntryProc>(entry);
+}
+
+bool ReadTextFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  *text = buffer.str();
+  return !in.bad();
+}
+
+// Writes `text` to `path` through a temporary file beside it, renamed into place.
+bool WriteTextFileAtomically(const std::string& path, const std::string& text, std::string* error) {
+  fs::path target(path);
+  fs::path temp = target.parent_path() /
+                  ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()));
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    if (!out) {
+      std::error_code ec;
+      fs::remove(temp, ec);
+      *error = path + ": cannot write";
+      return false;
+    }
+  }
+  std::error_code ec;
+  fs::rename(temp, target, ec);
+  if (ec) {
+    fs::remove(temp, ec);
+    *error = path + ": cannot write (" + ec.message() + ")";
+    return false;
+  }
+  return true;
+}
+
+// The bounding box of the mask bytes above 0, or nothing when no byte is.
+std::optional<Rect> SelectionBounds(const std::vector<uint8_t>& mask, int32_t width,
+                                    int32_t height) {
+  int32_t top = height, left = width, bottom = -1, right = -1;
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* row = mask.data() + size_t(y) * size_t(width);
+    for (int32_t x = 0; x < width; ++x) {
+      if (row[x] == 0) continue;
+      top = std::min(top, y);
+      bottom = std::max(bottom, y);
+      left = std::min(left, x);
+      right = std::max(right, x);
+    }
+  }
+  if (bottom < 0) return std::nullopt;
+  return Rect{int16_t(top), int16_t(left), int16_t(bottom + 1), int16_t(right + 1)};
+}
+
+bool Interactive() { return ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO); }
+
+// Sets up scripting for the run: the method or the replayed action, and whether the dialog
+// shows. Returns a failure for an unreadable action file.
+std::optional<Failure> PrepareScripting(const Options& options, hostkit::ScriptingHost* scripting) {
+  hostkit::Descriptor play;
+  bool haveDescriptor = false;
+  if (!options.method.empty()) {
+    play.Put(areafill_cli::MethodDescriptorItem(*areafill_cli::MethodByName(options.method)));
+    haveDescriptor = true;
+  } else if (!options.replay.empty()) {
+    std::string json, message;
+    if (!ReadTextFile(options.replay, &json))
+      return Failure{kExitBadInput, options.replay + ": cannot read the recorded action"};
+    if (!hostkit::DescriptorFromJson(json, &play, &message))
+      return Failure{kExitBadInput, options.replay + ": " + message};
+    haveDescriptor = true;
+  }
+  bool showDialog = options.dialog || (!haveDescriptor && Interactive());
+  int16_t playInfo = showDialog ? plugInDialogDisplay : plugInDialogDontDisplay;
+  // The module sees only its environment: it shows its dialog on the terminal when asked.
+  ::setenv("AREAFILL_DIALOG", showDialog ? "terminal" : "none", 1);
+  if (haveDescriptor) {
+    if (!scripting->SetPlay(play, playInfo)) return Failure{kExitFilterFailed, "out of memory"};
+  } else {
+    scripting->descriptorParameters()->playInfo = playInfo;
+  }
+  return std::nullopt;
+}
+
+int Run(const Options& options) {
+  // Everything that can be checked before the filter runs is checked first.
+  std::array<uint8_t, 3> foreground{}, background{};
+  if (!ParseColour(options.fg, &foreground))
+    throw Failure{kExitBadInput, "--fg: expected a colour like #1a2b3c, got '" + options.fg + "'"};
+  if (!ParseColour(options.bg, &background))
+    throw Failure{kExitBadInput, "--bg: expected a colour like #1a2b3c, got '" + options.bg + "'"};
+  if (!options.method.empty() && !areafill_cli::MethodByName(options.method))
+    throw Failure{kExitBadInput,
+                  "--method: unknown method '" + options.method + "' (see --list-methods)"};
+
+  std::string error;
+  FileImage file;
+  if (!areafill_cli::ReadImage(options.input, &file, &error)) throw Failure{kExitBadInput, error};
+  if (!areafill_cli::CanWrite(file, options.output, &error)) throw Failure{kExitBadInput, error};
+
+  hostkit::RunOptions run;
+  run.foreground = foreground;
+  run.background = background;
+  if (!options.mask.empty()) {
+    if (!areafill_cli::ReadMask(options.mask, file.width, file.height, &run.mask, &error))
+      throw Failure{kExitBadInput, error};
+    std::optional<Rect> bounds = SelectionBounds(run.mask, file.width, file.height);
+    if (!bounds) throw Failure{kExitBadInput, options.mask + ": selection is empty"};
+    run.filterRect = *bounds;
+    run.applyMask = !options.raw;
+  }
+
+  hostkit::HostImage image;
+  if (!areafill_cli::ToHostImage(file, &image, &error)) throw Failure{kExitBadInput, error};
+
+  hostkit::ScriptingHost scripting;
+  if (auto failure = PrepareScripting(options, &scripting)) throw *failure;
+  run.descriptorParameters = scripting.descriptorParameters();
+  run.handleProcs = scripting.handleProcs();
+
+  if (!options.prefs.empty()) {
+    std::error_code ec;
+    fs::create_directories(options.prefs, ec);
+    if (!fs::is_directory(options.prefs, ec))
+      throw Failure{kExitBadInput, "--prefs: " + options.prefs + " is not a folder"};
+    ::setenv("AREAFILL_PREFS_DIR", options.prefs.c_str(), 1);
+  }
+
+  PluginEntryProc entry =
+      LoadPlugin(options.plugin.empty() ? DefaultPluginPath() : options.plugin, &error);
+  if (!entry) throw Failure{kExitFilterFailed, error};
+
+  areafill_cli::ProgressDisplay progress(options.quiet ? areafill_cli::ProgressStyle::None
+                                         : ::isatty(STDERR_FILENO)
+                                             ? areafill_cli::ProgressStyle::Bar
+                                             : areafill_cli::ProgressStyle::Lines);
+  run.progress = [&progress](int32_t done, int32_t total) { progress.Update(done, total); };
+  run.abort = [] { return gInterrupted.load(); };
+
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  hostkit::RunReport report;
+  intptr_t data = 0;
+  int16_t result;
+  {
+    hostkit::ScriptingHost::Activation active(scripting);
+    result = hostkit::RunFilter(entry, image, run, &data, &report);
+  }
+  hostkit::ReleasePluginData(&data);
+  progress.Finish();
+
+  if (result == userCanceledErr || gInterrupted.load()) throw Failure{kExitCancelled, "cancelled"};
+  if (result != 0)
+    throw Failure{kExitFilterFailed, hostkit::DescribeFailure(result, report.failedSelector)};
+
+  hostkit::Descriptor recorded;
+  bool haveRecord = scripting.TakeRecorded(&recorded);
+
+  FileImage result_file;
+  if (!areafill_cli::FromHostImage(image, file, &result_file, &error))
+    throw Failure{kExitFilterFailed, error};
+  if (!areafill_cli::WriteImage(options.output, result_file, &error))
+    throw Failure{kExitBadInput, error};
+  if (gInterrupted.load()) {
+    std::error_code ec;
+    fs::remove(options.output, ec);
+    throw Failure{kExitCancelled, "cancelled"};
+  }
+
+  if (!options.record.empty()) {
+    std::string json, message;
+    if (!haveRecord) throw Failure{kExitFilterFailed, "the filter recorded no action"};
+    if (!hostkit::DescriptorToJson(recorded, &json, &message) ||
+        !WriteTextFileAtomically(options.record, json, &message))
+      throw Failure{kExitBadInput, options.record + ": " + message};
+  }
+  if (!options.quiet) {
+    // The filter fills 8- and 16-bit images; 32-bit ones go back as they came.
+    std::string ran = image.depth == 32 ? "no fill (32-bit images are written back as they are)"
+                      : haveRecord      ? areafill_cli::DescribeRecordedMethod(recorded)
+                                        : "filled";
+    std::fprintf(stderr, "areafill: %s; wrote %s\n", ran.c_str(), options.output.c_str());
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  CLI::App app{"areafill: fill the selected area of an image from the pixels around it.\n"};
+  app.set_version_flag("--version", std::string("areafill ") + AREAFILL_VERSION);
+  bool listMethods = false;
+  app.add_flag("--list-methods", listMethods, "List the fill methods and exit");
+  app.add_option("INPUT", options.input, "Image to fill (PNG or TIFF)");
+  app.add_option("-o,--output", options.output, "Where to write the result (.png, .tif, .tiff)");
+  app.add_option("--mask", options.mask,
+                 "Selection: 8- or 16-bit grey PNG/TIFF the size of INPUT (white = selected). "
+                 "Without it the whole image is filled from its outer ring");
+  app.add_option("--method", options.method, "Fill method (skips the dialog); see --list-methods");
+  app.add_option("--fg", options.fg, "Foreground colour, #rrggbb (default #000000)");
+  app.add_option("--bg", options.bg, "Background colour, #rrggbb (default #ffffff)");
+  app.add_flag("--raw", options.raw,
+               "Write the filter's rows as they are, without masking by MASK");
+  app.add_option("--prefs", options.prefs,
+                 "Preferences folder (preferences file and scratch files)");
+  app.add_flag("-q,--quiet", options.quiet, "No progress and no summary");
+  app.add_flag("--dialog", options.dialog,
+               "Show the choice dialog even when replaying or not on a terminal");
+  app.add_option("--record", options.record, "Write the recorded action (JSON) to FILE");
+  app.add_option("--replay", options.replay, "Replay a recorded action (JSON) from FILE");
+  app.add_option("--plugin", options.plugin, "Filter module to load instead of the built-in one");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "areafill: %s\n", e.what());
+    return kExitBadInput;
+  }
+  if (listMethods) {
+    areafill_cli::PrintMethods(stdout);
+    return kExitOk;
+  }
+  if (options.input.empty() || options.output.empty()) {
+    std::fprintf(
+        stderr, "areafill: %s\n",
+        options.input.empty() ? "missing INPUT (see --help)" : "missing -o OUTPUT (see --help)");
+    return kExitBadInput;
+  }
+  if (!options.method.empty() && !options.replay.empty()) {
+    std::fprintf(stderr, "areafill: --method and --replay cannot be used together\n");
+    return kExitBadInput;
+  }
+  try {
+    return Run(options);
+  } catch (const Failure& failure) {
+    std::fprintf(stderr, "areafill: %s\n", failure.message.c_str());
+    return failure.code;
+  }
+}

@@ -1,0 +1,25 @@
+// Progress of a run on stderr: a bar that redraws itself on a terminal, plain percentage lines
+// (every 10%) elsewhere, or nothing. The display never moves backwards.
+#pragma once
+
+#include <cstdint>
+
+namespace areafill_cli {
+
+enum class ProgressStyle { None, Bar, Lines };
+
+class ProgressDisplay {
+ public:
+  explicit ProgressDisplay(ProgressStyle style) : style_(style) {}
+  // done of total, as the filter reports it through progressProc.
+  void Update(int32_t done, int32_t total);
+  // Ends the bar's line; call once after the run.
+  void Finish();
+
+ private:
+  ProgressStyle style_;
+  int lastPercent_ = -1;
+  bool drawn_ = false;
+};
+
+}  // namespace areafill_cli
