@@ -1,5 +1,13 @@
 #!/usr/bin/env bash
-# Runs the filter on the bundled example (see README). Argument: the build folder.
+# Fills the ladybird in the bundled example photograph with the membrane fill.
+# Argument: the build folder (default build/release).
 set -euo pipefail
+cd "$(dirname "$0")/.."
 build="${1:-build/release}"
-echo "demo: the command-line host is not built yet; the module is at $build/lib/areafill-filter.so"
+out="$build/demo"
+mkdir -p "$out"
+"$build/bin/areafill" examples/ladybird.png --mask examples/ladybird-mask.png \
+  --method membrane --prefs "$out/prefs" -o "$out/ladybird-filled.png"
+echo
+echo "demo: the selection of examples/ladybird.png (examples/ladybird-mask.png) was filled."
+echo "demo: result: $(realpath "$out/ladybird-filled.png")"
