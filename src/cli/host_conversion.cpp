@@ -41,12 +41,6 @@ uint16_t _ToHost16(uint16_t v, ChannelRule rule) {
   return FileToHost16(rule == ChannelRule::Signed ? uint16_t(v ^ 0x8000) : v);
 }
 
-// Host values above 32768 become 65535, which for a signed channel is 32767 once flipped.
-uint16_t _ToFile16(uint16_t h, ChannelRule rule) {
-  const uint16_t v = HostToFile16(h);
-  return rule == ChannelRule::Signed ? uint16_t(v ^ 0x8000) : v;
-}
-
 bool _Fail(std::string* error, const std::string& what) {
   if (error) *error = what;
   return false;
@@ -65,8 +59,10 @@ void _Back16(const uint8_t* filtered, const uint8_t* original, uint8_t* out, siz
       uint16_t h, v;
       std::memcpy(&h, filtered, 2);
       std::memcpy(&v, original, 2);
-      // A sample the filter left as it was handed keeps its file value bit for bit.
-      if (h != _ToHost16(v, rules[c])) v = _ToFile16(h, rules[c]);
+      // A sample the filter left as it was handed keeps its file value bit for bit; a signed
+      // channel is compared and rescaled with its sign bit flipped.
+      const uint16_t flip = rules[c] == ChannelRule::Signed ? 0x8000 : 0;
+      v = uint16_t(hostkit::RestoreFile16(h, uint16_t(v ^ flip)) ^ flip);
       std::memcpy(out, &v, 2);
     }
   }

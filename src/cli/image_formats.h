@@ -17,7 +17,7 @@ namespace areafill_cli {
 inline constexpr uint64_t kMaxCompressionRatio = 4096;
 
 // "" when width × height is a size this host reads and writes, else what is wrong.
-std::string CheckImageSize(int64_t width, int64_t height);
+using hostkit::CheckImageSize;
 
 // "" when `declaredBytes` of decoded samples can come from a file of `fileBytes` bytes
 // (compressed or not), else a message saying the header declares more than the file holds.

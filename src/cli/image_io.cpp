@@ -100,22 +100,6 @@ std::string _WriteTo(int fd, const std::string& name, const FileImage& image, bo
 
 }  // namespace
 
-std::string CheckImageSize(int64_t width, int64_t height) {
-  if (width <= 0 || height <= 0) {
-    return "image has no pixels (it is " + std::to_string(width) + "x" + std::to_string(height) +
-           ")";
-  }
-  if (width > kMaxImageSide) {
-    return "image is " + std::to_string(width) + " pixels wide; the largest supported is " +
-           std::to_string(kMaxImageSide);
-  }
-  if (height > kMaxImageSide) {
-    return "image is " + std::to_string(height) + " pixels tall; the largest supported is " +
-           std::to_string(kMaxImageSide);
-  }
-  return "";
-}
-
 std::string CheckDeclaredSize(int64_t width, int64_t height, uint64_t declaredBytes,
                               uint64_t fileBytes, bool compressed) {
   const uint64_t most = compressed ? fileBytes * kMaxCompressionRatio : fileBytes;

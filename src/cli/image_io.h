@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hostkit/host_image.h"
+#include "hostkit/host_rules.h"
 
 namespace areafill_cli {
 
@@ -20,8 +21,8 @@ inline constexpr uint16_t kExtraUnspecified = 0;
 inline constexpr uint16_t kExtraAssociatedAlpha = 1;
 inline constexpr uint16_t kExtraUnassociatedAlpha = 2;
 
-// The largest width or height read or written.
-inline constexpr int32_t kMaxImageSide = 32767;
+// The largest width or height read or written: the limit every host shares.
+using hostkit::kMaxImageSide;
 
 // An image as its file stores it: samples interleaved (colour channels, then extra channels),
 // rows packed without padding, 16-bit and float samples in the machine's byte order.
@@ -95,10 +96,8 @@ bool FromHostImage(const hostkit::HostImage& filtered, const FileImage& original
                    std::string* error);
 
 // The 16-bit scale rules, file value to host value and back (host values above 32768 give
-// 65535). Exposed for the tests and for other hosts.
-inline uint16_t FileToHost16(uint32_t v) { return uint16_t((v * 32768u + 32767u) / 65535u); }
-inline uint16_t HostToFile16(uint32_t h) {
-  return h >= 32768u ? uint16_t(65535) : uint16_t((h * 65535u + 16384u) / 32768u);
-}
+// 65535), shared with the other hosts.
+using hostkit::FileToHost16;
+using hostkit::HostToFile16;
 
 }  // namespace areafill_cli

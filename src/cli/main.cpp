@@ -16,11 +16,12 @@
 #include <vector>
 
 #include "cli/image_io.h"
-#include "cli/methods.h"
 #include "cli/progress.h"
 #include "hostkit/descriptor.h"
 #include "hostkit/descriptor_json.h"
+#include "hostkit/fill_methods.h"
 #include "hostkit/filter_host.h"
+#include "hostkit/host_rules.h"
 #include "hostkit/status_text.h"
 
 #ifndef AREAFILL_VERSION
@@ -142,22 +143,10 @@ bool WriteTextFileAtomically(const std::string& path, const std::string& text, s
   return true;
 }
 
-// The bounding box of the mask bytes above 0, or nothing when no byte is.
-std::optional<Rect> SelectionBounds(const std::vector<uint8_t>& mask, int32_t width,
-                                    int32_t height) {
-  int32_t top = height, left = width, bottom = -1, right = -1;
-  for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* row = mask.data() + size_t(y) * size_t(width);
-    for (int32_t x = 0; x < width; ++x) {
-      if (row[x] == 0) continue;
-      top = std::min(top, y);
-      bottom = std::max(bottom, y);
-      left = std::min(left, x);
-      right = std::max(right, x);
-    }
-  }
-  if (bottom < 0) return std::nullopt;
-  return Rect{int16_t(top), int16_t(left), int16_t(bottom + 1), int16_t(right + 1)};
+// One line per method: name, choice and label.
+void PrintMethods(std::FILE* out) {
+  for (const hostkit::FillMethod& method : hostkit::FillMethods())
+    std::fprintf(out, "%-11s %d  %s\n", method.name, method.choice, method.label);
 }
 
 bool Interactive() { return ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO); }
@@ -168,7 +157,7 @@ std::optional<Failure> PrepareScripting(const Options& options, hostkit::Scripti
   hostkit::Descriptor play;
   bool haveDescriptor = false;
   if (!options.method.empty()) {
-    play.Put(areafill_cli::MethodDescriptorItem(*areafill_cli::MethodByName(options.method)));
+    play.Put(hostkit::FillMethodDescriptorItem(*hostkit::FillMethodByName(options.method)));
     haveDescriptor = true;
   } else if (!options.replay.empty()) {
     std::string json, message;
@@ -197,7 +186,7 @@ int Run(const Options& options) {
     throw Failure{kExitBadInput, "--fg: expected a colour like #1a2b3c, got '" + options.fg + "'"};
   if (!ParseColour(options.bg, &background))
     throw Failure{kExitBadInput, "--bg: expected a colour like #1a2b3c, got '" + options.bg + "'"};
-  if (!options.method.empty() && !areafill_cli::MethodByName(options.method))
+  if (!options.method.empty() && !hostkit::FillMethodByName(options.method))
     throw Failure{kExitBadInput,
                   "--method: unknown method '" + options.method + "' (see --list-methods)"};
 
@@ -210,12 +199,11 @@ int Run(const Options& options) {
   run.foreground = foreground;
   run.background = background;
   if (!options.mask.empty()) {
-    if (!areafill_cli::ReadMask(options.mask, file.width, file.height, &run.mask, &error))
+    std::vector<uint8_t> mask;
+    if (!areafill_cli::ReadMask(options.mask, file.width, file.height, &mask, &error))
       throw Failure{kExitBadInput, error};
-    std::optional<Rect> bounds = SelectionBounds(run.mask, file.width, file.height);
-    if (!bounds) throw Failure{kExitBadInput, options.mask + ": selection is empty"};
-    run.filterRect = *bounds;
-    run.applyMask = !options.raw;
+    if (!hostkit::SelectArea(&run, std::move(mask), file.width, file.height, options.raw))
+      throw Failure{kExitBadInput, options.mask + ": selection is empty"};
   }
 
   hostkit::HostImage image;
@@ -289,7 +277,7 @@ int Run(const Options& options) {
   if (!options.quiet) {
     // The filter fills 8- and 16-bit images; 32-bit ones go back as they came.
     std::string ran = image.depth == 32 ? "no fill (32-bit images are written back as they are)"
-                      : haveRecord      ? areafill_cli::DescribeRecordedMethod(recorded)
+                      : haveRecord      ? hostkit::DescribeRecordedMethod(recorded)
                                         : "filled";
     std::fprintf(stderr, "areafill: %s; wrote %s\n", ran.c_str(), options.output.c_str());
   }
@@ -332,7 +320,7 @@ int main(int argc, char** argv) {
     return kExitBadInput;
   }
   if (listMethods) {
-    areafill_cli::PrintMethods(stdout);
+    PrintMethods(stdout);
     return kExitOk;
   }
   if (options.input.empty() || options.output.empty()) {

@@ -1,0 +1,52 @@
+// The host rules shared by every host: image size limits and the filter area of a selection.
+#include "hostkit/host_rules.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace hostkit {
+
+std::string CheckImageSize(int64_t width, int64_t height) {
+  if (width <= 0 || height <= 0) {
+    return "image has no pixels (it is " + std::to_string(width) + "x" + std::to_string(height) +
+           ")";
+  }
+  if (width > kMaxImageSide) {
+    return "image is " + std::to_string(width) + " pixels wide; the largest supported is " +
+           std::to_string(kMaxImageSide);
+  }
+  if (height > kMaxImageSide) {
+    return "image is " + std::to_string(height) + " pixels tall; the largest supported is " +
+           std::to_string(kMaxImageSide);
+  }
+  return "";
+}
+
+std::optional<Rect> SelectionBounds(const std::vector<uint8_t>& mask, int32_t width,
+                                    int32_t height) {
+  int32_t top = height, left = width, bottom = -1, right = -1;
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* row = mask.data() + size_t(y) * size_t(width);
+    for (int32_t x = 0; x < width; ++x) {
+      if (row[x] == 0) continue;
+      top = std::min(top, y);
+      bottom = std::max(bottom, y);
+      left = std::min(left, x);
+      right = std::max(right, x);
+    }
+  }
+  if (bottom < 0) return std::nullopt;
+  return Rect{int16_t(top), int16_t(left), int16_t(bottom + 1), int16_t(right + 1)};
+}
+
+bool SelectArea(RunOptions* run, std::vector<uint8_t> mask, int32_t width, int32_t height,
+                bool raw) {
+  std::optional<Rect> bounds = SelectionBounds(mask, width, height);
+  if (!bounds) return false;
+  run->mask = std::move(mask);
+  run->filterRect = *bounds;
+  run->applyMask = !raw;
+  return true;
+}
+
+}  // namespace hostkit

@@ -1,0 +1,72 @@
+// The host rules every host shares: the filter area of a selection, the exact 16-bit
+// write-back and the size limit.
+#include <gtest/gtest.h>
+
+#include "hostkit/host_rules.h"
+
+namespace {
+
+// A 6×4 mask from rows of '.' (0), 'x' (255) and 'o' (1: selected only for masking).
+std::vector<uint8_t> MaskOf(std::initializer_list<const char*> rows) {
+  std::vector<uint8_t> mask;
+  for (const char* row : rows)
+    for (const char* c = row; *c; ++c) mask.push_back(*c == 'x' ? 255 : *c == 'o' ? 1 : 0);
+  return mask;
+}
+
+bool SameRect(const Rect& a, const Rect& b) {
+  return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+}
+
+TEST(SelectionBounds, IsTheBoxOfEveryNonZeroByte) {
+  // A byte of 1 counts: the host's masking lets it through, so the filter must write it.
+  auto bounds = hostkit::SelectionBounds(MaskOf({"......", "..x...", "....o.", "......"}), 6, 4);
+  ASSERT_TRUE(bounds);
+  EXPECT_TRUE(SameRect(*bounds, Rect{1, 2, 3, 5}));
+
+  bounds = hostkit::SelectionBounds(MaskOf({"x.....", "......", "......", ".....x"}), 6, 4);
+  ASSERT_TRUE(bounds);
+  EXPECT_TRUE(SameRect(*bounds, Rect{0, 0, 4, 6}));
+}
+
+TEST(SelectArea, SetsAreaAndMaskingOrRefusesAnEmptyMask) {
+  hostkit::RunOptions run;
+  ASSERT_TRUE(hostkit::SelectArea(&run, MaskOf({"......", "...x..", "......", "......"}), 6, 4,
+                                  /*raw=*/false));
+  EXPECT_TRUE(SameRect(run.filterRect, Rect{1, 3, 2, 4}));
+  EXPECT_TRUE(run.applyMask);
+  EXPECT_EQ(run.mask.size(), 24u);
+
+  hostkit::RunOptions raw;
+  ASSERT_TRUE(hostkit::SelectArea(&raw, MaskOf({"x.....", "......", "......", "......"}), 6, 4,
+                                  /*raw=*/true));
+  EXPECT_FALSE(raw.applyMask);
+
+  hostkit::RunOptions empty;
+  EXPECT_FALSE(hostkit::SelectArea(&empty, std::vector<uint8_t>(24, 0), 6, 4, false));
+  EXPECT_TRUE(empty.mask.empty());
+  EXPECT_TRUE(SameRect(empty.filterRect, Rect{0, 0, 0, 0}));
+}
+
+TEST(RestoreFile16, KeepsUntouchedSamplesAndRescalesChangedOnes) {
+  // Every stored value the filter hands back unchanged comes back bit for bit, although the
+  // scale maps two stored values to one host value.
+  for (uint32_t v = 0; v <= 65535; ++v) {
+    const uint16_t h = hostkit::FileToHost16(v);
+    ASSERT_EQ(hostkit::RestoreFile16(h, uint16_t(v)), v);
+  }
+  EXPECT_EQ(hostkit::RestoreFile16(16384, 0), 32768);  // changed: rescaled
+  EXPECT_EQ(hostkit::RestoreFile16(40000, 0), 65535);  // beyond full intensity: the largest
+}
+
+TEST(CheckImageSize, RefusesEmptyAndOversizedImages) {
+  EXPECT_EQ(hostkit::CheckImageSize(1, 1), "");
+  EXPECT_EQ(hostkit::CheckImageSize(32767, 32767), "");
+  EXPECT_EQ(hostkit::CheckImageSize(0, 5), "image has no pixels (it is 0x5)");
+  EXPECT_EQ(hostkit::CheckImageSize(32768, 5),
+            "image is 32768 pixels wide; the largest supported is 32767");
+  EXPECT_EQ(hostkit::CheckImageSize(5, 40000),
+            "image is 40000 pixels tall; the largest supported is 32767");
+}
+
+}  // namespace
