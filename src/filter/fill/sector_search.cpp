@@ -26,6 +26,7 @@
 #include "filter/fill/sector_search.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/memory.h"
 
@@ -441,16 +442,24 @@ inline void _Swap(_Buffer* a, _Buffer* b) {
   *b = t;
 }
 
-// Record of a downward sector's rows, from the bottom-up run: for each step into row r, the
-// positions (in row r's list) of the entries that came, and the positions (in row r - 1's list)
-// and points of those that went.
+// One change of a downward sector's list between frame rows r - 1 and r, found going up and
+// undone coming down: an entry that came (its position on row r), one that went (its position,
+// point and start on row r - 1), or one that stayed with another start (position and start on
+// row r - 1).
+struct _Change {
+  int32_t position;
+  int32_t site;
+  _Recipe recipe;
+};
+
+struct _ChangeList {
+  _Change* changes;
+  int32_t* stepStart;  // changes of step t: changes[stepStart[t] .. stepStart[t + 1])
+  int32_t count, capacity;
+};
+
 struct _Log {
-  int32_t* cameStart;  // per step, index into came; one more than the steps
-  int32_t* wentStart;
-  int32_t* came;
-  int32_t* wentAt;
-  int32_t* wentSite;
-  int32_t cameCount, cameCapacity, wentCount, wentCapacity, wentSiteCapacity;
+  _ChangeList came, went, restarted;
 };
 
 struct _Sector {
@@ -545,38 +554,34 @@ bool _Advance(SectorSearch* s, const _Fan& fan, _Sector* sector, int32_t y) {
   return true;
 }
 
+bool _Note(_ChangeList* list, _Change change) {
+  if (!_ReserveOf(&list->changes, &list->capacity, int64_t(list->count) + 1, list->count))
+    return false;
+  list->changes[list->count++] = change;
+  return true;
+}
+
 // Records in the sector's log how the list `before` (count entries) became sector->list.
-bool _Record(_Sector* sector, int32_t stepIndex, const _Entry* before, int32_t count) {
+bool _Record(_Sector* sector, int32_t step, const _Entry* before, int32_t count) {
   _Log& log = sector->log;
   const _Entry* after = sector->list.entries;
-  const int32_t n = sector->count;
-  int32_t kept = 0;
-  for (int32_t i = 0; i < n; ++i) kept += after[i].origin >= 0;
-  if (!_ReserveOf(&log.came, &log.cameCapacity, int64_t(log.cameCount) + (n - kept), log.cameCount) ||
-      !_ReserveOf(&log.wentAt, &log.wentCapacity, int64_t(log.wentCount) + (count - kept),
-                  log.wentCount) ||
-      !_ReserveOf(&log.wentSite, &log.wentSiteCapacity, int64_t(log.wentCount) + (count - kept),
-                  log.wentCount))
-    return false;
   int32_t next = 0;  // next position of `before` not yet accounted for
-  for (int32_t i = 0; i < n; ++i) {
-    const int32_t origin = after[i].origin;
+  for (int32_t i = 0; i <= sector->count; ++i) {
+    const int32_t origin = i < sector->count ? after[i].origin : count;
     if (origin < 0) {
-      log.came[log.cameCount++] = i;
+      if (!_Note(&log.came, {i, 0, 0})) return false;
       continue;
     }
-    for (; next < origin; ++next) {
-      log.wentAt[log.wentCount] = next;
-      log.wentSite[log.wentCount++] = before[next].site;
-    }
+    for (; next < origin; ++next)
+      if (!_Note(&log.went, {next, before[next].site, before[next].startRecipe})) return false;
+    if (origin < count && after[i].startRecipe != before[origin].startRecipe &&
+        !_Note(&log.restarted, {origin, 0, before[origin].startRecipe}))
+      return false;
     next = origin + 1;
   }
-  for (; next < count; ++next) {
-    log.wentAt[log.wentCount] = next;
-    log.wentSite[log.wentCount++] = before[next].site;
-  }
-  log.cameStart[stepIndex + 1] = log.cameCount;
-  log.wentStart[stepIndex + 1] = log.wentCount;
+  log.came.stepStart[step + 1] = log.came.count;
+  log.went.stepStart[step + 1] = log.went.count;
+  log.restarted.stepStart[step + 1] = log.restarted.count;
   return true;
 }
 
@@ -585,10 +590,10 @@ bool _Record(_Sector* sector, int32_t stepIndex, const _Entry* before, int32_t c
 bool _RunDownward(SectorSearch* s, _Fan* fan) {
   const int32_t steps = s->bottom - s->top;
   for (_Sector& sector : fan->sectors) {
-    _Log& log = sector.log;
-    log.cameStart = reinterpret_cast<int32_t*>(NewPtrClear(Size(steps + 1) * 4));
-    log.wentStart = reinterpret_cast<int32_t*>(NewPtrClear(Size(steps + 1) * 4));
-    if (log.cameStart == nullptr || log.wentStart == nullptr) return false;
+    for (_ChangeList* list : {&sector.log.came, &sector.log.went, &sector.log.restarted}) {
+      list->stepStart = reinterpret_cast<int32_t*>(NewPtrClear(Size(steps + 1) * 4));
+      if (list->stepStart == nullptr) return false;
+    }
     sector.count = 0;
     for (int32_t y = s->top + 1; y <= s->bottom; ++y) {
       _Buffer before = sector.list;
@@ -603,53 +608,105 @@ bool _RunDownward(SectorSearch* s, _Fan* fan) {
 }
 
 // Moves a downward sector's list from frame row y to y - 1 by undoing step y.
-bool _StepBack(SectorSearch* s, _Sector* sector, int32_t stepIndex) {
+bool _StepBack(SectorSearch* s, _Sector* sector, int32_t step) {
   const _Log& log = sector->log;
-  const int32_t cameBegin = log.cameStart[stepIndex], cameEnd = log.cameStart[stepIndex + 1];
-  const int32_t wentBegin = log.wentStart[stepIndex], wentEnd = log.wentStart[stepIndex + 1];
-  const int64_t size = int64_t(sector->count) - (cameEnd - cameBegin) + (wentEnd - wentBegin);
+  const _Change* came = log.came.changes + log.came.stepStart[step];
+  const _Change* cameEnd = log.came.changes + log.came.stepStart[step + 1];
+  const _Change* went = log.went.changes + log.went.stepStart[step];
+  const _Change* wentEnd = log.went.changes + log.went.stepStart[step + 1];
+  const _Change* restarted = log.restarted.changes + log.restarted.stepStart[step];
+  const _Change* restartedEnd = log.restarted.changes + log.restarted.stepStart[step + 1];
+  const int64_t size = int64_t(sector->count) - (cameEnd - came) + (wentEnd - went);
   if (!_ReserveOf(&s->work[1].entries, &s->work[1].capacity, size)) return false;
   _Entry* out = s->work[1].entries;
   const _Entry* in = sector->list.entries;
-  int32_t n = 0, came = cameBegin, went = wentBegin;
-  for (int32_t i = 0; i < sector->count; ++i) {
-    if (came < cameEnd && log.came[came] == i) {
+  int32_t n = 0;
+  for (int32_t i = 0; i <= sector->count; ++i) {
+    if (came < cameEnd && came->position == i) {
       ++came;
       continue;
     }
-    while (went < wentEnd && log.wentAt[went] == n) out[n++].site = log.wentSite[went++];
-    out[n++].site = in[i].site;
+    for (; went < wentEnd && went->position == n; ++went) out[n++] = {went->site, 0, went->recipe, 0.0};
+    if (i == sector->count) break;
+    out[n] = in[i];
+    if (restarted < restartedEnd && restarted->position == n) out[n].startRecipe = (restarted++)->recipe;
+    ++n;
   }
-  while (went < wentEnd) out[n++].site = log.wentSite[went++];
   _Swap(&sector->list, &s->work[1]);
   sector->count = n;
   return true;
 }
 
-// Writes one sector's winners for the wanted pixels of the followed columns from the row's
-// envelope (m entries, frame row row.y).
+// The position that `recipe` stands for on the row, in double precision.
+double _Value(const _Row& row, _Recipe recipe) {
+  const uint32_t kind = recipe >> 30, a = (recipe >> 15) & 0x7FFF, b = recipe & 0x7FFF;
+  if (kind == kColumn) return double(a);
+  const int64_t ha = row.y - row.cy[a];
+  if (kind == kFootBegin) return double(row.cx[a] * row.lp + ha * row.lq) * row.leftScale;
+  if (kind == kFootEnd) return double(row.cx[a] * row.rp + ha * row.rq) * row.rightScale;
+  const int64_t hb = row.y - row.cy[b];
+  _View va, vb;
+  va.cx = row.cx[a];
+  va.cost = int64_t(va.cx) * va.cx + ha * ha;
+  vb.cx = row.cx[b];
+  vb.cost = int64_t(vb.cx) * vb.cx + hb * hb;
+  return _CrossingValue(va, vb);
+}
+
+// The first followed column at or after the position (v, recipe).
+int32_t _FirstColumn(const _Row& row, double v, _Recipe recipe) {
+  if (v <= row.left) return row.left;
+  if (v > row.right) return row.right + 1;
+  const int32_t c = int32_t(v);  // floor: v > left >= 0
+  return _Less(row, c, _ColumnRecipe(c), v, recipe) ? c + 1 : c;
+}
+
+// Writes one sector's winners for the followed columns from the row's envelope (m entries):
+// entry j holds the columns from its start to the next entry's start, as far as its point's
+// footprint reaches. Starts are taken from the entries, or worked out from their recipes.
 void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _Entry* env, int32_t m,
-              int32_t sector, const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
-  int32_t pi = 0;
-  for (int32_t c = row.left; c <= row.right; ++c) {
-    const int32_t x = fan.flipX ? row.left + row.right - c : c;
-    const _Recipe cr = _ColumnRecipe(c);
-    while (pi + 1 < m && !_Less(row, c, cr, env[pi + 1].start, env[pi + 1].startRecipe)) ++pi;
-    if (wanted != nullptr && wanted[x] == 0) continue;
-    int32_t winner = -1, d2 = kSearchFarDistance2;
-    if (m > 0 && !_Less(row, c, cr, env[pi].start, env[pi].startRecipe)) {
-      const int32_t site = env[pi].site;
-      const int64_t h = row.y - row.cy[site];
-      const int64_t dx = c - row.cx[site];
-      const bool inside = row.rp == 0 || c * row.rp < row.cx[site] * row.rp + h * row.rq;
-      const int64_t dist = dx * dx + h * h;
-      if (inside && dist < kSearchFarDistance2) {
-        winner = s->listIndex[site];
-        d2 = int32_t(dist);
-      }
+              bool fromRecipes, int32_t sector, int32_t* winners, int32_t* distances2) {
+  const int32_t mirror = row.left + row.right;
+  int32_t* const slotW = winners + sector;
+  int32_t* const slotD = distances2 + sector;
+  auto empty = [&](int32_t from, int32_t to) {
+    for (int32_t c = from; c < to; ++c) {
+      const int32_t x = fan.flipX ? mirror - c : c;
+      slotW[kSearchSectors * x] = -1;
+      slotD[kSearchSectors * x] = kSearchFarDistance2;
     }
-    winners[kSearchSectors * x + sector] = winner;
-    if (distances2 != nullptr) distances2[kSearchSectors * x + sector] = d2;
+  };
+  int32_t begin = row.right + 1;
+  if (m > 0) {
+    const double v = fromRecipes ? _Value(row, env[0].startRecipe) : env[0].start;
+    begin = _FirstColumn(row, v, env[0].startRecipe);
+  }
+  empty(row.left, begin);
+  for (int32_t j = 0; j < m; ++j) {
+    int32_t end = row.right + 1;
+    if (j + 1 < m) {
+      const double v = fromRecipes ? _Value(row, env[j + 1].startRecipe) : env[j + 1].start;
+      end = _FirstColumn(row, v, env[j + 1].startRecipe);
+    }
+    const int32_t site = env[j].site;
+    const int32_t cx = row.cx[site];
+    const int64_t h = row.y - row.cy[site];
+    int32_t reach = end;  // footprint ends are never on a column, so the floor is exact
+    if (row.rp != 0) {
+      const double r = double(cx * row.rp + h * row.rq) * row.rightScale;
+      if (r < reach) reach = r < begin ? begin : int32_t(r) + 1;
+    }
+    const int32_t index = s->listIndex[site];
+    for (int32_t c = begin; c < reach; ++c) {
+      const int64_t dx = c - cx;
+      const int64_t dist = dx * dx + h * h;
+      const int32_t x = fan.flipX ? mirror - c : c;
+      const bool near = dist < kSearchFarDistance2;
+      slotW[kSearchSectors * x] = near ? index : -1;
+      slotD[kSearchSectors * x] = near ? int32_t(dist) : kSearchFarDistance2;
+    }
+    empty(reach, end);
+    begin = end;
   }
 }
 
@@ -702,8 +759,7 @@ void _CollectByVisit(const SectorSearch* s, int32_t x, int32_t y, int32_t* winne
 }
 
 // Brings the four quadrants to image row y and writes their winners for the followed columns.
-OSErr _CollectQuadrants(SectorSearch* s, int32_t y, const uint8_t* wanted, int32_t* winners,
-                        int32_t* distances2) {
+OSErr _CollectQuadrants(SectorSearch* s, int32_t y, int32_t* winners, int32_t* distances2) {
   for (int32_t f = 0; f < 4; ++f) {
     _Fan& fan = s->fans[f];
     const int32_t frameY = fan.flipY ? s->top + s->bottom - y : y;
@@ -719,14 +775,9 @@ OSErr _CollectQuadrants(SectorSearch* s, int32_t y, const uint8_t* wanted, int32
     for (int32_t k = 0; k < 8; ++k) {
       _Sector& sector = fan.sectors[k];
       const _Row row = _RowOf(s, fan, sector, frameY);
-      const _Entry* env = sector.list.entries;
-      int32_t m = sector.count;
-      if (!_Upward(f)) {  // the replayed list holds points only: find where each piece begins
-        if (!_ReserveOf(&s->work[0].entries, &s->work[0].capacity, m)) return memFullErr;
-        m = _Walk(row, env, m, s->work[0].entries);
-        env = s->work[0].entries;
-      }
-      _Collect(s, fan, row, env, m, 8 * f + k, wanted, winners, distances2);
+      // The replayed lists carry each start's recipe, not its value on this row.
+      _Collect(s, fan, row, sector.list.entries, sector.count, !_Upward(f), 8 * f + k, winners,
+               distances2);
     }
   }
   return noErr;
@@ -877,7 +928,7 @@ OSErr FindRowWinners(SectorSearch* search, int32_t y, const uint8_t* wanted, int
   int32_t* dist = distances2 != nullptr ? distances2 : s->distances;
   const bool covered = s->count > 0 && y >= s->top && y <= s->bottom;
   if (covered) {
-    const OSErr err = _CollectQuadrants(s, y, wanted, winners, dist);
+    const OSErr err = _CollectQuadrants(s, y, winners, dist);
     if (err != noErr) return err;
     _CollectSameRow(s, y, wanted, winners, dist);
   }
@@ -901,11 +952,10 @@ void DisposeSectorSearch(SectorSearch* search) {
     DisposePtr(Ptr(fan.cy));
     for (_Sector& sector : fan.sectors) {
       DisposePtr(Ptr(sector.list.entries));
-      DisposePtr(Ptr(sector.log.cameStart));
-      DisposePtr(Ptr(sector.log.wentStart));
-      DisposePtr(Ptr(sector.log.came));
-      DisposePtr(Ptr(sector.log.wentAt));
-      DisposePtr(Ptr(sector.log.wentSite));
+      for (_ChangeList* list : {&sector.log.came, &sector.log.went, &sector.log.restarted}) {
+        DisposePtr(Ptr(list->changes));
+        DisposePtr(Ptr(list->stepStart));
+      }
     }
   }
   DisposePtr(Ptr(search->work[0].entries));

@@ -28,7 +28,7 @@ OSErr MakeSectorSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, in
 // sector of (dx, dy) = (x - xs[i], y - ys[i]) is s, the lower index on equal distances, or -1
 // when no point of that sector is nearer than kSearchFarDistance2. Writes winners[32 * x + s]
 // and, when distances2 is not null, distances2[32 * x + s] (kSearchFarDistance2 for -1). Slots
-// of pixels not wanted are left as they were. Rows must be asked in increasing order.
+// of pixels not wanted may be overwritten with anything. Rows must be asked in increasing order.
 // Returns 0; -50 when y is outside the image or not after the previous row asked; -108 when a
 // work buffer could not grow (the row's slots are then undefined; the search may be disposed).
 OSErr FindRowWinners(SectorSearch* search, int32_t y, const uint8_t* wanted, int32_t* winners,
