@@ -13,7 +13,11 @@ OSErr FindFolder(int16_t vRefNum, OSType folderType, Boolean createFolder, int16
                  long* foundDirID);
 
 // Creates an empty file; dupFNErr when it exists. Creator and type are accepted and not kept:
-// Linux files have neither.
+// Linux files have neither. The next HOpen of the name in this process opens this very file,
+// even if another process has since taken the name. A file of the name that another process
+// holds open for writing does not stop the create: that process keeps its file, unnamed, and
+// the name passes to the new one; the creator holds the new file from here on, so that other
+// processes wait for it (see HOpen) and see it busy (see HDelete).
 OSErr HCreate(int16_t vRefNum, long dirID, ConstStr255Param fileName, OSType creator,
               OSType fileType);
 
@@ -24,6 +28,8 @@ OSErr HOpen(int16_t vRefNum, long dirID, ConstStr255Param fileName, int8_t permi
             int16_t* refNum);
 OSErr HOpenDF(int16_t vRefNum, long dirID, ConstStr255Param fileName, int8_t permission,
               int16_t* refNum);
+// Deletes a file; fBsyErr when another process holds it open for writing (a file open in this
+// process is deleted, and stays readable and writable through its reference number).
 OSErr HDelete(int16_t vRefNum, long dirID, ConstStr255Param fileName);
 
 // Positioning past the end of the file sets the mark to the end and returns eofErr.
@@ -45,7 +51,9 @@ void PlatformSetPreferencesFolder(const char* path);
 // The Preferences folder's path as FindFolder would choose it now (not created).
 const char* PlatformPreferencesFolderPath();
 
-// Lets `bytes` more bytes be written in all, then reports a full disk; negative: no limit.
+// Lets `bytes` more bytes of disk space be taken in all, then reports a full disk; negative: no
+// limit. As on a real disk, only new space counts: bytes written over a file's existing length
+// or into space that AllocContig reserved always go through.
 void PlatformSetDiskFullAfter(long long bytes);
 // When set, every open and create fails with permErr.
 void PlatformRefuseOpens(bool refuse);
