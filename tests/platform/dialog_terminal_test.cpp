@@ -68,6 +68,17 @@ class PtyUser {
         ++sent;
       }
     }
+    // What the backend wrote last (the erasing of the drawing) may still be in flight when the
+    // test stops the user: read it before leaving.
+    while (!hungUp) {
+      pollfd p = {master_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) break;
+      char buffer[512];
+      ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      std::lock_guard<std::mutex> guard(lock_);
+      output_.append(buffer, size_t(n));
+    }
   }
   static size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
