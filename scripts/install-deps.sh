@@ -8,11 +8,14 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libtiff-dev libcli11-dev nlohmann-json3-dev
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed
 )
-# Extra sets: "sanitize" adds clang's runtime for the ASan/UBSan run.
+# Extra sets: "sanitize" adds clang's runtime for the ASan/UBSan run; "bench" adds what
+# bench/python_inpaint_bench.py compares the Python module with.
 for extra in "$@"; do
   case "$extra" in
     sanitize) packages+=(clang libclang-rt-14-dev) ;;
+    bench) packages+=(python3-opencv python3-skimage python3-matplotlib) ;;
     *) echo "install-deps: unknown set '$extra'" >&2; exit 2 ;;
   esac
 done

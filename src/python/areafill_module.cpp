@@ -1,0 +1,296 @@
+// The Python module `areafill`: the filter on NumPy arrays. A third host beside the
+// command-line host: it checks the arrays, converts them to the host's scale with the shared
+// host rules, runs the filter module with the GIL released, and returns a new array.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "python/array_host.h"
+#include "python/docstrings.h"
+#include "python/fill_run.h"
+
+#ifndef AREAFILL_VERSION
+#define AREAFILL_VERSION "0.0.0"
+#endif
+
+namespace py = pybind11;
+
+namespace areafill_py {
+namespace {
+
+// The C++ side of areafill.Cancelled (a KeyboardInterrupt).
+struct CancelledError : std::exception {
+  const char* what() const noexcept override { return "cancelled"; }
+};
+
+// How often, at most, a run looks for a pending signal (Ctrl-C) while the GIL is released.
+constexpr auto kSignalCheckInterval = std::chrono::milliseconds(100);
+
+[[noreturn]] void _Refuse(const std::string& message) { throw py::value_error(message); }
+
+std::string _Repr(py::handle value) { return py::repr(value).cast<std::string>(); }
+
+std::string _TypeName(py::handle value) {
+  return py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>();
+}
+
+// Bits per sample of an image array's dtype, or 0 when it is not one the module takes.
+int _DepthOf(const py::array& array) {
+  if (py::isinstance<py::array_t<uint8_t>>(array)) return 8;
+  if (py::isinstance<py::array_t<uint16_t>>(array)) return 16;
+  if (py::isinstance<py::array_t<float>>(array)) return 32;
+  return 0;
+}
+
+// Checks `image` and returns it as a C-contiguous array (a copy only when it is not one),
+// with its layout in `*layout`.
+py::array _ImageArray(py::handle image, ArrayLayout* layout) {
+  if (!py::isinstance<py::array>(image))
+    _Refuse("image: expected a NumPy array, got " + _TypeName(image));
+  auto array = py::reinterpret_borrow<py::array>(image);
+  layout->depth = _DepthOf(array);
+  if (layout->depth == 0) {
+    _Refuse("image: expected uint8, uint16 or float32 samples, got " +
+            py::str(array.dtype()).cast<std::string>());
+  }
+  if (array.ndim() != 2 && array.ndim() != 3) {
+    _Refuse("image: expected an HxW or HxWxC array, got " + std::to_string(array.ndim()) +
+            " dimensions");
+  }
+  layout->height = int32_t(std::min<py::ssize_t>(array.shape(0), INT32_MAX));
+  layout->width = int32_t(std::min<py::ssize_t>(array.shape(1), INT32_MAX));
+  layout->channels = array.ndim() == 3 ? int(std::min<py::ssize_t>(array.shape(2), 1000)) : 1;
+  if (std::string problem = CheckLayout(*layout); !problem.empty()) _Refuse("image: " + problem);
+  return py::array::ensure(array, py::array::c_style);
+}
+
+// The selection bytes of `mask`: H×W, uint8 as it is or bool as 0 and 255.
+std::vector<uint8_t> _MaskBytes(py::handle mask, const ArrayLayout& layout) {
+  if (!py::isinstance<py::array>(mask))
+    _Refuse("mask: expected a NumPy array, got " + _TypeName(mask));
+  auto array = py::reinterpret_borrow<py::array>(mask);
+  const bool isBool = py::isinstance<py::array_t<bool>>(array);
+  if (!isBool && !py::isinstance<py::array_t<uint8_t>>(array)) {
+    _Refuse("mask: expected uint8 or bool samples, got " +
+            py::str(array.dtype()).cast<std::string>());
+  }
+  if (array.ndim() != 2) {
+    _Refuse("mask: expected an HxW array, got " + std::to_string(array.ndim()) + " dimensions");
+  }
+  if (array.shape(0) != layout.height || array.shape(1) != layout.width) {
+    _Refuse("mask: mask is " + std::to_string(array.shape(1)) + "x" +
+            std::to_string(array.shape(0)) + " but the image is " + std::to_string(layout.width) +
+            "x" + std::to_string(layout.height));
+  }
+  py::array packed = py::array::ensure(array, py::array::c_style);
+  const auto* bytes = static_cast<const uint8_t*>(packed.data());
+  std::vector<uint8_t> out(bytes, bytes + size_t(layout.width) * size_t(layout.height));
+  if (isBool)
+    for (uint8_t& b : out) b = b ? 255 : 0;
+  return out;
+}
+
+// A colour given as three integers 0..255.
+std::array<uint8_t, 3> _Colour(py::handle value, const char* name) {
+  auto refuse = [&] {
+    _Refuse(std::string(name) + ": expected a colour like (26, 43, 60), got " + _Repr(value));
+  };
+  if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) ||
+      !py::isinstance<py::sequence>(value))
+    refuse();
+  auto items = py::reinterpret_borrow<py::sequence>(value);
+  if (items.size() != 3) refuse();
+  std::array<uint8_t, 3> rgb{};
+  for (size_t i = 0; i < 3; ++i) {
+    py::object item = items[i];
+    if (py::isinstance<py::bool_>(item) || !py::hasattr(item, "__index__")) refuse();
+    long v = py::int_(item).cast<long>();
+    if (v < 0 || v > 255) refuse();
+    rgb[i] = uint8_t(v);
+  }
+  return rgb;
+}
+
+// What the callbacks of a run leave for the bindings once the GIL is back: whether to stop,
+// and an exception raised by `progress` or by a signal handler, to be raised again.
+struct CallbackState {
+  py::object progress;
+  bool stop = false;
+  std::exception_ptr pending;
+  std::chrono::steady_clock::time_point lastSignalCheck = std::chrono::steady_clock::now();
+};
+
+// Calls progress(done, total) under the GIL; a true result or an exception stops the run.
+void _ReportProgress(CallbackState& state, int32_t done, int32_t total) {
+  if (state.stop || !state.progress) return;
+  py::gil_scoped_acquire gil;
+  try {
+    py::object answer = state.progress(done, total);
+    int wantsCancel = PyObject_IsTrue(answer.ptr());
+    if (wantsCancel < 0) throw py::error_already_set();
+    if (wantsCancel) state.stop = true;
+  } catch (...) {
+    state.pending = std::current_exception();
+    state.stop = true;
+  }
+}
+
+// The run's cancel test: stop when asked, and now and then let Python's signal handlers run,
+// so that Ctrl-C ends a long fill with KeyboardInterrupt.
+bool _ShouldStop(CallbackState& state) {
+  if (state.stop) return true;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - state.lastSignalCheck < kSignalCheckInterval) return false;
+  state.lastSignalCheck = now;
+  py::gil_scoped_acquire gil;
+  if (PyErr_CheckSignals() != 0) {
+    try {
+      throw py::error_already_set();
+    } catch (...) {
+      state.pending = std::current_exception();
+    }
+    state.stop = true;
+  }
+  return state.stop;
+}
+
+py::array Fill(py::handle image, py::handle mask, const std::string& method, py::handle fg,
+               py::handle bg, bool raw, py::handle progress, py::handle prefs) {
+  ArrayLayout layout;
+  py::array input = _ImageArray(image, &layout);
+  FillRequest request;
+  request.method = hostkit::FillMethodByName(method);
+  if (!request.method) _Refuse("method: unknown method '" + method + "' (see areafill.METHODS)");
+  request.foreground = _Colour(fg, "fg");
+  request.background = _Colour(bg, "bg");
+  if (!mask.is_none()) request.mask = _MaskBytes(mask, layout);
+  request.raw = raw;
+  if (!prefs.is_none())
+    request.prefsFolder = py::module_::import("os").attr("fsdecode")(prefs).cast<std::string>();
+  CallbackState state;
+  if (!progress.is_none()) {
+    if (!PyCallable_Check(progress.ptr()))
+      _Refuse("progress: expected a callable(done, total), got " + _Repr(progress));
+    state.progress = py::reinterpret_borrow<py::object>(progress);
+  }
+  request.progress = [&state](int32_t done, int32_t total) { _ReportProgress(state, done, total); };
+  request.cancel = [&state] { return _ShouldStop(state); };
+
+  py::array output(input.dtype(),
+                   std::vector<py::ssize_t>(input.shape(), input.shape() + input.ndim()));
+  const void* samples = input.data();
+  void* outSamples = output.mutable_data();
+  FillOutcome outcome;
+  {
+    py::gil_scoped_release release;
+    hostkit::HostImage host = ArrayToHost(layout, samples);
+    outcome = RunFill(host, request);
+    if (outcome.status == FillStatus::Filled) HostToArray(host, layout, samples, outSamples);
+  }
+  if (state.pending) std::rethrow_exception(state.pending);
+  switch (outcome.status) {
+    case FillStatus::Filled:
+      break;
+    case FillStatus::Cancelled:
+      throw CancelledError();
+    case FillStatus::BadInput:
+      _Refuse(outcome.message);
+    case FillStatus::Failed:
+      throw std::runtime_error(outcome.message);
+  }
+  // The filter fills 8- and 16-bit images; 32-bit ones come back as they went, as in every host.
+  if (layout.depth == 32 &&
+      PyErr_WarnEx(PyExc_RuntimeWarning,
+                   "areafill: no fill (32-bit images are written back as they are)", 1) < 0)
+    throw py::error_already_set();
+  return output;
+}
+
+py::array ReadImage(py::handle path) {
+  const std::string name = py::module_::import("os").attr("fsdecode")(path).cast<std::string>();
+  areafill_cli::FileImage file;
+  std::string error;
+  bool read;
+  {
+    py::gil_scoped_release release;
+    read = areafill_cli::ReadImage(name, &file, &error);
+  }
+  if (!read) {
+    PyErr_SetString(PyExc_OSError, error.c_str());
+    throw py::error_already_set();
+  }
+  ArrayLayout layout;
+  if (std::string problem = ArrayLayoutOfFile(file, &layout); !problem.empty())
+    throw py::value_error(name + ": " + problem);
+  const py::dtype dtype = layout.depth == 8    ? py::dtype::of<uint8_t>()
+                          : layout.depth == 16 ? py::dtype::of<uint16_t>()
+                                               : py::dtype::of<float>();
+  std::vector<py::ssize_t> shape = {layout.height, layout.width};
+  if (layout.channels > 1) shape.push_back(layout.channels);
+  py::array out(dtype, shape);
+  std::memcpy(out.mutable_data(), file.data.data(), layout.ByteCount());
+  return out;
+}
+
+void WriteImage(py::handle path, py::handle image) {
+  const std::string name = py::module_::import("os").attr("fsdecode")(path).cast<std::string>();
+  ArrayLayout layout;
+  py::array input = _ImageArray(image, &layout);
+  areafill_cli::FileImage file = FileImageOfArray(layout, input.data());
+  std::string error;
+  if (!areafill_cli::CanWrite(file, name, &error)) throw py::value_error(error);
+  bool written;
+  {
+    py::gil_scoped_release release;
+    written = areafill_cli::WriteImage(name, file, &error);
+  }
+  if (!written) {
+    PyErr_SetString(PyExc_OSError, error.c_str());
+    throw py::error_already_set();
+  }
+}
+
+}  // namespace
+}  // namespace areafill_py
+
+PYBIND11_MODULE(areafill, m) {
+  using namespace areafill_py;
+  m.doc() = kModuleDoc;
+  m.attr("__version__") = AREAFILL_VERSION;
+  py::list names;
+  for (const hostkit::FillMethod& method : hostkit::FillMethods()) names.append(method.name);
+  m.attr("METHODS") = py::tuple(names);
+
+  // Signatures are written out in the docstrings, with the argument types people pass.
+  py::options options;
+  options.disable_function_signatures();
+  auto& cancelled = py::register_exception<CancelledError>(m, "Cancelled", PyExc_KeyboardInterrupt);
+  cancelled.attr("__doc__") = kCancelledDoc;
+
+  m.def("fill", &Fill, py::arg("image"), py::arg("mask") = py::none(),
+        py::arg("method") = "membrane", py::arg("fg") = py::make_tuple(0, 0, 0),
+        py::arg("bg") = py::make_tuple(255, 255, 255), py::arg("raw") = false,
+        py::arg("progress") = py::none(), py::arg("prefs") = py::none(), kFillDoc);
+  m.def("read_image", &ReadImage, py::arg("path"), kReadImageDoc);
+  m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), kWriteImageDoc);
+  m.def(
+      "filter_module_path",
+      [] {
+        std::string error;
+        std::string path = FilterModulePath(&error);
+        if (path.empty()) throw std::runtime_error(error);
+        return path;
+      },
+      kFilterModulePathDoc);
+}
