@@ -1,8 +1,8 @@
 // The host rules every host shares: the filter area of a selection, the exact 16-bit
 // write-back and the size limit.
-#include <gtest/gtest.h>
-
 #include "hostkit/host_rules.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

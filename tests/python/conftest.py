@@ -1,0 +1,37 @@
+"""Shared set-up of the Python module's tests: where the areafill program is, and a private
+Preferences folder so that no test touches the user's own."""
+
+import os
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).parent))
+
+# Fills that pass no prefs= use AREAFILL_PREFS_DIR: point it away from the user's folder
+# before the module is used.
+os.environ["AREAFILL_PREFS_DIR"] = tempfile.mkdtemp(prefix="areafill-pytest-prefs-")
+
+SOURCE_DIR = Path(__file__).resolve().parents[2]
+
+
+@pytest.fixture(scope="session")
+def cli():
+    """Runs the areafill program (AREAFILL_CLI, set by ctest) with a private Preferences
+    folder; returns a function of the program's arguments."""
+    program = os.environ.get("AREAFILL_CLI")
+    if not program or not os.access(program, os.X_OK):
+        pytest.skip("AREAFILL_CLI does not name the areafill program")
+    prefs = tempfile.mkdtemp(prefix="areafill-pytest-cli-prefs-")
+
+    def run(*args):
+        done = subprocess.run([program, "-q", "--prefs", prefs, *map(str, args)],
+                              capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr
+        return done
+
+    run.program = program
+    return run
