@@ -10,11 +10,13 @@ packages=(
   libpng-dev libtiff-dev libcli11-dev nlohmann-json3-dev
   python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed
 )
-# Extra sets: "sanitize" adds clang's runtime for the ASan/UBSan run; "bench" adds what
-# bench/python_inpaint_bench.py compares the Python module with.
+# Extra sets: "sanitize" adds clang's runtime for the ASan/UBSan run; "fuzz" the same runtime,
+# which carries libFuzzer; "reliability" adds valgrind for the leak check of fault injection;
+# "bench" adds what bench/python_inpaint_bench.py compares the Python module with.
 for extra in "$@"; do
   case "$extra" in
-    sanitize) packages+=(clang libclang-rt-14-dev) ;;
+    sanitize|fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    reliability) packages+=(clang libclang-rt-14-dev valgrind) ;;
     bench) packages+=(python3-opencv python3-skimage python3-matplotlib) ;;
     *) echo "install-deps: unknown set '$extra'" >&2; exit 2 ;;
   esac

@@ -1,0 +1,196 @@
+// Fuzz target: the filter's exchange with a hostile scripting host. The input drives every
+// answer of the host: the descriptor parameters' version and play mode, which suites and
+// callbacks exist, the keys and types of the items, the values (any float bits, integers and
+// enumerations out of range, text handles of any length without a NUL) and the statuses.
+// Whatever the host says, every input setting must stay within its range, the writer must put
+// one item per setting, and nothing may stay allocated.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "filter/entry/run_record.h"
+#include "filter/settings/script_params.h"
+#include "filter/settings/settings_block.h"
+#include "fuzz_support.h"
+#include "platform/memory.h"
+
+namespace {
+
+FuzzedDataProvider* gHost = nullptr;  // the current input, answering for the host
+int gItemsLeft = 0;
+int gPuts = 0;
+char gToken = 0;  // the address stands for a reader or writer token
+
+constexpr OSType kKeys[] = {kFillChoiceKey, FourCC("Lng "), kSPUnitKey, FourCC("Flt "),
+                            FourCC("Bool"), FourCC("Text"), FourCC("Rad2"), FourCC("none")};
+
+OSErr Status() { return gHost->ConsumeBool() ? noErr : OSErr(gHost->ConsumeIntegral<int16_t>()); }
+
+PIReadDescriptor OpenRead(PIDescriptorHandle, DescriptorKeyIDArray) {
+  return gHost->ConsumeBool() ? reinterpret_cast<PIReadDescriptor>(&gToken) : nullptr;
+}
+OSErr CloseRead(PIReadDescriptor) { return Status(); }
+Boolean GetKey(PIReadDescriptor, DescriptorKeyID* key, DescType* type, int32_t* flags) {
+  if (gItemsLeft-- <= 0 || gHost->remaining_bytes() == 0) return 0;
+  *key = gHost->ConsumeBool() ? gHost->PickValueInArray(kKeys) : gHost->ConsumeIntegral<uint32_t>();
+  *type = gHost->ConsumeIntegral<uint32_t>();
+  *flags = gHost->ConsumeIntegral<int32_t>();
+  return 1;
+}
+OSErr GetInteger(PIReadDescriptor, int32_t* value) {
+  *value = gHost->ConsumeIntegral<int32_t>();
+  return Status();
+}
+OSErr GetFloat(PIReadDescriptor, double* value) {
+  uint64_t bits = gHost->ConsumeIntegral<uint64_t>();
+  std::memcpy(value, &bits, sizeof bits);
+  return Status();
+}
+OSErr GetBoolean(PIReadDescriptor, Boolean* value) {
+  *value = gHost->ConsumeIntegral<uint8_t>();
+  return Status();
+}
+OSErr GetEnumerated(PIReadDescriptor, DescriptorEnumID* value) {
+  *value = gHost->ConsumeIntegral<uint32_t>();
+  return Status();
+}
+OSErr GetText(PIReadDescriptor, Handle* text) {
+  if (gHost->ConsumeBool()) {
+    *text = nullptr;  // a host that says yes and hands nothing
+  } else {
+    std::string bytes = gHost->ConsumeRandomLengthString(2000);
+    *text = NewHandle(Size(bytes.size()));
+    if (*text && !bytes.empty()) std::memcpy(**text, bytes.data(), bytes.size());
+  }
+  OSErr err = Status();
+  if (err != noErr && *text) {
+    DisposeHandle(*text);  // a host that fails keeps its handle
+    *text = nullptr;
+  }
+  return err;
+}
+
+PIWriteDescriptor OpenWrite() {
+  return gHost->ConsumeBool() ? reinterpret_cast<PIWriteDescriptor>(&gToken) : nullptr;
+}
+OSErr CloseWrite(PIWriteDescriptor, PIDescriptorHandle* recorded) {
+  *recorded = gHost->ConsumeBool() ? NewHandle(4) : nullptr;
+  return Status();
+}
+OSErr PutInteger(PIWriteDescriptor, DescriptorKeyID, int32_t) { return ++gPuts, Status(); }
+OSErr PutFloat(PIWriteDescriptor, DescriptorKeyID, const double*) { return ++gPuts, Status(); }
+OSErr PutBoolean(PIWriteDescriptor, DescriptorKeyID, Boolean) { return ++gPuts, Status(); }
+OSErr PutEnumerated(PIWriteDescriptor, DescriptorKeyID, DescType, DescriptorEnumID) {
+  return ++gPuts, Status();
+}
+OSErr PutText(PIWriteDescriptor, DescriptorKeyID, Handle text) {
+  if (!text || GetHandleSize(text) != kScriptTextHandleBytes) std::abort();
+  return ++gPuts, Status();
+}
+
+Handle NewPI(int32_t size) { return NewHandle(size); }
+void DisposePI(Handle h) { DisposeHandle(h); }
+int32_t SizePI(Handle h) { return int32_t(GetHandleSize(h)); }
+OSErr SetSizePI(Handle h, int32_t size) {
+  SetHandleSize(h, size);
+  return MemError();
+}
+
+template <typename T>
+T MaybeNull(T proc) {
+  return gHost->ConsumeIntegralInRange(0, 15) == 0 ? nullptr : proc;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider host(data, size);
+  gHost = &host;
+  gItemsLeft = 64;
+  gPuts = 0;
+  fuzz::NoteBaseline();
+
+  ReadDescriptorProcs reader{};
+  reader.readDescriptorProcsVersion = host.ConsumeBool() ? 0 : host.ConsumeIntegral<int16_t>();
+  reader.numReadDescriptorProcs = host.ConsumeBool() ? 18 : host.ConsumeIntegral<int16_t>();
+  reader.openReadDescriptorProc = MaybeNull(OpenRead);
+  reader.closeReadDescriptorProc = MaybeNull(CloseRead);
+  reader.getKeyProc = MaybeNull(GetKey);
+  reader.getIntegerProc = MaybeNull(GetInteger);
+  reader.getFloatProc = MaybeNull(GetFloat);
+  reader.getBooleanProc = MaybeNull(GetBoolean);
+  reader.getTextProc = MaybeNull(GetText);
+  reader.getEnumeratedProc = MaybeNull(GetEnumerated);
+  WriteDescriptorProcs writer{};
+  writer.writeDescriptorProcsVersion = host.ConsumeBool() ? 0 : host.ConsumeIntegral<int16_t>();
+  writer.numWriteDescriptorProcs = host.ConsumeBool() ? 16 : host.ConsumeIntegral<int16_t>();
+  writer.openWriteDescriptorProc = MaybeNull(OpenWrite);
+  writer.closeWriteDescriptorProc = MaybeNull(CloseWrite);
+  writer.putIntegerProc = MaybeNull(PutInteger);
+  writer.putFloatProc = MaybeNull(PutFloat);
+  writer.putBooleanProc = MaybeNull(PutBoolean);
+  writer.putTextProc = MaybeNull(PutText);
+  writer.putEnumeratedProc = MaybeNull(PutEnumerated);
+  HandleProcs handles{};
+  handles.handleProcsVersion = host.ConsumeBool() ? 1 : host.ConsumeIntegral<int16_t>();
+  handles.numHandleProcs = host.ConsumeBool() ? 8 : host.ConsumeIntegral<int16_t>();
+  handles.newProc = MaybeNull(NewPI);
+  handles.disposeProc = MaybeNull(DisposePI);
+  handles.getSizeProc = MaybeNull(SizePI);
+  handles.setSizeProc = MaybeNull(SetSizePI);
+
+  PIDescriptorParameters params{};
+  params.descriptorParametersVersion = host.ConsumeBool() ? 0 : host.ConsumeIntegral<int16_t>();
+  params.playInfo = host.ConsumeIntegral<int16_t>();
+  params.recordInfo = host.ConsumeIntegral<int16_t>();
+  params.descriptor = host.ConsumeBool() ? NewHandle(host.ConsumeIntegralInRange(0, 64)) : nullptr;
+  params.readDescriptorProcs = host.ConsumeIntegralInRange(0, 15) ? &reader : nullptr;
+  params.writeDescriptorProcs = host.ConsumeIntegralInRange(0, 15) ? &writer : nullptr;
+
+  FilterRecord record{};
+  record.descriptorParameters = host.ConsumeIntegralInRange(0, 15) ? &params : nullptr;
+  record.handleProcs = host.ConsumeIntegralInRange(0, 7) ? &handles : nullptr;
+  Globals globals{};
+  globals.host = &record;
+
+  // One input of every kind the exchange knows, and outputs for the writer.
+  SPSettings* block = _AllocateSPBlock(22);
+  if (!block) std::abort();
+  InitializeSPSettings(block, kFilterSignature, 0, 0);
+  AddSPInputSettingRadio(block, kFillChoiceKey, kFillChoiceType, kFillChoiceMin, kFillChoiceMax, 5);
+  AddSPInputSettingLong(block, FourCC("Lng "), -5, 5, 1);
+  AddSPInputSettingLong(block, kSPUnitKey, 0, 3, 2);
+  AddSPInputSettingFloat(block, FourCC("Flt "), -1.0f, 1.0f, 0.5f);
+  AddSPInputSettingBoolean(block, FourCC("Bool"), 1);
+  AddSPInputSettingCString(block, FourCC("Text"), "recorded");
+  AddSPInputSettingRadio(block, FourCC("Rad2"), FourCC("rB05"), -5, 5, 2);
+  AddSPOutputSettingLong(block, FourCC("Out1"), 0, 10, 4);
+  AddSPOutputSettingCString(block, FourCC("Out2"), "out");
+
+  uint8_t skip = _ReadScriptParamFromPS(&globals, block);
+  if (skip > 1) std::abort();
+  int32_t choice = GetSPInputSettingRadio(block, 0);
+  int32_t whole = GetSPInputSettingLong(block, 1);
+  uint32_t unit = uint32_t(GetSPInputSettingLong(block, 2));
+  float real = GetSPInputSettingFloat(block, 3);
+  uint32_t radio = uint32_t(GetSPInputSettingRadio(block, 6));
+  if (choice < kFillChoiceMin || choice > kFillChoiceMax || whole < -5 || whole > 5 || unit > 3 ||
+      std::isnan(real) || real < -1.0f || real > 1.0f || GetSPInputSettingBoolean(block, 4) > 1 ||
+      !GetSPInputSettingCString(block, 5))
+    std::abort();
+  // Enumerations compare as unsigned, so the range -5..5 (0xFFFFFFFB..5) takes no value.
+  if (radio != 2) std::abort();
+
+  gPuts = 0;
+  _WriteScriptParamToPS(&globals, block);
+  if (gPuts > 9) std::abort();
+  _DisposeSPBlock(block);
+
+  // The host's descriptor is the host's: released here as a host would after the run.
+  if (params.descriptor) DisposeHandle(params.descriptor);
+  fuzz::CheckNothingLeft("descriptor exchange");
+  gHost = nullptr;
+  return 0;
+}

@@ -1,0 +1,111 @@
+// Scratch files and leak checks for the fuzz targets.
+#include "fuzz_support.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/dialog_backend.h"
+#include "platform/files.h"
+#include "platform/memory.h"
+
+namespace fuzz {
+namespace {
+
+long gBaselineBlocks = 0;
+long gBaselineFiles = 0;
+
+}  // namespace
+
+const std::string& ScratchFolder() {
+  // Never destroyed, so that the exit handler below can still use it.
+  static const std::string* folder = [] {
+    const char* tmp = std::getenv("TMPDIR");
+    auto* path = new std::string(std::string(tmp && *tmp ? tmp : "/tmp") + "/areafill-fuzz-" +
+                                 std::to_string(::getpid()) + "/");
+    std::filesystem::create_directories(*path);
+    // The folder goes when the fuzzing process ends normally.
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(ScratchFolder(), ec);
+    });
+    return path;
+  }();
+  return *folder;
+}
+
+std::string WriteInput(const char* name, const uint8_t* data, size_t size) {
+  std::string path = ScratchFolder() + name;
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) std::abort();
+  if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
+  std::fclose(file);
+  return path;
+}
+
+void FreshPreferencesFolder() {
+  static const std::string prefs = ScratchFolder() + "prefs";
+  std::error_code ec;
+  std::filesystem::remove_all(prefs, ec);
+  std::filesystem::create_directories(prefs);
+  PlatformSetPreferencesFolder(prefs.c_str());
+  PlatformSetTempMemoryLimit(-1);
+  PlatformRefuseAllocations(0, 0);
+  PlatformSetDiskFullAfter(-1);
+  PlatformRefuseOpens(false);
+  PlatformScriptReset();
+  PlatformSetDialogBackend(PlatformScriptedDialogBackend());
+}
+
+void NoteBaseline() {
+  gBaselineBlocks = PlatformLiveBlocks();
+  gBaselineFiles = PlatformOpenFiles();
+}
+
+void CheckNothingLeft(const char* where) {
+  long blocks = PlatformLiveBlocks(), files = PlatformOpenFiles();
+  if (blocks != gBaselineBlocks || files != gBaselineFiles) {
+    std::fprintf(stderr, "%s: %ld memory blocks and %ld files left over\n", where,
+                 blocks - gBaselineBlocks, files - gBaselineFiles);
+    std::abort();
+  }
+}
+
+}  // namespace fuzz
+
+#include "cli/image_io.h"
+
+namespace fuzz {
+
+void ExerciseImageFile(const std::string& path) {
+  areafill_cli::FileImage image;
+  std::string error;
+  if (!areafill_cli::ReadImage(path, &image, &error)) {
+    // A refusal is one line naming the file.
+    if (error.rfind(path + ": ", 0) != 0 || error.find('\n') != std::string::npos) std::abort();
+    return;
+  }
+  if (image.width <= 0 || image.height <= 0 || image.width > areafill_cli::kMaxImageSide ||
+      image.height > areafill_cli::kMaxImageSide ||
+      image.data.size() != image.RowBytes() * size_t(image.height))
+    std::abort();
+  hostkit::HostImage host;
+  if (!areafill_cli::ToHostImage(image, &host, &error)) return;  // e.g. no mode for it
+  areafill_cli::FileImage back;
+  if (!areafill_cli::FromHostImage(host, image, &back, &error) || back.data != image.data)
+    std::abort();
+  if (image.data.size() > (1u << 20)) return;
+  const bool png = image.format == areafill_cli::FileFormat::PNG;
+  std::string out = ScratchFolder() + (png ? "round-trip.png" : "round-trip.tif");
+  if (!areafill_cli::CanWrite(image, out, &error)) return;
+  areafill_cli::FileImage reread;
+  if (!areafill_cli::WriteImage(out, image, &error) ||
+      !areafill_cli::ReadImage(out, &reread, &error) || reread.data != image.data ||
+      reread.width != image.width || reread.height != image.height)
+    std::abort();
+}
+
+}  // namespace fuzz
