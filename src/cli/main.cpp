@@ -42,6 +42,17 @@ std::atomic<bool> gInterrupted{false};
 
 extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
 
+// From here on Ctrl-C (or SIGTERM) asks the filter to stop, through abortProc. The handler is
+// reset after the first signal, so a second Ctrl-C ends a program that does not stop at once.
+void CatchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
 struct Options {
   std::string input;
   std::string output;
@@ -95,7 +106,10 @@ std::string DefaultPluginPath() {
 }
 
 PluginEntryProc LoadPlugin(const std::string& path, std::string* error) {
-  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // dlopen searches the library path for a name without a slash; a module named on the command
+  // line is a file, relative to the current folder.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module) {
     *error = "cannot load the filter module: " + std::string(dlerror());
     return nullptr;
@@ -117,31 +131,61 @@ bool ReadTextFile(const std::string& path, std::string* text) {
   return !in.bad();
 }
 
-// Writes `text` to `path` through a temporary file beside it, renamed into place.
-bool WriteTextFileAtomically(const std::string& path, const std::string& text, std::string* error) {
-  fs::path target(path);
-  fs::path temp = target.parent_path() /
-                  ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()));
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    if (!out) {
-      std::error_code ec;
-      fs::remove(temp, ec);
-      *error = path + ": cannot write";
-      return false;
-    }
-  }
+// Says whether a file can be made at `path`: its folder exists and `path` is not a folder.
+bool CanCreate(const std::string& path, std::string* error) {
   std::error_code ec;
-  fs::rename(temp, target, ec);
-  if (ec) {
-    fs::remove(temp, ec);
-    *error = path + ": cannot write (" + ec.message() + ")";
+  const fs::path target(path);
+  if (fs::is_directory(target, ec)) {
+    *error = path + ": is a folder, not a file name";
+    return false;
+  }
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  if (!fs::is_directory(folder, ec)) {
+    *error = path + ": the folder " + folder.string() + " does not exist";
     return false;
   }
   return true;
 }
+
+// A text file written beside its destination and put in place later (Commit), so that a run
+// that fails after writing it leaves the destination as it was. Removed unless committed.
+class StagedTextFile {
+ public:
+  StagedTextFile() = default;
+  StagedTextFile(const StagedTextFile&) = delete;
+  StagedTextFile& operator=(const StagedTextFile&) = delete;
+  ~StagedTextFile() {
+    std::error_code ec;
+    if (!temp_.empty()) fs::remove(temp_, ec);
+  }
+
+  bool Write(const std::string& path, const std::string& text, std::string* error) {
+    const fs::path target(path);
+    path_ = path;
+    temp_ = target.parent_path() /
+            ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()));
+    std::ofstream out(temp_, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) *error = path + ": cannot write";
+    return bool(out);
+  }
+
+  bool Commit(std::string* error) {
+    std::error_code ec;
+    fs::rename(temp_, path_, ec);
+    if (ec) {
+      *error = path_ + ": cannot write (" + ec.message() + ")";
+      return false;
+    }
+    temp_.clear();
+    return true;
+  }
+
+ private:
+  std::string path_;
+  fs::path temp_;
+};
 
 // One line per method: name, choice and label.
 void PrintMethods(std::FILE* out) {
@@ -180,6 +224,7 @@ std::optional<Failure> PrepareScripting(const Options& options, hostkit::Scripti
 }
 
 int Run(const Options& options) {
+  CatchInterrupts();
   // Everything that can be checked before the filter runs is checked first.
   std::array<uint8_t, 3> foreground{}, background{};
   if (!ParseColour(options.fg, &foreground))
@@ -194,6 +239,8 @@ int Run(const Options& options) {
   FileImage file;
   if (!areafill_cli::ReadImage(options.input, &file, &error)) throw Failure{kExitBadInput, error};
   if (!areafill_cli::CanWrite(file, options.output, &error)) throw Failure{kExitBadInput, error};
+  if (!options.record.empty() && !CanCreate(options.record, &error))
+    throw Failure{kExitBadInput, error};
 
   hostkit::RunOptions run;
   run.foreground = foreground;
@@ -232,12 +279,7 @@ int Run(const Options& options) {
                                              : areafill_cli::ProgressStyle::Lines);
   run.progress = [&progress](int32_t done, int32_t total) { progress.Update(done, total); };
   run.abort = [] { return gInterrupted.load(); };
-
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  if (gInterrupted.load()) throw Failure{kExitCancelled, "cancelled"};
 
   hostkit::RunReport report;
   intptr_t data = 0;
@@ -247,7 +289,7 @@ int Run(const Options& options) {
     result = hostkit::RunFilter(entry, image, run, &data, &report);
   }
   hostkit::ReleasePluginData(&data);
-  progress.Finish();
+  progress.Finish(result == 0);
 
   if (result == userCanceledErr || gInterrupted.load()) throw Failure{kExitCancelled, "cancelled"};
   if (result != 0)
@@ -256,24 +298,24 @@ int Run(const Options& options) {
   hostkit::Descriptor recorded;
   bool haveRecord = scripting.TakeRecorded(&recorded);
 
+  // The recorded action is written first and put in place after OUTPUT, so that a failure
+  // of either leaves neither.
+  StagedTextFile record;
+  if (!options.record.empty()) {
+    std::string json;
+    if (!haveRecord) throw Failure{kExitFilterFailed, "the filter recorded no action"};
+    if (!hostkit::DescriptorToJson(recorded, &json, &error))
+      throw Failure{kExitFilterFailed, options.record + ": " + error};
+    if (!record.Write(options.record, json, &error)) throw Failure{kExitBadInput, error};
+  }
+
   FileImage result_file;
   if (!areafill_cli::FromHostImage(image, file, &result_file, &error))
     throw Failure{kExitFilterFailed, error};
+  if (gInterrupted.load()) throw Failure{kExitCancelled, "cancelled"};
   if (!areafill_cli::WriteImage(options.output, result_file, &error))
     throw Failure{kExitBadInput, error};
-  if (gInterrupted.load()) {
-    std::error_code ec;
-    fs::remove(options.output, ec);
-    throw Failure{kExitCancelled, "cancelled"};
-  }
-
-  if (!options.record.empty()) {
-    std::string json, message;
-    if (!haveRecord) throw Failure{kExitFilterFailed, "the filter recorded no action"};
-    if (!hostkit::DescriptorToJson(recorded, &json, &message) ||
-        !WriteTextFileAtomically(options.record, json, &message))
-      throw Failure{kExitBadInput, options.record + ": " + message};
-  }
+  if (!options.record.empty() && !record.Commit(&error)) throw Failure{kExitBadInput, error};
   if (!options.quiet) {
     // The filter fills 8- and 16-bit images; 32-bit ones go back as they came.
     std::string ran = image.depth == 32 ? "no fill (32-bit images are written back as they are)"

@@ -11,27 +11,33 @@ void ProgressDisplay::Update(int32_t done, int32_t total) {
   if (percent > 100) percent = 100;
   // The fill's own stages restart their figures within the middle of the bar; a bar that
   // never moves backwards is what a person expects to see.
-  if (percent < lastPercent_) return;
+  if (percent <= lastPercent_) return;
+  if (style_ == ProgressStyle::Lines && lastPercent_ >= 0 && percent / 10 == lastPercent_ / 10)
+    return;
+  Show(percent);
+}
+
+void ProgressDisplay::Show(int percent) {
   if (style_ == ProgressStyle::Bar) {
-    if (percent == lastPercent_) return;
     constexpr int kWidth = 40;
     char bar[kWidth + 1];
     int filled = percent * kWidth / 100;
     for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
     bar[kWidth] = 0;
-    std::fprintf(stderr, "\r[%s] %3d%%", bar, percent);
+    // The bar is a line of its own with the cursor waiting below it, so that whatever else
+    // appears on the terminal meanwhile (the filter's dialog, which erases itself when done)
+    // starts on a fresh line; each redraw goes back up one line to the bar.
+    std::fprintf(stderr, "%s[%s] %3d%%\n", drawn_ ? "\x1b[1F\x1b[2K" : "", bar, percent);
     std::fflush(stderr);
     drawn_ = true;
   } else {
-    if (percent / 10 == lastPercent_ / 10 && lastPercent_ >= 0) return;
     std::fprintf(stderr, "areafill: %d%%\n", percent / 10 * 10);
   }
   lastPercent_ = percent;
 }
 
-void ProgressDisplay::Finish() {
-  if (style_ == ProgressStyle::Bar && drawn_) std::fprintf(stderr, "\n");
-  drawn_ = false;
+void ProgressDisplay::Finish(bool completed) {
+  if (style_ != ProgressStyle::None && completed && lastPercent_ < 100) Show(100);
 }
 
 }  // namespace areafill_cli

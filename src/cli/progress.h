@@ -13,10 +13,13 @@ class ProgressDisplay {
   explicit ProgressDisplay(ProgressStyle style) : style_(style) {}
   // done of total, as the filter reports it through progressProc.
   void Update(int32_t done, int32_t total);
-  // Ends the bar's line; call once after the run.
-  void Finish();
+  // Call once after the run: a run that `completed` shows 100%, whatever the filter reported
+  // last (its final report is that of its last row, just short of the end).
+  void Finish(bool completed);
 
  private:
+  void Show(int percent);
+
   ProgressStyle style_;
   int lastPercent_ = -1;
   bool drawn_ = false;
