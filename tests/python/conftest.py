@@ -23,8 +23,9 @@ def cli():
     """Runs the areafill program (AREAFILL_CLI, set by ctest) with a private Preferences
     folder; returns a function of the program's arguments."""
     program = os.environ.get("AREAFILL_CLI")
-    if not program or not os.access(program, os.X_OK):
-        pytest.skip("AREAFILL_CLI does not name the areafill program")
+    if not program:
+        pytest.skip("AREAFILL_CLI is not set (ctest sets it to the areafill program)")
+    assert os.access(program, os.X_OK), f"AREAFILL_CLI={program} is not a program"
     prefs = tempfile.mkdtemp(prefix="areafill-pytest-cli-prefs-")
 
     def run(*args):

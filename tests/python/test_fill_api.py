@@ -2,6 +2,7 @@
 were, progress and cancel, the GIL released, threads, and the Preferences folder."""
 
 import os
+import signal
 import threading
 import time
 
@@ -102,6 +103,22 @@ def test_an_exception_in_progress_ends_the_run_and_is_raised():
 
     with pytest.raises(LookupError, match="from progress"):
         areafill.fill(IMAGE, MASK, progress=progress)
+
+
+def test_ctrl_c_ends_a_long_fill_with_keyboard_interrupt():
+    image = pattern(400, 400, 1, np.uint8)
+    mask = np.zeros((400, 400), np.uint8)
+    mask[40:360, 40:360] = 255
+    sender = threading.Timer(0.05, os.kill, (os.getpid(), signal.SIGINT))
+    start = time.monotonic()
+    sender.start()
+    with pytest.raises(KeyboardInterrupt) as raised:
+        try:
+            areafill.fill(image, mask)
+        finally:
+            sender.join()
+    assert not isinstance(raised.value, areafill.Cancelled)
+    assert time.monotonic() - start < 5
 
 
 def test_other_threads_run_while_the_filter_works():
