@@ -25,6 +25,7 @@
 // each row the entries that came and went, and are replayed from the top down.
 #include "filter/fill/sector_search.h"
 
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 
@@ -42,8 +43,12 @@ constexpr int64_t kSlopeQ[8] = {1, 43273, 54662, 44783, 32768, 22167, 13843, 660
 // any lattice slope but short of vertical.
 constexpr int64_t kSteepestP = 32768;
 
-constexpr double kTolerance = 1e-9;   // positions closer than this are compared exactly
+constexpr double kTolerance = 1e-8;   // positions closer than this are compared exactly
 constexpr double kFarPosition = 1048576.0;  // crossings beyond are clamped in double
+// A start is moved along by its slope for at most this many rows before it is worked out
+// again, which keeps the sums' rounding below 2e-9, well inside kTolerance.
+constexpr int32_t kLongestCertificate = 128;
+constexpr int32_t kForever = 0x7FFFFFFF;
 
 // How to recompute a position exactly: a kind in the top two bits, then two 15-bit operands
 // (search indices of points, or a column).
@@ -55,19 +60,33 @@ inline _Recipe _MakeRecipe(uint32_t kind, uint32_t a, uint32_t b) {
 }
 inline _Recipe _ColumnRecipe(int32_t column) { return _MakeRecipe(kColumn, uint32_t(column), 0); }
 
+// A position on a row: a column in double precision (within 3e-9 of the exact one), how far it
+// moves from one row to the next (every position here moves linearly with the row), and how to
+// find it exactly.
+struct _Pos {
+  double v;
+  double slope;
+  _Recipe recipe;
+};
+
 // One piece of an envelope. Its end is the next entry's start.
 struct _Entry {
   int32_t site;    // the point that wins it (search index)
   int32_t origin;  // position of the entry in the previous row's list, -1 when new on this row
+  // The start's certificate: the comparisons that placed it keep their outcome on rows before
+  // `until`, as long as the entry before it is `anchor` (-1: none) with start `anchorRecipe`.
+  int32_t until;
+  int32_t anchor;
+  _Recipe anchorRecipe;
   _Recipe startRecipe;
-  double start;    // the column where it begins
+  double start;    // where it begins, and how that moves per row
+  double slope;
 };
 
 // A new point's stretch on the row among the other new points.
 struct _Piece {
   int32_t view;
-  _Recipe beginRecipe, endRecipe;
-  double begin, end;
+  _Pos begin, end;
 };
 
 // One sector of one quadrant on one row, in the quadrant's frame.
@@ -78,7 +97,8 @@ struct _Row {
   int32_t left, right;  // columns followed
   int64_t lq, lp;       // a point's footprint begins at cx + h * lq / lp
   int64_t rq, rp;       // and ends before cx + h * rq / rp (no end when rp is 0)
-  double leftScale, rightScale;
+  double leftScale, rightScale;  // 1 / lp, 1 / rp
+  double leftSlope, rightSlope;  // lq / lp, rq / rp
 };
 
 // A point as the row sees it: cost (squared distance less x² - 2 x cx, i.e. cx² + h²) and its
@@ -86,8 +106,7 @@ struct _Row {
 struct _View {
   int32_t site, cx;
   int64_t cost;
-  double l, r;
-  _Recipe lRecipe, rRecipe;
+  _Pos l, r;
 };
 
 // ---- Exact positions ----
@@ -126,123 +145,178 @@ inline bool _Less(const _Row& row, double av, _Recipe ar, double bv, _Recipe br)
   const double d = av - bv;
   if (d < -kTolerance) return true;
   if (d > kTolerance) return false;
-  if (((ar | br) >> 30) == kColumn) return false;  // two equal columns
+  if (ar == br) return false;                        // one position
+  if (((ar | br) >> 30) == kColumn) return av < bv;  // two columns: the doubles are exact
   return _LessExact(row, ar, br);
 }
 
-inline bool _Equal(const _Row& row, double av, _Recipe ar, double bv, _Recipe br) {
-  const double d = av - bv;
-  if (d < -kTolerance || d > kTolerance) return false;
-  return !_LessExact(row, ar, br) && !_LessExact(row, br, ar);
+inline bool _Less(const _Row& row, const _Pos& a, const _Pos& b) {
+  return _Less(row, a.v, a.recipe, b.v, b.recipe);
 }
+
+// Lowers *until to the first row at which the order of a and b, as found on this row, may
+// change: they move linearly from row to row, so they meet at most once. The estimate errs
+// early; a near tie is looked at again on the next row.
+void _NoteUntil(const _Row& row, const _Pos& a, const _Pos& b, int32_t* until) {
+  if (*until <= row.y + 1) return;  // as early as it gets
+  const double d = a.v - b.v;
+  if (std::fabs(d) <= 4 * kTolerance) {
+    *until = row.y + 1;
+    return;
+  }
+  const double ds = a.slope - b.slope;
+  if (ds == 0.0 || (d < 0) == (ds < 0)) return;  // moving apart
+  // They meet after |d| / |ds| rows; the estimate is taken a little early.
+  const double span = double(*until - row.y);
+  if (std::fabs(d) * (1.0 - 1e-9) >= (span + 1e-6) * std::fabs(ds)) return;
+  const double meet = double(row.y) + (-d / ds) * (1.0 - 1e-9) - 1e-6;
+  int32_t last = int32_t(std::ceil(meet));
+  if (last <= row.y) last = row.y + 1;
+  if (last < *until) *until = last;
+}
+
+inline bool _LessUntil(const _Row& row, const _Pos& a, const _Pos& b, int32_t* until) {
+  if (until != nullptr) _NoteUntil(row, a, b, until);
+  return _Less(row, a, b);
+}
+
+inline _Pos _Column(int32_t column) { return {double(column), 0.0, _ColumnRecipe(column)}; }
+
+inline _Pos _StartOf(const _Entry& e) { return {e.start, e.slope, e.startRecipe}; }
 
 // ---- Envelope steps ----
 
-void _See(const _Row& row, int32_t site, _View* v) {
+inline _Pos _Crossing(const _Row& row, int32_t a, int64_t costA, int32_t b, int64_t costB) {
+  const int64_t d = int64_t(row.cx[a]) - row.cx[b];
+  double c = double(costA - costB) / double(2 * d);
+  if (c > kFarPosition) c = kFarPosition;
+  if (c < -kFarPosition) c = -kFarPosition;
+  return {c, double(row.cy[b] - row.cy[a]) / double(d), _MakeRecipe(kCrossing, uint32_t(a), uint32_t(b))};
+}
+
+// The position that `recipe` stands for on the row.
+_Pos _PosOf(const _Row& row, _Recipe recipe) {
+  const uint32_t kind = recipe >> 30, a = (recipe >> 15) & 0x7FFF, b = recipe & 0x7FFF;
+  if (kind == kColumn) return {double(a), 0.0, recipe};
+  const int64_t ha = row.y - row.cy[a];
+  if (kind == kFootBegin)
+    return {double(row.cx[a] * row.lp + ha * row.lq) * row.leftScale, row.leftSlope, recipe};
+  if (kind == kFootEnd)
+    return {double(row.cx[a] * row.rp + ha * row.rq) * row.rightScale, row.rightSlope, recipe};
+  const int64_t hb = row.y - row.cy[b];
+  return _Crossing(row, int32_t(a), int64_t(row.cx[a]) * row.cx[a] + ha * ha, int32_t(b),
+                   int64_t(row.cx[b]) * row.cx[b] + hb * hb);
+}
+
+// Point `site` as the row sees it. The clipping to the followed columns is a comparison that
+// *until (when given) must cover.
+void _See(const _Row& row, int32_t site, _View* v, int32_t* until = nullptr) {
   const int32_t cx = row.cx[site];
   const int64_t h = row.y - row.cy[site];
   v->site = site;
   v->cx = cx;
   v->cost = int64_t(cx) * cx + h * h;
   if (row.lq == 0) {  // sector 7 holding dx = 0 begins on the point's own column
-    v->l = cx;
-    v->lRecipe = _ColumnRecipe(cx);
+    v->l = _Column(cx);
   } else {
-    v->l = double(cx * row.lp + h * row.lq) * row.leftScale;
-    v->lRecipe = _MakeRecipe(kFootBegin, uint32_t(site), 0);
+    v->l = {double(cx * row.lp + h * row.lq) * row.leftScale, row.leftSlope,
+            _MakeRecipe(kFootBegin, uint32_t(site), 0)};
   }
   // In-range footprint ends are at least 1/P from any column, far beyond rounding.
-  if (v->l < row.left) {
-    v->l = row.left;
-    v->lRecipe = _ColumnRecipe(row.left);
-  }
-  v->r = row.right + 1;
-  v->rRecipe = _ColumnRecipe(row.right + 1);
+  const _Pos left = _Column(row.left);
+  if (until != nullptr) _NoteUntil(row, v->l, left, until);
+  if (v->l.v < row.left) v->l = left;
+  v->r = _Column(row.right + 1);
   if (row.rp != 0) {
-    const double r = double(cx * row.rp + h * row.rq) * row.rightScale;
-    if (r < v->r) {
-      v->r = r;
-      v->rRecipe = _MakeRecipe(kFootEnd, uint32_t(site), 0);
-    }
+    const _Pos r = {double(cx * row.rp + h * row.rq) * row.rightScale, row.rightSlope,
+                    _MakeRecipe(kFootEnd, uint32_t(site), 0)};
+    if (until != nullptr) _NoteUntil(row, r, v->r, until);
+    if (r.v < v->r.v) v->r = r;
   }
 }
 
-inline double _CrossingValue(const _View& e, const _View& t) {
-  double c = double(e.cost - t.cost) / double(2 * (int64_t(e.cx) - t.cx));
-  if (c > kFarPosition) c = kFarPosition;
-  if (c < -kFarPosition) c = -kFarPosition;
-  return c;
+inline _Pos _CrossingOf(const _Row& row, const _View& e, const _View& t) {
+  return _Crossing(row, e.site, e.cost, t.site, t.cost);
 }
 
-// Where e first takes over from t, whose piece starts at (sv, sr): the least column from there
-// on where e is inside its footprint and t is outside its own or farther. False when never.
-bool _TakeOver(const _Row& row, const _View& t, double sv, _Recipe sr, const _View& e, double* xv,
-               _Recipe* xr) {
-  double lo = sv;
-  _Recipe loR = sr;
-  if (_Less(row, sv, sr, e.l, e.lRecipe)) {
-    lo = e.l;
-    loR = e.lRecipe;
-  }
-  if (!_Less(row, lo, loR, e.r, e.rRecipe)) return false;
+// Where e first takes over from t, whose piece starts at s: the least column from there on
+// where e is inside its footprint and t is outside its own or farther. False when never. Every
+// comparison made lowers *until (when given) to the row where its outcome may change.
+bool _TakeOver(const _Row& row, const _View& t, const _Pos& s, const _View& e, _Pos* x,
+               int32_t* until) {
+  const _Pos lo = _LessUntil(row, s, e.l, until) ? e.l : s;
+  if (!_LessUntil(row, lo, e.r, until)) return false;
   const int64_t d = int64_t(e.cx) - t.cx;
   if (d > 0) {  // e gains to the right: it wins from the crossing, or from where t ends
-    double g = _CrossingValue(e, t);
-    _Recipe gR = _MakeRecipe(kCrossing, uint32_t(e.site), uint32_t(t.site));
-    if (!_Less(row, g, gR, t.r, t.rRecipe)) {
-      g = t.r;
-      gR = t.rRecipe;
-    }
-    if (!_Less(row, g, gR, e.r, e.rRecipe)) return false;
-    const bool later = _Less(row, lo, loR, g, gR);
-    *xv = later ? g : lo;
-    *xr = later ? gR : loR;
+    _Pos g = _CrossingOf(row, e, t);
+    if (!_LessUntil(row, g, t.r, until)) g = t.r;
+    if (!_LessUntil(row, g, e.r, until)) return false;
+    *x = _LessUntil(row, lo, g, until) ? g : lo;
     return true;
   }
   bool beats;
   if (d < 0) {  // e wins left of the crossing
-    beats = _Less(row, lo, loR, _CrossingValue(e, t),
-                  _MakeRecipe(kCrossing, uint32_t(e.site), uint32_t(t.site)));
+    beats = _LessUntil(row, lo, _CrossingOf(row, e, t), until);
   } else {
     const int64_t k = e.cost - t.cost;
     beats = k < 0 || (k == 0 && e.site < t.site);
   }
   if (beats) {
-    *xv = lo;
-    *xr = loR;
+    *x = lo;
     return true;
   }
-  if (!_Less(row, t.r, t.rRecipe, e.r, e.rRecipe)) return false;
-  const bool later = _Less(row, lo, loR, t.r, t.rRecipe);
-  *xv = later ? t.r : lo;
-  *xr = later ? t.rRecipe : loR;
+  if (!_LessUntil(row, t.r, e.r, until)) return false;
+  *x = _LessUntil(row, lo, t.r, until) ? t.r : lo;
   return true;
 }
 
 // The envelope on this row of the points listed in `in` (the previous row's envelope, in
 // order): writes to `out` the entries that still win somewhere, each with its start and its
-// position in `in`, and returns their count (at most `count`).
+// position in `in`, and returns their count (at most `count`). An entry whose certificate
+// holds only has its start moved along; the others are placed again after the entry before.
 int32_t _Walk(const _Row& row, const _Entry* in, int32_t count, _Entry* out) {
   int32_t n = 0;
   _View top = {};
+  bool topSeen = false;  // whether `top` is the view of out[n - 1]
   for (int32_t i = 0; i < count; ++i) {
+    const _Entry& old = in[i];
+    if (old.until > row.y && (n == 0 ? old.anchor < 0
+                                     : old.anchor == out[n - 1].site &&
+                                           old.anchorRecipe == out[n - 1].startRecipe)) {
+      out[n] = old;
+      out[n].origin = i;
+      out[n++].start += old.slope;
+      topSeen = false;
+      continue;
+    }
+    int32_t until = row.y + kLongestCertificate;
     _View e;
-    _See(row, in[i].site, &e);
-    if (!_Less(row, e.l, e.lRecipe, e.r, e.rRecipe)) continue;  // out of the followed columns
+    _See(row, old.site, &e, &until);
+    if (!_LessUntil(row, e.l, e.r, &until)) continue;  // out of the followed columns
     for (;;) {
       if (n == 0) {
-        out[n++] = {e.site, i, e.lRecipe, e.l};
+        out[n++] = {e.site, i, until, -1, 0, e.l.recipe, e.l.v, e.l.slope};
         top = e;
+        topSeen = true;
         break;
       }
-      double xv;
-      _Recipe xr;
-      if (!_TakeOver(row, top, out[n - 1].start, out[n - 1].startRecipe, e, &xv, &xr)) break;
-      if (_Equal(row, xv, xr, out[n - 1].start, out[n - 1].startRecipe)) {  // top vanished
-        if (--n > 0) _See(row, out[n - 1].site, &top);
+      if (!topSeen) {
+        _See(row, out[n - 1].site, &top);
+        topSeen = true;
+      }
+      const _Entry& t = out[n - 1];
+      const _Pos ts = _StartOf(t);
+      _Pos x;
+      int32_t placed = until;
+      if (!_TakeOver(row, top, ts, e, &x, &placed)) break;
+      if (!_Less(row, ts, x)) {  // takes over at once: the entry before vanished
+        --n;
+        topSeen = false;
         continue;
       }
-      out[n++] = {e.site, i, xr, xv};
+      _NoteUntil(row, ts, x, &placed);
+      out[n] = {e.site, i, placed, t.site, t.startRecipe, x.recipe, x.v, x.slope};
+      ++n;
       top = e;
       break;
     }
@@ -255,70 +329,73 @@ struct _Emitter {
   _Entry* out;
   int32_t n;
   int32_t lastSite;
-  void Emit(int32_t site, int32_t origin, double start, _Recipe recipe) {
+  // A new or moved entry, placed again on the next row.
+  void Emit(int32_t site, int32_t origin, const _Pos& start) {
     if (site == lastSite) return;
-    out[n++] = {site, origin, recipe, start};
+    out[n++] = {site, origin, 0, -1, 0, start.recipe, start.v, start.slope};
     lastSite = site;
+  }
+  // An entry of the walk, unchanged.
+  void Copy(const _Entry& entry) {
+    if (entry.site == lastSite) return;
+    out[n++] = entry;
+    lastSite = entry.site;
+  }
+  // Consecutive entries of the walk, unchanged (no two of them share a point).
+  void CopyRun(const _Entry* entries, int32_t count) {
+    if (count > 0 && entries[0].site == lastSite) {
+      ++entries;
+      --count;
+    }
+    if (count <= 0) return;
+    std::memcpy(out + n, entries, sizeof(_Entry) * size_t(count));
+    n += count;
+    lastSite = entries[count - 1].site;
   }
 };
 
 // Upper bound of the merge's output, for sizing buffers.
 inline int32_t _MergeBound(int32_t envelope, int32_t fresh) { return 4 * envelope + 3 * fresh + 4; }
 
-// The stretch [p, q) of envelope entry t (or none) where the new point n is the new points'
-// winner: writes the envelope of the two.
-void _MergeTwo(const _Row& row, const _Entry* t, const _View* tv, const _View& n, double pv,
-               _Recipe pr, double qv, _Recipe qr, bool* tKept, _Emitter* em) {
+// Writes the envelope, over [p, q), of envelope entry t (or none) and the new point n, which
+// holds there among the new points.
+void _MergeTwo(const _Row& row, const _Entry* t, const _View* tv, const _View& n, const _Pos& p,
+               const _Pos& q, bool* tKept, _Emitter* em) {
   if (t == nullptr) {
-    em->Emit(n.site, -1, pv, pr);
+    em->Emit(n.site, -1, p);
     return;
   }
   // Split points inside (p, q): where t's footprint ends and where the two costs cross.
-  double bv[2];
-  _Recipe br[2];
+  _Pos split[2];
   int nb = 0;
-  if (_Less(row, pv, pr, tv->r, tv->rRecipe) && _Less(row, tv->r, tv->rRecipe, qv, qr)) {
-    bv[nb] = tv->r;
-    br[nb++] = tv->rRecipe;
-  }
+  if (_Less(row, p, tv->r) && _Less(row, tv->r, q)) split[nb++] = tv->r;
   const int64_t d = int64_t(n.cx) - tv->cx;
-  double cv = 0.0;
-  _Recipe cr = 0;
+  _Pos c = {};
   if (d != 0) {
-    cv = _CrossingValue(n, *tv);
-    cr = _MakeRecipe(kCrossing, uint32_t(n.site), uint32_t(tv->site));
-    if (_Less(row, pv, pr, cv, cr) && _Less(row, cv, cr, qv, qr)) {
-      bv[nb] = cv;
-      br[nb++] = cr;
-    }
+    c = _CrossingOf(row, n, *tv);
+    if (_Less(row, p, c) && _Less(row, c, q)) split[nb++] = c;
   }
-  if (nb == 2 && _Less(row, bv[1], br[1], bv[0], br[0])) {
-    const double v = bv[0];
-    bv[0] = bv[1];
-    bv[1] = v;
-    const _Recipe r = br[0];
-    br[0] = br[1];
-    br[1] = r;
+  if (nb == 2 && _Less(row, split[1], split[0])) {
+    const _Pos first = split[1];
+    split[1] = split[0];
+    split[0] = first;
   }
-  double r1v = pv;
-  _Recipe r1r = pr;
-  for (int s = 0; s <= nb; ++s) {
-    const double r2v = s < nb ? bv[s] : qv;
-    const _Recipe r2r = s < nb ? br[s] : qr;
-    if (!_Less(row, r1v, r1r, r2v, r2r)) continue;
-    const bool tActive = _Less(row, r1v, r1r, tv->r, tv->rRecipe);
+  _Pos r1 = p;
+  for (int i = 0; i <= nb; ++i) {
+    const _Pos r2 = i < nb ? split[i] : q;
+    if (!_Less(row, r1, r2)) continue;
+    const bool tActive = _Less(row, r1, tv->r);
     bool nBeats;
-    if (d > 0) nBeats = !_Less(row, r1v, r1r, cv, cr);
-    else if (d < 0) nBeats = !_Less(row, cv, cr, r2v, r2r);
+    if (d > 0) nBeats = !_Less(row, r1, c);
+    else if (d < 0) nBeats = !_Less(row, c, r2);
     else nBeats = n.cost < tv->cost || (n.cost == tv->cost && n.site < tv->site);
     if (tActive && !nBeats) {
-      em->Emit(t->site, *tKept ? -1 : t->origin, r1v, r1r);
+      em->Emit(t->site, *tKept ? -1 : t->origin, r1);
       *tKept = true;
     } else {
-      em->Emit(n.site, -1, r1v, r1r);
+      em->Emit(n.site, -1, r1);
     }
-    r1v = r2v;
-    r1r = r2r;
+    r1 = r2;
   }
 }
 
@@ -333,43 +410,32 @@ int32_t _Merge(const _Row& row, const _Entry* env, int32_t m, const int32_t* fre
   // footprint's start to the next one's start or its own end.
   int32_t np = 0;
   for (int32_t i = 0; i < count; ++i) {
-    _Piece p = {i, views[i].lRecipe, views[i].rRecipe, views[i].l, views[i].r};
-    if (i + 1 < count && _Less(row, views[i + 1].l, views[i + 1].lRecipe, p.end, p.endRecipe)) {
-      p.end = views[i + 1].l;
-      p.endRecipe = views[i + 1].lRecipe;
-    }
-    if (_Less(row, p.begin, p.beginRecipe, p.end, p.endRecipe)) pieces[np++] = p;
+    _Piece piece = {i, views[i].l, views[i].r};
+    if (i + 1 < count && _Less(row, views[i + 1].l, piece.end)) piece.end = views[i + 1].l;
+    if (_Less(row, piece.begin, piece.end)) pieces[np++] = piece;
   }
   _Emitter em = {out, 0, -1};
   if (np == 0) {
-    for (int32_t j = 0; j < m; ++j) em.Emit(env[j].site, env[j].origin, env[j].start, env[j].startRecipe);
+    em.CopyRun(env, m);
     return em.n;
   }
-  const double endV = row.right + 1, beginV = row.left;
-  const _Recipe endR = _ColumnRecipe(row.right + 1), beginR = _ColumnRecipe(row.left);
+  const _Pos rowEnd = _Column(row.right + 1), rowBegin = _Column(row.left);
   int32_t k = 0;  // first piece that may still matter
   for (int32_t j = -1; j < m; ++j) {
-    const double sv = j < 0 ? beginV : env[j].start;
-    const _Recipe sr = j < 0 ? beginR : env[j].startRecipe;
-    const double ev = j + 1 < m ? env[j + 1].start : endV;
-    const _Recipe er = j + 1 < m ? env[j + 1].startRecipe : endR;
-    if (!_Less(row, sv, sr, ev, er)) continue;
-    while (k < np && !_Less(row, sv, sr, pieces[k].end, pieces[k].endRecipe)) ++k;
-    if (k == np || !_Less(row, pieces[k].begin, pieces[k].beginRecipe, ev, er)) {
+    const _Pos segBegin = j < 0 ? rowBegin : _StartOf(env[j]);
+    const _Pos segEnd = j + 1 < m ? _StartOf(env[j + 1]) : rowEnd;
+    if (!_Less(row, segBegin, segEnd)) continue;
+    while (k < np && !_Less(row, segBegin, pieces[k].end)) ++k;
+    if (k == np || !_Less(row, pieces[k].begin, segEnd)) {
       if (j < 0) continue;
       // No new point reaches entries j .. j2 - 1: copy them as they are.
-      int32_t j2 = j + 1;
-      if (k == np) {
-        j2 = m;
-      } else {
-        while (j2 < m) {
-          const double e2v = j2 + 1 < m ? env[j2 + 1].start : endV;
-          const _Recipe e2r = j2 + 1 < m ? env[j2 + 1].startRecipe : endR;
-          if (_Less(row, pieces[k].begin, pieces[k].beginRecipe, e2v, e2r)) break;
-          ++j2;
+      int32_t j2 = m;
+      if (k < np)
+        for (j2 = j + 1; j2 < m; ++j2) {
+          const _Pos next = j2 + 1 < m ? _StartOf(env[j2 + 1]) : rowEnd;
+          if (_Less(row, pieces[k].begin, next)) break;
         }
-      }
-      for (int32_t i = j; i < j2; ++i) em.Emit(env[i].site, env[i].origin, env[i].start, env[i].startRecipe);
+      em.CopyRun(env + j, j2 - j);
       j = j2 - 1;
       continue;
     }
@@ -377,27 +443,21 @@ int32_t _Merge(const _Row& row, const _Entry* env, int32_t m, const int32_t* fre
     _View tv;
     if (t != nullptr) _See(row, t->site, &tv);
     bool tKept = false;
-    double pv = sv;
-    _Recipe pr = sr;
-    while (_Less(row, pv, pr, ev, er)) {
-      while (k < np && !_Less(row, pv, pr, pieces[k].end, pieces[k].endRecipe)) ++k;
-      if (k < np && !_Less(row, pv, pr, pieces[k].begin, pieces[k].beginRecipe)) {
-        const bool pieceEnds = _Less(row, pieces[k].end, pieces[k].endRecipe, ev, er);
-        const double qv = pieceEnds ? pieces[k].end : ev;
-        const _Recipe qr = pieceEnds ? pieces[k].endRecipe : er;
-        _MergeTwo(row, t, t ? &tv : nullptr, views[pieces[k].view], pv, pr, qv, qr, &tKept, &em);
-        pv = qv;
-        pr = qr;
+    _Pos p = segBegin;
+    while (_Less(row, p, segEnd)) {
+      while (k < np && !_Less(row, p, pieces[k].end)) ++k;
+      if (k < np && !_Less(row, p, pieces[k].begin)) {
+        const _Pos q = _Less(row, pieces[k].end, segEnd) ? pieces[k].end : segEnd;
+        _MergeTwo(row, t, t ? &tv : nullptr, views[pieces[k].view], p, q, &tKept, &em);
+        p = q;
       } else {
-        const bool pieceFirst = k < np && _Less(row, pieces[k].begin, pieces[k].beginRecipe, ev, er);
-        const double qv = pieceFirst ? pieces[k].begin : ev;
-        const _Recipe qr = pieceFirst ? pieces[k].beginRecipe : er;
-        if (t != nullptr && _Less(row, pv, pr, tv.r, tv.rRecipe)) {
-          em.Emit(t->site, tKept ? -1 : t->origin, pv, pr);
+        const _Pos q = k < np && _Less(row, pieces[k].begin, segEnd) ? pieces[k].begin : segEnd;
+        if (t != nullptr && _Less(row, p, tv.r)) {
+          if (tKept || _Less(row, segBegin, p)) em.Emit(t->site, tKept ? -1 : t->origin, p);
+          else em.Copy(*t);
           tKept = true;
         }
-        pv = qv;
-        pr = qr;
+        p = q;
       }
     }
   }
@@ -513,6 +573,8 @@ _Row _RowOf(const SectorSearch* s, const _Fan& fan, const _Sector& sector, int32
   row.rp = sector.rp;
   row.leftScale = 1.0 / double(sector.lp);
   row.rightScale = sector.rp != 0 ? 1.0 / double(sector.rp) : 0.0;
+  row.leftSlope = double(sector.lq) * row.leftScale;
+  row.rightSlope = double(sector.rq) * row.rightScale;
   return row;
 }
 
@@ -585,6 +647,16 @@ bool _Record(_Sector* sector, int32_t step, const _Entry* before, int32_t count)
   return true;
 }
 
+// Works every start of the list out afresh, ending the drift of moving them along.
+void _Refresh(const _Row& row, _Sector* sector) {
+  for (int32_t i = 0; i < sector->count; ++i) {
+    _Entry& e = sector->list.entries[i];
+    const _Pos start = _PosOf(row, e.startRecipe);
+    e.start = start.v;
+    e.slope = start.slope;
+  }
+}
+
 // Runs a downward quadrant from the bottom up, recording each row's changes; leaves each
 // sector's list at the top row.
 bool _RunDownward(SectorSearch* s, _Fan* fan) {
@@ -604,11 +676,14 @@ bool _RunDownward(SectorSearch* s, _Fan* fan) {
     }
   }
   fan->row = s->bottom;
+  for (_Sector& sector : fan->sectors) _Refresh(_RowOf(s, *fan, sector, fan->row), &sector);
   return true;
 }
 
-// Moves a downward sector's list from frame row y to y - 1 by undoing step y.
-bool _StepBack(SectorSearch* s, _Sector* sector, int32_t step) {
+// Moves a downward sector's list from frame row row.y + 1 to row.y by undoing that step: the
+// starts that stayed move along by their slopes, those that came back or changed are worked out.
+bool _StepBack(SectorSearch* s, const _Row& row, _Sector* sector) {
+  const int32_t step = row.y - s->top;
   const _Log& log = sector->log;
   const _Change* came = log.came.changes + log.came.stepStart[step];
   const _Change* cameEnd = log.came.changes + log.came.stepStart[step + 1];
@@ -620,74 +695,73 @@ bool _StepBack(SectorSearch* s, _Sector* sector, int32_t step) {
   if (!_ReserveOf(&s->work[1].entries, &s->work[1].capacity, size)) return false;
   _Entry* out = s->work[1].entries;
   const _Entry* in = sector->list.entries;
-  int32_t n = 0;
-  for (int32_t i = 0; i <= sector->count; ++i) {
+  int32_t n = 0, i = 0;
+  for (;;) {
+    // Entries that stay, up to the next one that came or the next place one went from.
+    int32_t run = sector->count - i;
+    if (came < cameEnd && came->position - i < run) run = came->position - i;
+    if (went < wentEnd && went->position - n < run) run = went->position - n;
+    std::memcpy(out + n, in + i, sizeof(_Entry) * size_t(run));
+    for (int32_t k = n; k < n + run; ++k) out[k].start -= out[k].slope;
+    for (; restarted < restartedEnd && restarted->position < n + run; ++restarted) {
+      const _Pos start = _PosOf(row, restarted->recipe);
+      out[restarted->position].startRecipe = start.recipe;
+      out[restarted->position].start = start.v;
+      out[restarted->position].slope = start.slope;
+    }
+    n += run;
+    i += run;
     if (came < cameEnd && came->position == i) {
       ++came;
+      ++i;
       continue;
     }
-    for (; went < wentEnd && went->position == n; ++went) out[n++] = {went->site, 0, went->recipe, 0.0};
-    if (i == sector->count) break;
-    out[n] = in[i];
-    if (restarted < restartedEnd && restarted->position == n) out[n].startRecipe = (restarted++)->recipe;
-    ++n;
+    if (went < wentEnd && went->position == n) {
+      const _Pos start = _PosOf(row, went->recipe);
+      out[n++] = {went->site, 0, 0, -1, 0, went->recipe, start.v, start.slope};
+      ++went;
+      continue;
+    }
+    break;
   }
   _Swap(&sector->list, &s->work[1]);
   sector->count = n;
   return true;
 }
 
-// The position that `recipe` stands for on the row, in double precision.
-double _Value(const _Row& row, _Recipe recipe) {
-  const uint32_t kind = recipe >> 30, a = (recipe >> 15) & 0x7FFF, b = recipe & 0x7FFF;
-  if (kind == kColumn) return double(a);
-  const int64_t ha = row.y - row.cy[a];
-  if (kind == kFootBegin) return double(row.cx[a] * row.lp + ha * row.lq) * row.leftScale;
-  if (kind == kFootEnd) return double(row.cx[a] * row.rp + ha * row.rq) * row.rightScale;
-  const int64_t hb = row.y - row.cy[b];
-  _View va, vb;
-  va.cx = row.cx[a];
-  va.cost = int64_t(va.cx) * va.cx + ha * ha;
-  vb.cx = row.cx[b];
-  vb.cost = int64_t(vb.cx) * vb.cx + hb * hb;
-  return _CrossingValue(va, vb);
-}
-
 // The first followed column at or after the position (v, recipe).
-int32_t _FirstColumn(const _Row& row, double v, _Recipe recipe) {
+inline int32_t _FirstColumn(const _Row& row, double v, _Recipe recipe) {
   if (v <= row.left) return row.left;
   if (v > row.right) return row.right + 1;
   const int32_t c = int32_t(v);  // floor: v > left >= 0
-  return _Less(row, c, _ColumnRecipe(c), v, recipe) ? c + 1 : c;
+  const double above = v - c;
+  if (above > kTolerance && above < 1.0 - kTolerance) return c + 1;
+  // v is within the tolerance of a column: which side of it the exact position lies decides.
+  const int32_t near = above <= kTolerance ? c : c + 1;
+  return _Less(row, near, _ColumnRecipe(near), v, recipe) ? near + 1 : near;
 }
 
 // Writes one sector's winners for the followed columns from the row's envelope (m entries):
 // entry j holds the columns from its start to the next entry's start, as far as its point's
-// footprint reaches. Starts are taken from the entries, or worked out from their recipes.
+// footprint reaches.
 void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _Entry* env, int32_t m,
-              bool fromRecipes, int32_t sector, int32_t* winners, int32_t* distances2) {
+              int32_t sector, int32_t* winners, int32_t* distances2) {
   const int32_t mirror = row.left + row.right;
-  int32_t* const slotW = winners + sector;
-  int32_t* const slotD = distances2 + sector;
+  const int32_t stride = fan.flipX ? -kSearchSectors : kSearchSectors;
+  const int32_t first = kSearchSectors * (fan.flipX ? mirror - row.left : row.left) + sector;
+  int32_t* const slotW = winners + first;  // slots of column row.left; column c is (c - left) * stride on
+  int32_t* const slotD = distances2 + first;
   auto empty = [&](int32_t from, int32_t to) {
     for (int32_t c = from; c < to; ++c) {
-      const int32_t x = fan.flipX ? mirror - c : c;
-      slotW[kSearchSectors * x] = -1;
-      slotD[kSearchSectors * x] = kSearchFarDistance2;
+      slotW[(c - row.left) * stride] = -1;
+      slotD[(c - row.left) * stride] = kSearchFarDistance2;
     }
   };
-  int32_t begin = row.right + 1;
-  if (m > 0) {
-    const double v = fromRecipes ? _Value(row, env[0].startRecipe) : env[0].start;
-    begin = _FirstColumn(row, v, env[0].startRecipe);
-  }
+  int32_t begin = m > 0 ? _FirstColumn(row, env[0].start, env[0].startRecipe) : row.right + 1;
   empty(row.left, begin);
   for (int32_t j = 0; j < m; ++j) {
-    int32_t end = row.right + 1;
-    if (j + 1 < m) {
-      const double v = fromRecipes ? _Value(row, env[j + 1].startRecipe) : env[j + 1].start;
-      end = _FirstColumn(row, v, env[j + 1].startRecipe);
-    }
+    const int32_t end =
+        j + 1 < m ? _FirstColumn(row, env[j + 1].start, env[j + 1].startRecipe) : row.right + 1;
     const int32_t site = env[j].site;
     const int32_t cx = row.cx[site];
     const int64_t h = row.y - row.cy[site];
@@ -700,10 +774,9 @@ void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _En
     for (int32_t c = begin; c < reach; ++c) {
       const int64_t dx = c - cx;
       const int64_t dist = dx * dx + h * h;
-      const int32_t x = fan.flipX ? mirror - c : c;
       const bool near = dist < kSearchFarDistance2;
-      slotW[kSearchSectors * x] = near ? index : -1;
-      slotD[kSearchSectors * x] = near ? int32_t(dist) : kSearchFarDistance2;
+      slotW[(c - row.left) * stride] = near ? index : -1;
+      slotD[(c - row.left) * stride] = near ? int32_t(dist) : kSearchFarDistance2;
     }
     empty(reach, end);
     begin = end;
@@ -763,21 +836,21 @@ OSErr _CollectQuadrants(SectorSearch* s, int32_t y, int32_t* winners, int32_t* d
   for (int32_t f = 0; f < 4; ++f) {
     _Fan& fan = s->fans[f];
     const int32_t frameY = fan.flipY ? s->top + s->bottom - y : y;
-    if (_Upward(f)) {
-      for (; fan.row < frameY; ++fan.row)
-        for (_Sector& sector : fan.sectors)
-          if (!_Advance(s, fan, &sector, fan.row + 1)) return memFullErr;
-    } else {
-      for (; fan.row > frameY; --fan.row)
-        for (_Sector& sector : fan.sectors)
-          if (!_StepBack(s, &sector, fan.row - s->top - 1)) return memFullErr;
+    for (; fan.row < frameY; ++fan.row)
+      for (_Sector& sector : fan.sectors)
+        if (!_Advance(s, fan, &sector, fan.row + 1)) return memFullErr;
+    for (; fan.row > frameY; --fan.row) {
+      const bool refresh = (fan.row - 1 - s->top) % kLongestCertificate == 0;
+      for (_Sector& sector : fan.sectors) {
+        const _Row row = _RowOf(s, fan, sector, fan.row - 1);
+        if (!_StepBack(s, row, &sector)) return memFullErr;
+        if (refresh) _Refresh(row, &sector);
+      }
     }
     for (int32_t k = 0; k < 8; ++k) {
       _Sector& sector = fan.sectors[k];
       const _Row row = _RowOf(s, fan, sector, frameY);
-      // The replayed lists carry each start's recipe, not its value on this row.
-      _Collect(s, fan, row, sector.list.entries, sector.count, !_Upward(f), 8 * f + k, winners,
-               distances2);
+      _Collect(s, fan, row, sector.list.entries, sector.count, 8 * f + k, winners, distances2);
     }
   }
   return noErr;
