@@ -18,6 +18,12 @@ struct _JsonFault {
   std::string message;
 };
 
+// Text from the input, quoted and escaped for a one-line message: a hostile file's member names
+// may hold line breaks, terminal controls or bytes that are not UTF-8.
+std::string _Quoted(const std::string& text) {
+  return json(text).dump(-1, ' ', true, json::error_handler_t::replace);
+}
+
 ordered_json _CodeToJson(uint32_t code) { return FourCCString(code); }
 
 uint32_t _CodeFromJson(const json& value, const std::string& where) {
@@ -39,7 +45,7 @@ uint32_t _CodeFromJson(const json& value, const std::string& where) {
                     : c >= 'a' && c <= 'f' ? c - 'a' + 10
                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                            : -1;
-        if (digit < 0) throw _JsonFault{where + ": bad hexadecimal code \"" + text + "\""};
+        if (digit < 0) throw _JsonFault{where + ": bad hexadecimal code " + _Quoted(text)};
         code = (code << 4) | uint32_t(digit);
       }
       return code;
@@ -112,7 +118,7 @@ void _CheckMembers(const json& object, std::initializer_list<const char*> allowe
   for (const auto& member : object.items()) {
     bool known = false;
     for (const char* name : allowed) known = known || member.key() == name;
-    if (!known) throw _JsonFault{where + ": unknown member \"" + member.key() + "\""};
+    if (!known) throw _JsonFault{where + ": unknown member " + _Quoted(member.key())};
   }
   for (const char* name : allowed)
     if (!object.contains(name)) throw _JsonFault{where + ": missing \"" + name + "\""};
@@ -147,8 +153,8 @@ DescriptorItem _ItemFromJson(const json& value, size_t index) {
     return DescriptorItem::Enumerated(key, enumType,
                                       DescriptorEnumID(_WholeFromJson(v, 0, UINT32_MAX, where)));
   }
-  throw _JsonFault{where + ": unknown type \"" + type +
-                   "\" (expected integer, float, boolean, text or enum)"};
+  throw _JsonFault{where + ": unknown type " + _Quoted(type) +
+                   " (expected integer, float, boolean, text or enum)"};
 }
 
 // Version 1 is the first; a later version adds a step here that rewrites a version-1 document

@@ -60,6 +60,12 @@ void FreshPreferencesFolder() {
   PlatformSetDialogBackend(PlatformScriptedDialogBackend());
 }
 
+bool IsOneLine(const std::string& message) {
+  for (unsigned char c : message)
+    if (c < 0x20 || c == 0x7F) return false;
+  return true;
+}
+
 void NoteBaseline() {
   gBaselineBlocks = PlatformLiveBlocks();
   gBaselineFiles = PlatformOpenFiles();
@@ -85,7 +91,7 @@ void ExerciseImageFile(const std::string& path) {
   std::string error;
   if (!areafill_cli::ReadImage(path, &image, &error)) {
     // A refusal is one line naming the file.
-    if (error.rfind(path + ": ", 0) != 0 || error.find('\n') != std::string::npos) std::abort();
+    if (error.rfind(path + ": ", 0) != 0 || !IsOneLine(error)) std::abort();
     return;
   }
   if (image.width <= 0 || image.height <= 0 || image.width > areafill_cli::kMaxImageSide ||

@@ -19,6 +19,9 @@ std::string WriteInput(const char* name, const uint8_t* data, size_t size);
 // dialog headless and the platform's limits off. Call at the start of every input.
 void FreshPreferencesFolder();
 
+// True when `message` is one line of printable text: no line break, tab or terminal control.
+bool IsOneLine(const std::string& message);
+
 // Remembers the platform's live blocks and open files now; CheckNothingLeft aborts (a crash
 // the fuzzer reports) when either differs.
 void NoteBaseline();

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
   if (areafill_cli::ReadMask(path, width, height, &mask, &error)) {
     if (mask.size() != size_t(width) * size_t(height)) std::abort();
-  } else if (error.rfind(path + ": ", 0) != 0 || error.find('\n') != std::string::npos) {
+  } else if (error.rfind(path + ": ", 0) != 0 || !fuzz::IsOneLine(error)) {
     std::abort();
   }
   return 0;
