@@ -18,7 +18,12 @@
 // point as the fill's single-precision rule does; costs are integers; equal distances are
 // ordered by perturbing each point's cost by its index times an infinitesimal, so that no pixel
 // lies on a piece boundary. Positions are compared in double precision and recomputed exactly,
-// with 64-bit integers, when two of them are within 1e-9.
+// with 64-bit integers, when two of them are within 1e-8.
+//
+// Most pieces keep how their start is found for many rows. Each entry carries a certificate:
+// the row until which every comparison that placed it keeps its outcome (positions move
+// linearly with the row, so that row can be worked out), and while it holds, the start is only
+// moved along by its slope.
 //
 // The quadrants that look up are carried along as rows are asked. Those that look down need the
 // rows below first: they run once from the bottom up when the search is made, recording for
@@ -48,7 +53,6 @@ constexpr double kFarPosition = 1048576.0;  // crossings beyond are clamped in d
 // A start is moved along by its slope for at most this many rows before it is worked out
 // again, which keeps the sums' rounding below 2e-9, well inside kTolerance.
 constexpr int32_t kLongestCertificate = 128;
-constexpr int32_t kForever = 0x7FFFFFFF;
 
 // How to recompute a position exactly: a kind in the top two bits, then two 15-bit operands
 // (search indices of points, or a column).
@@ -157,7 +161,7 @@ inline bool _Less(const _Row& row, const _Pos& a, const _Pos& b) {
 // Lowers *until to the first row at which the order of a and b, as found on this row, may
 // change: they move linearly from row to row, so they meet at most once. The estimate errs
 // early; a near tie is looked at again on the next row.
-void _NoteUntil(const _Row& row, const _Pos& a, const _Pos& b, int32_t* until) {
+inline void _NoteUntil(const _Row& row, const _Pos& a, const _Pos& b, int32_t* until) {
   if (*until <= row.y + 1) return;  // as early as it gets
   const double d = a.v - b.v;
   if (std::fabs(d) <= 4 * kTolerance) {
@@ -258,8 +262,7 @@ bool _TakeOver(const _Row& row, const _View& t, const _Pos& s, const _View& e, _
   if (d < 0) {  // e wins left of the crossing
     beats = _LessUntil(row, lo, _CrossingOf(row, e, t), until);
   } else {
-    const int64_t k = e.cost - t.cost;
-    beats = k < 0 || (k == 0 && e.site < t.site);
+    beats = e.cost < t.cost;  // one column: equal costs would be one point, and repeats are gone
   }
   if (beats) {
     *x = lo;
@@ -271,21 +274,22 @@ bool _TakeOver(const _Row& row, const _View& t, const _Pos& s, const _View& e, _
 }
 
 // The envelope on this row of the points listed in `in` (the previous row's envelope, in
-// order): writes to `out` the entries that still win somewhere, each with its start and its
-// position in `in`, and returns their count (at most `count`). An entry whose certificate
-// holds only has its start moved along; the others are placed again after the entry before.
+// order): writes to `out` (which may be `in`) the entries that still win somewhere, each with
+// its start and its position in `in`, and returns their count (at most `count`). An entry
+// whose certificate holds only has its start moved along; the others are placed again after
+// the entry before.
 int32_t _Walk(const _Row& row, const _Entry* in, int32_t count, _Entry* out) {
   int32_t n = 0;
   _View top = {};
   bool topSeen = false;  // whether `top` is the view of out[n - 1]
   for (int32_t i = 0; i < count; ++i) {
-    const _Entry& old = in[i];
+    const _Entry old = in[i];
     if (old.until > row.y && (n == 0 ? old.anchor < 0
                                      : old.anchor == out[n - 1].site &&
                                            old.anchorRecipe == out[n - 1].startRecipe)) {
-      out[n] = old;
+      if (out + n != in + i) out[n] = old;
       out[n].origin = i;
-      out[n++].start += old.slope;
+      out[n++].start = old.start + old.slope;
       topSeen = false;
       continue;
     }
@@ -354,8 +358,12 @@ struct _Emitter {
   }
 };
 
-// Upper bound of the merge's output, for sizing buffers.
-inline int32_t _MergeBound(int32_t envelope, int32_t fresh) { return 4 * envelope + 3 * fresh + 4; }
+// Upper bound of the merge's output, for sizing buffers: each of the m + 1 stretches between
+// entries gives at most one entry plus four for each new point's piece over it, and pieces
+// overlap stretches at most m + 1 + fresh times.
+inline int64_t _MergeBound(int32_t envelope, int32_t fresh) {
+  return 5 * int64_t(envelope) + 4 * int64_t(fresh) + 8;
+}
 
 // Writes the envelope, over [p, q), of envelope entry t (or none) and the new point n, which
 // holds there among the new points.
@@ -388,7 +396,7 @@ void _MergeTwo(const _Row& row, const _Entry* t, const _View* tv, const _View& n
     bool nBeats;
     if (d > 0) nBeats = !_Less(row, r1, c);
     else if (d < 0) nBeats = !_Less(row, c, r2);
-    else nBeats = n.cost < tv->cost || (n.cost == tv->cost && n.site < tv->site);
+    else nBeats = n.cost < tv->cost;
     if (tActive && !nBeats) {
       em->Emit(t->site, *tKept ? -1 : t->origin, r1);
       *tKept = true;
@@ -553,12 +561,10 @@ struct SectorSearch {
   _Buffer work[2];
   _View* views;        // merge scratch, one per point of the widest row
   _Piece* pieces;
-  int32_t* distances;  // width × 32, when the caller wants no distances
+  int32_t* distances;  // width × 32, made when a caller first wants no distances
 };
 
 namespace {
-
-constexpr bool _Upward(int32_t fan) { return fan == 0 || fan == 2; }
 
 _Row _RowOf(const SectorSearch* s, const _Fan& fan, const _Sector& sector, int32_t y) {
   _Row row;
@@ -595,22 +601,27 @@ void _FreshOf(const SectorSearch* s, const _Fan& fan, int32_t y, const int32_t**
 }
 
 // Moves one sector's envelope from frame row y - 1 to y (its entries' origins refer to the old
-// list). The result is in sector->list. False when memory is short.
-bool _Advance(SectorSearch* s, const _Fan& fan, _Sector* sector, int32_t y) {
+// list, which, when `keepOld`, stays readable in a work buffer until the next call). The result
+// is in sector->list. False when memory is short.
+bool _Advance(SectorSearch* s, const _Fan& fan, _Sector* sector, int32_t y, bool keepOld) {
   const _Row row = _RowOf(s, fan, *sector, y);
-  if (!_ReserveOf(&s->work[0].entries, &s->work[0].capacity, sector->count)) return false;
-  const int32_t m = _Walk(row, sector->list.entries, sector->count, s->work[0].entries);
+  _Buffer* walked = &sector->list;
+  if (keepOld) {
+    if (!_ReserveOf(&s->work[0].entries, &s->work[0].capacity, sector->count)) return false;
+    walked = &s->work[0];
+  }
+  const int32_t m = _Walk(row, sector->list.entries, sector->count, walked->entries);
   const int32_t* fresh;
   int32_t freshCount, step;
   _FreshOf(s, fan, y - 1, &fresh, &freshCount, &step);
   if (freshCount == 0) {
-    _Swap(&sector->list, &s->work[0]);
+    if (keepOld) _Swap(&sector->list, &s->work[0]);
     sector->count = m;
     return true;
   }
   if (!_ReserveOf(&s->work[1].entries, &s->work[1].capacity, _MergeBound(m, freshCount)))
     return false;
-  sector->count = _Merge(row, s->work[0].entries, m, fresh, freshCount, step, s->views, s->pieces,
+  sector->count = _Merge(row, walked->entries, m, fresh, freshCount, step, s->views, s->pieces,
                          s->work[1].entries);
   _Swap(&sector->list, &s->work[1]);
   return true;
@@ -671,7 +682,7 @@ bool _RunDownward(SectorSearch* s, _Fan* fan) {
       _Buffer before = sector.list;
       const int32_t beforeCount = sector.count;
       // _Advance hands the old list to a work buffer, where it stays readable until the next step.
-      if (!_Advance(s, *fan, &sector, y)) return false;
+      if (!_Advance(s, *fan, &sector, y, true)) return false;
       if (!_Record(&sector, y - s->top - 1, before.entries, beforeCount)) return false;
     }
   }
@@ -701,7 +712,7 @@ bool _StepBack(SectorSearch* s, const _Row& row, _Sector* sector) {
     int32_t run = sector->count - i;
     if (came < cameEnd && came->position - i < run) run = came->position - i;
     if (went < wentEnd && went->position - n < run) run = went->position - n;
-    std::memcpy(out + n, in + i, sizeof(_Entry) * size_t(run));
+    if (run > 0) std::memcpy(out + n, in + i, sizeof(_Entry) * size_t(run));
     for (int32_t k = n; k < n + run; ++k) out[k].start -= out[k].slope;
     for (; restarted < restartedEnd && restarted->position < n + run; ++restarted) {
       const _Pos start = _PosOf(row, restarted->recipe);
@@ -741,27 +752,37 @@ inline int32_t _FirstColumn(const _Row& row, double v, _Recipe recipe) {
   return _Less(row, near, _ColumnRecipe(near), v, recipe) ? near + 1 : near;
 }
 
-// Writes one sector's winners for the followed columns from the row's envelope (m entries):
-// entry j holds the columns from its start to the next entry's start, as far as its point's
-// footprint reaches.
+// Writes one sector's winners for frame columns first .. last from the row's envelope (m
+// entries): entry j holds the columns from its start to the next entry's start, as far as its
+// point's footprint reaches.
 void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _Entry* env, int32_t m,
-              int32_t sector, int32_t* winners, int32_t* distances2) {
-  const int32_t mirror = row.left + row.right;
+              int32_t first, int32_t last, int32_t sector, int32_t* winners, int32_t* distances2) {
+  if (first > last) return;
   const int32_t stride = fan.flipX ? -kSearchSectors : kSearchSectors;
-  const int32_t first = kSearchSectors * (fan.flipX ? mirror - row.left : row.left) + sector;
-  int32_t* const slotW = winners + first;  // slots of column row.left; column c is (c - left) * stride on
-  int32_t* const slotD = distances2 + first;
+  const int32_t origin = kSearchSectors * (fan.flipX ? row.right : row.left) + sector;
+  int32_t* const slotW = winners + origin;  // column c's slot is at (c - row.left) * stride
+  int32_t* const slotD = distances2 + origin;
   auto empty = [&](int32_t from, int32_t to) {
     for (int32_t c = from; c < to; ++c) {
       slotW[(c - row.left) * stride] = -1;
       slotD[(c - row.left) * stride] = kSearchFarDistance2;
     }
   };
-  int32_t begin = m > 0 ? _FirstColumn(row, env[0].start, env[0].startRecipe) : row.right + 1;
-  empty(row.left, begin);
-  for (int32_t j = 0; j < m; ++j) {
-    const int32_t end =
-        j + 1 < m ? _FirstColumn(row, env[j + 1].start, env[j + 1].startRecipe) : row.right + 1;
+  int32_t j = 0;
+  while (j + 1 < m && env[j + 1].start < first - 1) ++j;  // pieces well before the columns
+  int32_t begin = last + 1;
+  if (m > 0) {
+    begin = _FirstColumn(row, env[j].start, env[j].startRecipe);
+    if (begin < first) begin = first;
+  }
+  empty(first, begin);
+  for (; j < m && begin <= last; ++j) {
+    int32_t end = last + 1;
+    if (j + 1 < m) {
+      end = _FirstColumn(row, env[j + 1].start, env[j + 1].startRecipe);
+      if (end > last + 1) end = last + 1;
+      if (end <= begin) continue;  // a piece narrower than a column
+    }
     const int32_t site = env[j].site;
     const int32_t cx = row.cx[site];
     const int64_t h = row.y - row.cy[site];
@@ -785,11 +806,11 @@ void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _En
 
 // Points of the pixel's own row (dy = 0) belong to sector 0 (to the left) and 16 (to the right);
 // the quadrant envelopes hold only points of other rows, so the nearer of the two is kept.
-void _CollectSameRow(const SectorSearch* s, int32_t y, const uint8_t* wanted, int32_t* winners,
-                     int32_t* distances2) {
+void _CollectSameRow(const SectorSearch* s, int32_t y, int32_t first, int32_t last,
+                     const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
   const int32_t begin = s->rowStart[y - s->top], end = s->rowStart[y - s->top + 1];
   int32_t next = begin;  // first point of the row at or right of x
-  for (int32_t x = s->left; x <= s->right && begin < end; ++x) {
+  for (int32_t x = first; x <= last && begin < end; ++x) {
     while (next < end && s->px[s->rowSites[next]] < x) ++next;
     if (wanted != nullptr && wanted[x] == 0) continue;
     int32_t after = next;
@@ -831,14 +852,16 @@ void _CollectByVisit(const SectorSearch* s, int32_t x, int32_t y, int32_t* winne
   }
 }
 
-// Brings the four quadrants to image row y and writes their winners for the followed columns.
-OSErr _CollectQuadrants(SectorSearch* s, int32_t y, int32_t* winners, int32_t* distances2) {
+// Brings the four quadrants to image row y and writes their winners for image columns
+// first .. last (within the followed ones).
+OSErr _CollectQuadrants(SectorSearch* s, int32_t y, int32_t first, int32_t last, int32_t* winners,
+                        int32_t* distances2) {
   for (int32_t f = 0; f < 4; ++f) {
     _Fan& fan = s->fans[f];
     const int32_t frameY = fan.flipY ? s->top + s->bottom - y : y;
     for (; fan.row < frameY; ++fan.row)
       for (_Sector& sector : fan.sectors)
-        if (!_Advance(s, fan, &sector, fan.row + 1)) return memFullErr;
+        if (!_Advance(s, fan, &sector, fan.row + 1, false)) return memFullErr;
     for (; fan.row > frameY; --fan.row) {
       const bool refresh = (fan.row - 1 - s->top) % kLongestCertificate == 0;
       for (_Sector& sector : fan.sectors) {
@@ -850,7 +873,10 @@ OSErr _CollectQuadrants(SectorSearch* s, int32_t y, int32_t* winners, int32_t* d
     for (int32_t k = 0; k < 8; ++k) {
       _Sector& sector = fan.sectors[k];
       const _Row row = _RowOf(s, fan, sector, frameY);
-      _Collect(s, fan, row, sector.list.entries, sector.count, 8 * f + k, winners, distances2);
+      const int32_t a = fan.flipX ? s->left + s->right - last : first;
+      const int32_t b = fan.flipX ? s->left + s->right - first : last;
+      _Collect(s, fan, row, sector.list.entries, sector.count, a, b, 8 * f + k, winners,
+               distances2);
     }
   }
   return noErr;
@@ -941,8 +967,6 @@ bool _Lay(SectorSearch* s, const uint16_t* xs, const uint16_t* ys, int32_t listC
 
 // Sorts and indexes the points and builds everything the rows need. 0 or -108.
 OSErr _Build(SectorSearch* s, const uint16_t* xs, const uint16_t* ys, int32_t count) {
-  s->distances = reinterpret_cast<int32_t*>(NewPtr(Size(s->width) * kSearchSectors * 4));
-  if (s->distances == nullptr) return memFullErr;
   if (count == 0) return noErr;
   const int32_t buckets = s->width > s->height ? s->width : s->height;
   int32_t* order = reinterpret_cast<int32_t*>(NewPtr(Size(count) * 4));
@@ -998,12 +1022,22 @@ OSErr FindRowWinners(SectorSearch* search, int32_t y, const uint8_t* wanted, int
     return paramErr;
   search->lastRow = y;
   SectorSearch* s = search;
+  if (distances2 == nullptr && s->distances == nullptr) {
+    s->distances = reinterpret_cast<int32_t*>(NewPtr(Size(s->width) * kSearchSectors * 4));
+    if (s->distances == nullptr) return memFullErr;
+  }
   int32_t* dist = distances2 != nullptr ? distances2 : s->distances;
   const bool covered = s->count > 0 && y >= s->top && y <= s->bottom;
   if (covered) {
-    const OSErr err = _CollectQuadrants(s, y, winners, dist);
+    // Only the stretch of followed columns between the first and last wanted pixel is written.
+    int32_t first = s->left, last = s->right;
+    if (wanted != nullptr) {
+      while (first <= last && wanted[first] == 0) ++first;
+      while (last >= first && wanted[last] == 0) --last;
+    }
+    const OSErr err = _CollectQuadrants(s, y, first, last, winners, dist);
     if (err != noErr) return err;
-    _CollectSameRow(s, y, wanted, winners, dist);
+    _CollectSameRow(s, y, first, last, wanted, winners, dist);
   }
   for (int32_t x = 0; x < s->width; ++x) {
     if ((wanted != nullptr && wanted[x] == 0) || (covered && x >= s->left && x <= s->right))
