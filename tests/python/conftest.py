@@ -27,10 +27,12 @@ def cli():
         pytest.skip("AREAFILL_CLI is not set (ctest sets it to the areafill program)")
     assert os.access(program, os.X_OK), f"AREAFILL_CLI={program} is not a program"
     prefs = tempfile.mkdtemp(prefix="areafill-pytest-cli-prefs-")
+    # A sanitised build preloads the sanitiser's runtime into Python; the program carries its own.
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
 
     def run(*args):
         done = subprocess.run([program, "-q", "--prefs", prefs, *map(str, args)],
-                              capture_output=True, text=True)
+                              capture_output=True, text=True, env=env)
         assert done.returncode == 0, done.stderr
         return done
 
