@@ -32,7 +32,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <initializer_list>
 
 #include "platform/memory.h"
 
@@ -328,21 +327,25 @@ int32_t _Walk(const _Row& row, const _Entry* in, int32_t count, _Entry* out) {
   return n;
 }
 
-// Output of the merge, dropping repeats of the point just written.
+// Output of the merge, dropping repeats of the point just written. Entries beyond the room
+// are counted, not written.
 struct _Emitter {
   _Entry* out;
+  int32_t room;
   int32_t n;
   int32_t lastSite;
   // A new or moved entry, placed again on the next row.
   void Emit(int32_t site, int32_t origin, const _Pos& start) {
     if (site == lastSite) return;
-    out[n++] = {site, origin, 0, -1, 0, start.recipe, start.v, start.slope};
+    if (n < room) out[n] = {site, origin, 0, -1, 0, start.recipe, start.v, start.slope};
+    ++n;
     lastSite = site;
   }
   // An entry of the walk, unchanged.
   void Copy(const _Entry& entry) {
     if (entry.site == lastSite) return;
-    out[n++] = entry;
+    if (n < room) out[n] = entry;
+    ++n;
     lastSite = entry.site;
   }
   // Consecutive entries of the walk, unchanged (no two of them share a point).
@@ -352,17 +355,17 @@ struct _Emitter {
       --count;
     }
     if (count <= 0) return;
-    std::memcpy(out + n, entries, sizeof(_Entry) * size_t(count));
+    if (n + count <= room) std::memcpy(out + n, entries, sizeof(_Entry) * size_t(count));
     n += count;
     lastSite = entries[count - 1].site;
   }
 };
 
-// Upper bound of the merge's output, for sizing buffers: each of the m + 1 stretches between
-// entries gives at most one entry plus four for each new point's piece over it, and pieces
-// overlap stretches at most m + 1 + fresh times.
-inline int64_t _MergeBound(int32_t envelope, int32_t fresh) {
-  return 5 * int64_t(envelope) + 4 * int64_t(fresh) + 8;
+// Room to give the merge first: most new points add an entry or two. The merge reports a
+// larger count when that was short (each of the m + 1 stretches between entries can give one
+// entry plus four for each new piece over it), and is run again.
+inline int64_t _MergeRoom(int32_t envelope, int32_t fresh) {
+  return int64_t(envelope) + 3 * int64_t(fresh) + 16;
 }
 
 // Writes the envelope, over [p, q), of envelope entry t (or none) and the new point n, which
@@ -409,10 +412,10 @@ void _MergeTwo(const _Row& row, const _Entry* t, const _View* tv, const _View& n
 
 // Lays the points of the row above (h = 1), fresh[0], fresh[step], ... (count of them, in
 // increasing column of the frame), over the envelope `env` of m entries; writes the envelope of
-// all of them to `out` (room for _MergeBound entries) and returns its count. `views` and
-// `pieces` are scratch for `count` entries.
+// all of them to `out`, which has room for `room` entries, and returns its count (all of it
+// written only when it fits). `views` and `pieces` are scratch for `count` entries.
 int32_t _Merge(const _Row& row, const _Entry* env, int32_t m, const int32_t* fresh, int32_t count,
-               int32_t step, _View* views, _Piece* pieces, _Entry* out) {
+               int32_t step, _View* views, _Piece* pieces, _Entry* out, int32_t room) {
   for (int32_t i = 0; i < count; ++i) _See(row, fresh[i * step], &views[i]);
   // Among new points (all at h = 1) the nearest column wins, so each one holds from its
   // footprint's start to the next one's start or its own end.
@@ -422,7 +425,7 @@ int32_t _Merge(const _Row& row, const _Entry* env, int32_t m, const int32_t* fre
     if (i + 1 < count && _Less(row, views[i + 1].l, piece.end)) piece.end = views[i + 1].l;
     if (_Less(row, piece.begin, piece.end)) pieces[np++] = piece;
   }
-  _Emitter em = {out, 0, -1};
+  _Emitter em = {out, room, 0, -1};
   if (np == 0) {
     em.CopyRun(env, m);
     return em.n;
@@ -510,24 +513,31 @@ inline void _Swap(_Buffer* a, _Buffer* b) {
   *b = t;
 }
 
-// One change of a downward sector's list between frame rows r - 1 and r, found going up and
-// undone coming down: an entry that came (its position on row r), one that went (its position,
-// point and start on row r - 1), or one that stayed with another start (position and start on
-// row r - 1).
-struct _Change {
-  int32_t position;
-  int32_t site;
+// How a downward sector's list changed between frame rows r - 1 and r, found going up and
+// undone coming down: the entries that came (their positions on row r), those that went (their
+// positions, points and starts on row r - 1), and those that stayed with another start (their
+// positions and starts on row r - 1).
+struct _Went {
+  int32_t position, site;
   _Recipe recipe;
 };
 
+struct _Restart {
+  int32_t position;
+  _Recipe recipe;
+};
+
+template <class T>
 struct _ChangeList {
-  _Change* changes;
+  T* changes;
   int32_t* stepStart;  // changes of step t: changes[stepStart[t] .. stepStart[t + 1])
   int32_t count, capacity;
 };
 
 struct _Log {
-  _ChangeList came, went, restarted;
+  _ChangeList<int32_t> came;
+  _ChangeList<_Went> went;
+  _ChangeList<_Restart> restarted;
 };
 
 struct _Sector {
@@ -619,19 +629,39 @@ bool _Advance(SectorSearch* s, const _Fan& fan, _Sector* sector, int32_t y, bool
     sector->count = m;
     return true;
   }
-  if (!_ReserveOf(&s->work[1].entries, &s->work[1].capacity, _MergeBound(m, freshCount)))
+  if (!_ReserveOf(&s->work[1].entries, &s->work[1].capacity, _MergeRoom(m, freshCount)))
     return false;
-  sector->count = _Merge(row, walked->entries, m, fresh, freshCount, step, s->views, s->pieces,
-                         s->work[1].entries);
+  int32_t merged = _Merge(row, walked->entries, m, fresh, freshCount, step, s->views, s->pieces,
+                          s->work[1].entries, s->work[1].capacity);
+  if (merged > s->work[1].capacity) {
+    if (!_ReserveOf(&s->work[1].entries, &s->work[1].capacity, merged)) return false;
+    merged = _Merge(row, walked->entries, m, fresh, freshCount, step, s->views, s->pieces,
+                    s->work[1].entries, s->work[1].capacity);
+  }
+  sector->count = merged;
   _Swap(&sector->list, &s->work[1]);
   return true;
 }
 
-bool _Note(_ChangeList* list, _Change change) {
+template <class T>
+bool _Note(_ChangeList<T>* list, const T& change) {
   if (!_ReserveOf(&list->changes, &list->capacity, int64_t(list->count) + 1, list->count))
     return false;
   list->changes[list->count++] = change;
   return true;
+}
+
+// Readies a change list for `steps` steps, with room for about `expected` changes.
+template <class T>
+bool _Prepare(_ChangeList<T>* list, int32_t steps, int32_t expected) {
+  list->stepStart = reinterpret_cast<int32_t*>(NewPtrClear(Size(steps + 1) * 4));
+  return list->stepStart != nullptr && _ReserveOf(&list->changes, &list->capacity, expected);
+}
+
+template <class T>
+void _Release(_ChangeList<T>* list) {
+  DisposePtr(Ptr(list->changes));
+  DisposePtr(Ptr(list->stepStart));
 }
 
 // Records in the sector's log how the list `before` (count entries) became sector->list.
@@ -642,13 +672,13 @@ bool _Record(_Sector* sector, int32_t step, const _Entry* before, int32_t count)
   for (int32_t i = 0; i <= sector->count; ++i) {
     const int32_t origin = i < sector->count ? after[i].origin : count;
     if (origin < 0) {
-      if (!_Note(&log.came, {i, 0, 0})) return false;
+      if (!_Note(&log.came, i)) return false;
       continue;
     }
     for (; next < origin; ++next)
       if (!_Note(&log.went, {next, before[next].site, before[next].startRecipe})) return false;
     if (origin < count && after[i].startRecipe != before[origin].startRecipe &&
-        !_Note(&log.restarted, {origin, 0, before[origin].startRecipe}))
+        !_Note(&log.restarted, {origin, before[origin].startRecipe}))
       return false;
     next = origin + 1;
   }
@@ -673,10 +703,10 @@ void _Refresh(const _Row& row, _Sector* sector) {
 bool _RunDownward(SectorSearch* s, _Fan* fan) {
   const int32_t steps = s->bottom - s->top;
   for (_Sector& sector : fan->sectors) {
-    for (_ChangeList* list : {&sector.log.came, &sector.log.went, &sector.log.restarted}) {
-      list->stepStart = reinterpret_cast<int32_t*>(NewPtrClear(Size(steps + 1) * 4));
-      if (list->stepStart == nullptr) return false;
-    }
+    // Typically each list gets about one change per point over all the rows.
+    if (!_Prepare(&sector.log.came, steps, s->count) || !_Prepare(&sector.log.went, steps, s->count) ||
+        !_Prepare(&sector.log.restarted, steps, s->count))
+      return false;
     sector.count = 0;
     for (int32_t y = s->top + 1; y <= s->bottom; ++y) {
       _Buffer before = sector.list;
@@ -696,12 +726,12 @@ bool _RunDownward(SectorSearch* s, _Fan* fan) {
 bool _StepBack(SectorSearch* s, const _Row& row, _Sector* sector) {
   const int32_t step = row.y - s->top;
   const _Log& log = sector->log;
-  const _Change* came = log.came.changes + log.came.stepStart[step];
-  const _Change* cameEnd = log.came.changes + log.came.stepStart[step + 1];
-  const _Change* went = log.went.changes + log.went.stepStart[step];
-  const _Change* wentEnd = log.went.changes + log.went.stepStart[step + 1];
-  const _Change* restarted = log.restarted.changes + log.restarted.stepStart[step];
-  const _Change* restartedEnd = log.restarted.changes + log.restarted.stepStart[step + 1];
+  const int32_t* came = log.came.changes + log.came.stepStart[step];
+  const int32_t* cameEnd = log.came.changes + log.came.stepStart[step + 1];
+  const _Went* went = log.went.changes + log.went.stepStart[step];
+  const _Went* wentEnd = log.went.changes + log.went.stepStart[step + 1];
+  const _Restart* restarted = log.restarted.changes + log.restarted.stepStart[step];
+  const _Restart* restartedEnd = log.restarted.changes + log.restarted.stepStart[step + 1];
   const int64_t size = int64_t(sector->count) - (cameEnd - came) + (wentEnd - went);
   if (!_ReserveOf(&s->work[1].entries, &s->work[1].capacity, size)) return false;
   _Entry* out = s->work[1].entries;
@@ -710,7 +740,7 @@ bool _StepBack(SectorSearch* s, const _Row& row, _Sector* sector) {
   for (;;) {
     // Entries that stay, up to the next one that came or the next place one went from.
     int32_t run = sector->count - i;
-    if (came < cameEnd && came->position - i < run) run = came->position - i;
+    if (came < cameEnd && *came - i < run) run = *came - i;
     if (went < wentEnd && went->position - n < run) run = went->position - n;
     if (run > 0) std::memcpy(out + n, in + i, sizeof(_Entry) * size_t(run));
     for (int32_t k = n; k < n + run; ++k) out[k].start -= out[k].slope;
@@ -722,7 +752,7 @@ bool _StepBack(SectorSearch* s, const _Row& row, _Sector* sector) {
     }
     n += run;
     i += run;
-    if (came < cameEnd && came->position == i) {
+    if (came < cameEnd && *came == i) {
       ++came;
       ++i;
       continue;
@@ -1059,10 +1089,9 @@ void DisposeSectorSearch(SectorSearch* search) {
     DisposePtr(Ptr(fan.cy));
     for (_Sector& sector : fan.sectors) {
       DisposePtr(Ptr(sector.list.entries));
-      for (_ChangeList* list : {&sector.log.came, &sector.log.went, &sector.log.restarted}) {
-        DisposePtr(Ptr(list->changes));
-        DisposePtr(Ptr(list->stepStart));
-      }
+      _Release(&sector.log.came);
+      _Release(&sector.log.went);
+      _Release(&sector.log.restarted);
     }
   }
   DisposePtr(Ptr(search->work[0].entries));
