@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# The reliability run behind `make reliability`: every fault point of the fault-injection sweeps,
+# the same sweeps under valgrind for leaks, a 20,000 × 20,000 image with its scratch images on
+# disk under a memory cap against the same run in memory, eight areafill processes at once on
+# one Preferences folder, a read-only Preferences folder for an unprivileged user, and every fuzz
+# target for FUZZ_SECONDS. The figures go into the table of docs/reliability.md.
+#   scripts/reliability.sh [BUILD [FUZZBUILD]]   defaults: build/release and build/fuzz
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build/release}"
+fuzzbuild="${2:-build/fuzz}"
+export FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
+work="$(mktemp -d "${TMPDIR:-/tmp}/areafill-reliability-XXXXXX")"
+trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
+figures="$work/figures"
+: >"$figures"
+fact() { printf '%s=%s\n' "$1" "$2" >>"$figures"; echo "reliability: $1 = $2"; }
+fail() { echo "reliability: FAILED: $*" >&2; exit 1; }
+seconds_since() { echo $(( $(date +%s) - $1 )); }
+
+cmake --build "$build" --target reliability_test areafill areafill_large_image
+tests="$build/tests/reliability/reliability_test"
+program="$build/bin/areafill"
+
+# 1. Every fault point.
+start=$(date +%s)
+AREAFILL_EXHAUSTIVE=1 "$tests" >"$work/sweeps.log" 2>&1 || { tail -40 "$work/sweeps.log"; fail "fault injection"; }
+sweep() {  # sum of tried or survived over the sweeps whose name starts with $1
+  awk -v name="$1" -v field="$2" '$1 == "fault-points" && index($2, name) == 1 {
+    gsub(",", ""); for (i = 3; i <= NF; ++i) if ($i == field) sum += $(i + 1) } END { print sum + 0 }' \
+    "$work/sweeps.log"
+}
+for kind in memory disk-full preferences-length concurrency; do
+  fact "$kind.tried" "$(sweep "$kind" tried)"
+  fact "$kind.survived" "$(sweep "$kind" survived)"
+done
+fact sweeps.seconds "$(seconds_since "$start")"
+
+# 2. The sampled sweeps under valgrind: no leak, no invalid access.
+start=$(date +%s)
+if command -v valgrind >/dev/null; then
+  valgrind -q --leak-check=full --errors-for-leak-kinds=definite,indirect --error-exitcode=9 \
+    "$tests" --gtest_filter='FaultInjection.*:Runs/MemorySweep.*' >"$work/valgrind.log" 2>&1 ||
+    { tail -40 "$work/valgrind.log"; fail "valgrind found leaks or errors"; }
+  fact valgrind "no leak, no error ($(seconds_since "$start") s)"
+else
+  fact valgrind "not installed (scripts/install-deps.sh reliability)"
+fi
+
+# 3. A 20,000 × 20,000 grey image with a small hole: scratch images on disk under a 256 MiB cap
+#    against the same run in memory; then half the width and a tenth of the height on disk.
+large() {  # width height mode output [cap]
+  AREAFILL_PREFS_DIR="$work/large-prefs" "$build/tests/reliability/areafill_large_image" "$@"
+}
+mkdir -p "$work/large-prefs"
+disk=$(large 20000 20000 disk "$work/large-disk.raw" 256) || fail "large image on disk: $disk"
+rm -f "$work/large-prefs/ZELKpref"
+memory=$(large 20000 20000 memory "$work/large-memory.raw") || fail "large image in memory: $memory"
+cmp -s "$work/large-disk.raw" "$work/large-memory.raw" || fail "large image: disk and memory differ"
+rm -f "$work/large-memory.raw"
+short=$(large 20000 2000 disk "$work/large-short.raw" 256) || fail "large image: $short"
+narrow=$(large 10000 20000 disk "$work/large-narrow.raw" 256) || fail "large image: $narrow"
+rss() { sed -n 's/.*peak_rss_kib=\([0-9]*\).*/\1/p' <<<"$1"; }
+secs() { sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$1"; }
+fact large.disk "$(rss "$disk") KiB peak RSS, $(secs "$disk") s"
+fact large.memory "$(rss "$memory") KiB peak RSS, $(secs "$memory") s"
+fact large.short "$(rss "$short") KiB"
+fact large.narrow "$(rss "$narrow") KiB"
+fact large.identical yes
+[ "$(ls "$work/large-prefs")" = ZELKpref ] || fail "large image: scratch files left"
+rm -f "$work"/large-*.raw
+
+# 4. Eight areafill processes at once on different images, one Preferences folder, every
+#    scratch image on disk; each output against the same image filled alone.
+python3 - "$work/images" <<'EOF'
+import os, struct, sys, zlib
+out = sys.argv[1]; os.makedirs(out, exist_ok=True)
+def png(path, w, h, channels, pixel):
+    rows = b"".join(b"\0" + bytes(v for x in range(w) for v in pixel(x, y)) for y in range(h))
+    def chunk(t, d): return struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d))
+    ihdr = struct.pack(">IIBBBBB", w, h, 8, {1: 0, 3: 2}[channels], 0, 0, 0)
+    open(path, "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+for i in range(8):
+    w, h, c = 300 + 40 * i, 200 + 30 * i, 1 if i % 2 == 0 else 3
+    png(f"{out}/in{i}.png", w, h, c, lambda x, y: [(x * (3 + i) + y * (5 + k) + (x * y >> 6)) % 256 for k in range(c)])
+    png(f"{out}/mask{i}.png", w, h, 1, lambda x, y: [255 if (x - w / 2) ** 2 + (y - h / 2) ** 2 < (20 + 3 * i) ** 2 else 0])
+EOF
+methods=(membrane mean foreground black white hblend vblend membrane)
+for i in $(seq 0 7); do
+  "$program" -q "$work/images/in$i.png" --mask "$work/images/mask$i.png" --method "${methods[$i]}" \
+    --prefs "$work/alone-prefs" -o "$work/images/expected$i.png"
+done
+shared="$work/shared-prefs"
+mkdir -p "$shared"
+rounds=${CONCURRENT_ROUNDS:-10}
+runs=0 good=0
+start=$(date +%s)
+for round in $(seq 1 "$rounds"); do
+  pids=()
+  for i in $(seq 0 7); do
+    AREAFILL_TEMP_MEMORY=0 "$program" -q "$work/images/in$i.png" --mask "$work/images/mask$i.png" \
+      --method "${methods[$i]}" --prefs "$shared" -o "$work/images/out$i.png" \
+      2>"$work/images/err$i" &
+    pids+=($!)
+  done
+  for i in $(seq 0 7); do
+    runs=$((runs + 1))
+    if wait "${pids[$i]}" && cmp -s "$work/images/out$i.png" "$work/images/expected$i.png"; then
+      good=$((good + 1))
+    else
+      echo "reliability: concurrent run $i of round $round: $(cat "$work/images/err$i")" >&2
+    fi
+  done
+done
+size=$(stat -c %s "$shared/ZELKpref")
+left=$(ls "$shared" | grep -cv '^ZELKpref$' || true)
+fact concurrent.runs "$runs"
+fact concurrent.correct "$good"
+fact concurrent.prefs "$size bytes, $left other files left"
+fact concurrent.seconds "$(seconds_since "$start")"
+[ "$good" -eq "$runs" ] && [ "$size" -eq 53248 ] && [ "$left" -eq 0 ] || fail "concurrent runs"
+
+# 5. A read-only Preferences folder, for a user the permissions bind.
+ro="$work/readonly"
+mkdir -p "$ro/prefs" "$ro/out"
+cp "$work/images/in0.png" "$work/images/mask0.png" "$ro/"
+chmod 0555 "$ro/prefs"
+chmod 0777 "$ro/out"
+chmod 0755 "$work" "$ro"
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups); fi
+ro_run() {
+  "${as_user[@]}" env AREAFILL_TEMP_MEMORY="$1" "$program" -q "$ro/in0.png" --mask "$ro/mask0.png" \
+    --method membrane --prefs "$ro/prefs" -o "$ro/out/$2.png"
+}
+ro_run -1 memory 2>"$work/ro-memory.err" || fail "read-only folder, in memory: $(cat "$work/ro-memory.err")"
+cmp -s "$ro/out/memory.png" "$work/images/expected0.png" || fail "read-only folder: wrong output"
+if ro_run 0 disk 2>"$work/ro-disk.err"; then fail "read-only folder: scratch files were made"; fi
+[ ! -e "$ro/out/disk.png" ] && [ -z "$(ls "$ro/prefs")" ] || fail "read-only folder: files left"
+fact readonly "in memory: filled; on disk: $(cat "$work/ro-disk.err")"
+
+# 6. Every fuzz target for FUZZ_SECONDS.
+scripts/install-deps.sh fuzz
+[ -f "$fuzzbuild/build.ninja" ] || cmake --preset fuzz -B "$fuzzbuild"
+cmake --build "$fuzzbuild" --target fuzz_targets
+scripts/fuzz.sh "$fuzzbuild" || fail "fuzzing found a crash"
+cp "$fuzzbuild/fuzz-summary.tsv" "$work/fuzz.tsv"
+
+# The table of docs/reliability.md, between its markers.
+get() { sed -n "s/^$1=//p" "$figures"; }
+{
+  echo "<!-- figures: written by scripts/reliability.sh on $(date -u +%Y-%m-%d) -->"
+  echo
+  echo "| Check | Result |"
+  echo "|---|---|"
+  while IFS=$'\t' read -r target secs execs crashes corpus; do
+    [ "$target" = target ] && continue
+    echo "| Fuzzing \`$target\` | $execs executions in $secs s, $crashes crashes, corpus $corpus |"
+  done <"$work/fuzz.tsv"
+  echo "| Memory refused at each allocation point (once, and from then on; 11 runs) | $(get memory.tried) tried, $(get memory.survived) survived |"
+  echo "| Disk full at each byte count of a run with disk scratch images | $(get disk-full.tried) tried, $(get disk-full.survived) survived |"
+  echo "| Preferences file of each length 0 to 57,344, and 1 MiB | $(get preferences-length.tried) tried, $(get preferences-length.survived) survived |"
+  echo "| Fault-injection sweeps, all points | $(get sweeps.seconds) s |"
+  echo "| Sampled sweeps under valgrind | $(get valgrind) |"
+  echo "| 20,000 × 20,000 grey, scratch on disk, 256 MiB address-space cap | $(get large.disk); output identical to the in-memory run: $(get large.identical) |"
+  echo "| Same image, scratch in memory | $(get large.memory) |"
+  echo "| 20,000 × 2,000 and 10,000 × 20,000 on disk | $(get large.short) and $(get large.narrow) peak RSS |"
+  echo "| Eight areafill processes at once, one Preferences folder, scratch on disk | $(get concurrent.runs) runs, $(get concurrent.correct) correct; preferences file $(get concurrent.prefs); $(get concurrent.seconds) s |"
+  echo "| Read-only Preferences folder (unprivileged user) | $(get readonly) |"
+  echo
+  echo "<!-- figures: end -->"
+} >"$work/table.md"
+doc=docs/reliability.md
+if grep -q '<!-- figures:' "$doc" 2>/dev/null; then
+  awk -v table="$work/table.md" '
+    /<!-- figures: written/ { while ((getline line < table) > 0) print line; skip = 1; next }
+    /<!-- figures: end -->/ { skip = 0; next }
+    !skip { print }' "$doc" >"$work/doc.md"
+  cp "$work/doc.md" "$doc"
+fi
+cat "$work/table.md"
+echo "reliability: all checks passed"
