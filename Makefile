@@ -4,7 +4,7 @@
 PRESET ?= release
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps configure build demo test sanitize bench clean
+.PHONY: all deps configure build demo test sanitize bench gallery clean
 
 all: build
 
@@ -28,6 +28,9 @@ sanitize:
 	@test -f build/sanitize/build.ninja || cmake --preset sanitize
 	cmake --build --preset sanitize
 	ctest --preset sanitize
+
+gallery: build
+	@scripts/gallery.sh $(BUILD)
 
 bench: build
 	$(BUILD)/bench/areafill_bench --benchmark_min_time=0.2

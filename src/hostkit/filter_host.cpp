@@ -155,8 +155,9 @@ void ApplyMask(HostRun& run) {
       for (int p = 0; p < colour; ++p) {
         double f = out.Get(x, y, p), o = orig.Get(x, y, p);
         if (orig.depth == 32) {
-          float mf = float(m) / 255.0f;
-          out.Set(x, y, p, float(f) * mf + float(o) * (1.0f - mf));
+          // In double, so a sample the filter left as it was comes back exactly.
+          double mf = m / 255.0;
+          out.Set(x, y, p, float(f * mf + o * (1.0 - mf)));
         } else {
           int64_t v = (int64_t(f) * m + int64_t(o) * (255 - m) + 127) / 255;
           out.Set(x, y, p, double(v));
