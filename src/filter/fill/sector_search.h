@@ -1,25 +1,32 @@
 // The winner search of the membrane fill: for every pixel of a row, the nearest edge point in
-// each of the 32 sectors around it, exactly as visiting every edge point finds it, in time that
+// each of the 32 sectors around it, exactly as visiting every edge point finds it (the same
+// sectors, the same strict "nearer" and so the lower index on equal distances), in time that
 // grows with the rows and the edge points rather than with their product.
+//
+// Use: make the search from the kept edge list, ask the fill rows in increasing order, dispose.
+// Making it runs the sectors that look down from the bottom row of the points up, recording each
+// row's changes; asking a row carries the sectors that look up one row on and replays the others.
+// Pixels in the bounding box of the points are found that way; any other pixel asked (in the fill
+// only pixels of the last column, which is never an edge point) by visiting every point.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/mac_types.h"
 
-constexpr int32_t kSearchSectors = 32;          // winners reported per pixel
-constexpr int32_t kSearchMaxPoints = 32000;     // edge points a search accepts
+constexpr int32_t kSearchSectors = 32;              // winners reported per pixel
+constexpr int32_t kSearchMaxPoints = 32000;         // edge points a search accepts
 constexpr int32_t kSearchFarDistance2 = 999999999;  // a point this far away (squared) never wins
 
 struct SectorSearch;
 
 // Builds a search over the edge points (xs[i], ys[i]), i = 0 .. count - 1, of an image of
 // width × height pixels. The points are read here and not kept; a point listed again later is
-// ignored, since the earlier entry always wins its ties. Work grows with the points and the width
-// of their bounding box; memory with the points and the width (no per-pixel storage).
+// ignored, since the earlier entry wins all its ties. Time and memory grow with the points and
+// the width of their bounding box (memory holds no per-pixel data).
 // Returns 0 and the search in *out; -50 (paramErr) when count is outside 0 .. 32000, the size
-// outside 1 .. 32767, or a point outside the image; -108 (memFullErr) when memory is short.
-// *out is null on failure and nothing is left allocated.
+// outside 1 .. 32767, out is null, or a point lies outside the image; -108 (memFullErr) when
+// memory is short. *out is null on failure and nothing is left allocated.
 OSErr MakeSectorSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, int32_t width,
                        int32_t height, SectorSearch** out);
 
@@ -27,10 +34,12 @@ OSErr MakeSectorSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, in
 // winner of each sector s: the index of the nearest edge point i with d² = dx² + dy² > 0 whose
 // sector of (dx, dy) = (x - xs[i], y - ys[i]) is s, the lower index on equal distances, or -1
 // when no point of that sector is nearer than kSearchFarDistance2. Writes winners[32 * x + s]
-// and, when distances2 is not null, distances2[32 * x + s] (kSearchFarDistance2 for -1). Slots
-// of pixels not wanted may be overwritten with anything. Rows must be asked in increasing order.
-// Returns 0; -50 when y is outside the image or not after the previous row asked; -108 when a
-// work buffer could not grow (the row's slots are then undefined; the search may be disposed).
+// and, when distances2 is not null, distances2[32 * x + s] (d², or kSearchFarDistance2 for -1).
+// Slots of pixels not wanted may be overwritten with anything. Rows must be asked in increasing
+// order; rows may be skipped.
+// Returns 0; -50 when search or winners is null, or y is outside the image or not after the
+// previous row asked; -108 when a work buffer could not grow (the row's slots are then undefined
+// and the search can only be disposed).
 OSErr FindRowWinners(SectorSearch* search, int32_t y, const uint8_t* wanted, int32_t* winners,
                      int32_t* distances2);
 
@@ -40,5 +49,5 @@ void DisposeSectorSearch(SectorSearch* search);
 // ---- Internal steps, exposed for tests ----
 
 // The sector, 0..31, of (dx, dy) by integer comparisons with the search's exact slopes; for
-// |dx|, |dy| <= 32767 it equals the single-precision rule of the fill. (0, 0) gives 0.
+// |dx|, |dy| <= 32767 it equals the fill's single-precision rule (_SectorOf). (0, 0) gives 0.
 int32_t _ExactSectorOf(int32_t dx, int32_t dy);
