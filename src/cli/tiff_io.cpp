@@ -36,6 +36,18 @@ int _KeepFirstError(TIFF*, void* user, const char*, const char* format, va_list 
       std::memmove(context->message, context->message + length + 2,
                    std::strlen(context->message + length + 2) + 1);
     }
+    // One line: libtiff's messages may break lines and indent, and may quote the file's bytes.
+    char* out = context->message;
+    bool space = false;
+    for (const char* in = context->message; *in; ++in) {
+      const unsigned char c = static_cast<unsigned char>(*in);
+      const bool blank = c < 0x20 || c == 0x7F || c == ' ';
+      if (blank && (space || out == context->message)) continue;
+      *out++ = blank ? ' ' : char(c);
+      space = blank;
+    }
+    if (out > context->message && out[-1] == ' ') --out;
+    *out = 0;
   }
   return 1;  // handled: libtiff prints nothing
 }

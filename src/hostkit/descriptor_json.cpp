@@ -214,7 +214,11 @@ bool DescriptorFromJson(const std::string& json, Descriptor* out, std::string* m
   } catch (const _JsonFault& fault) {
     if (message) *message = "descriptor JSON: " + fault.message;
   } catch (const std::exception& e) {
-    if (message) *message = std::string("descriptor JSON: ") + e.what();
+    // The parser quotes what it last read; only its control characters below 0x20 are escaped.
+    std::string what = e.what();
+    for (char& c : what)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    if (message) *message = "descriptor JSON: " + what;
   }
   out->items.clear();
   return false;
