@@ -87,6 +87,11 @@ DialogBackend* PlatformCurrentDialogBackend() {
     static std::unique_ptr<DialogBackend> terminal = PlatformNewTerminalDialogBackend(-1, -1);
     return terminal.get();
   }
+  if (choice && std::strcmp(choice, "host") == 0) {
+    static std::unique_ptr<DialogBackend> host =
+        PlatformNewHostDialogBackend(PlatformFindDialogHost());
+    return host.get();
+  }
   return &gScripted;
 }
 

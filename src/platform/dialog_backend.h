@@ -1,7 +1,8 @@
 // Where a dialog's events come from and where it is shown. A backend sits behind the Dialog
-// Manager: the filter sees only the classic calls. Two exist: the scripted one (events from a
+// Manager: the filter sees only the classic calls. Three exist: the scripted one (events from a
 // queue that a test or host fills; with an empty queue the default item is hit, which makes it
-// the headless backend too) and the terminal one (the dialog drawn as text on a TTY).
+// the headless backend too), the terminal one (the dialog drawn as text on a TTY) and the host
+// one (the hosting program shows the dialog with its own toolkit).
 #pragma once
 
 #include <memory>
@@ -26,12 +27,15 @@ class DialogBackend {
   virtual Point TrackDrag(WindowRef window, Point start) { return start; }
   // The dialog is about to be freed.
   virtual void Close(DialogRef dialog) {}
+  // The screen that this backend shows dialogs on, when it knows it (the main screen device
+  // then has its size); false keeps the platform's own.
+  virtual bool ScreenRect(Rect* screen) { return false; }
 };
 
 // Chooses the backend of the dialogs made from now on (the caller keeps it alive while they are
 // open). Null returns to the environment's choice: $AREAFILL_DIALOG "terminal" shows dialogs on
-// /dev/tty, anything else ("none", unset) uses the scripted backend, headless unless a queue
-// was filled.
+// /dev/tty, "host" hands them to the hosting program (PlatformFindDialogHost), anything else
+// ("none", unset) uses the scripted backend, headless unless a queue was filled.
 void PlatformSetDialogBackend(DialogBackend* backend);
 // The backend that a dialog made now would get.
 DialogBackend* PlatformCurrentDialogBackend();
@@ -79,3 +83,18 @@ const DialogSnapshot& PlatformLastDialogSnapshot();
 // the length of each wait and restored before every return. Negative descriptors: /dev/tty,
 // opened for each dialog (a dialog that cannot open it ends with its default item).
 std::unique_ptr<DialogBackend> PlatformNewTerminalDialogBackend(int inFd, int outFd);
+
+// ---- The host backend ----
+
+struct AreaFillDialogHost;
+
+// A backend that hands each dialog to `host` (platform/host_dialog.h) at its first wait and
+// replays the items the host says were hit; once they are used up, or when the host cannot show
+// the dialog, the dialog ends with its cancel item. A null `host`, or one of an older version
+// or without runDialog, makes it headless: every dialog ends with its default item. The host's
+// screenSize, when given, becomes the main screen's size.
+std::unique_ptr<DialogBackend> PlatformNewHostDialogBackend(const AreaFillDialogHost* host);
+
+// The table that the hosting program exports as AREAFILL_DIALOG_HOST_SYMBOL, or null when it
+// exports none.
+const AreaFillDialogHost* PlatformFindDialogHost();

@@ -11,6 +11,7 @@ GrafPtr gCurrentPort = &gScreenPort;
 
 constexpr Rect kDefaultScreen = {0, 0, 768, 1024};
 GDevice gMainDevice = {kDefaultScreen};
+bool gScreenSet = false;  // by PlatformSetScreenRect; otherwise the dialog backend may tell it
 GDPtr gMainDevicePtr = &gMainDevice;
 MacRegion gGrayRegion = {sizeof(MacRegion), {0, 0, 0, 0}};
 RgnPtr gGrayRegionPtr = &gGrayRegion;
@@ -75,7 +76,7 @@ Boolean PtInRect(Point pt, const Rect* r) {
 }
 
 RgnHandle GetGrayRgn() {
-  gGrayRegion.rgnBBox = gMainDevice.gdRect;
+  gGrayRegion.rgnBBox = (*GetMainDevice())->gdRect;
   gGrayRegion.rgnBBox.top = int16_t(gGrayRegion.rgnBBox.top + kMenuBarHeight);
   return &gGrayRegionPtr;
 }
@@ -85,12 +86,25 @@ Rect* GetRegionBounds(RgnHandle region, Rect* bounds) {
   return bounds;
 }
 
-GDHandle GetMainDevice() { return &gMainDevicePtr; }
+GDHandle GetMainDevice() {
+  if (!gScreenSet) {
+    Rect screen;
+    gMainDevice.gdRect =
+        PlatformCurrentDialogBackend()->ScreenRect(&screen) ? screen : kDefaultScreen;
+  }
+  return &gMainDevicePtr;
+}
 
 void InitCursor() {}
 
-void PlatformSetScreenRect(const Rect& screen) { gMainDevice.gdRect = screen; }
-void PlatformResetScreenRect() { gMainDevice.gdRect = kDefaultScreen; }
+void PlatformSetScreenRect(const Rect& screen) {
+  gMainDevice.gdRect = screen;
+  gScreenSet = true;
+}
+void PlatformResetScreenRect() {
+  gMainDevice.gdRect = kDefaultScreen;
+  gScreenSet = false;
+}
 
 Boolean PlatformGetPortPixel(GrafPtr port, int16_t h, int16_t v, RGBColor* color) {
   if (!port || h < 0 || v < 0 || h >= port->width || v >= port->height) return false;

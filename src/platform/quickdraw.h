@@ -63,7 +63,8 @@ void InitCursor();
 
 // ---- Controls for tests and hosts ----
 
-// The main screen's rectangle; 1024 × 768 at (0, 0) until set.
+// The main screen's rectangle; until set, the dialog backend's screen when it knows one, else
+// 1024 × 768 at (0, 0). Resetting returns to that.
 void PlatformSetScreenRect(const Rect& screen);
 void PlatformResetScreenRect();
 
