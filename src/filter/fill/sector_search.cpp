@@ -541,7 +541,8 @@ struct _Log {
 };
 
 struct _Sector {
-  int64_t lq, lp, rq, rp;
+  int64_t lq, lp, rq, rp;  // footprint slopes, as in _Row
+  double leftScale, rightScale, leftSlope, rightSlope;
   _Buffer list;  // the envelope (upward) or the entries' points (downward) at the quadrant's row
   int32_t count;
   _Log log;
@@ -587,10 +588,10 @@ _Row _RowOf(const SectorSearch* s, const _Fan& fan, const _Sector& sector, int32
   row.lp = sector.lp;
   row.rq = sector.rq;
   row.rp = sector.rp;
-  row.leftScale = 1.0 / double(sector.lp);
-  row.rightScale = sector.rp != 0 ? 1.0 / double(sector.rp) : 0.0;
-  row.leftSlope = double(sector.lq) * row.leftScale;
-  row.rightSlope = double(sector.rq) * row.rightScale;
+  row.leftScale = sector.leftScale;
+  row.rightScale = sector.rightScale;
+  row.leftSlope = sector.leftSlope;
+  row.rightSlope = sector.rightSlope;
   return row;
 }
 
@@ -935,6 +936,10 @@ void _SetUpSector(_Sector* sector, int32_t k, bool holdsVertical) {
   }
   sector->rq = k > 0 ? kSlopeQ[k] : 0;
   sector->rp = k > 0 ? kSlopeP[k] : 0;
+  sector->leftScale = 1.0 / double(sector->lp);
+  sector->rightScale = sector->rp != 0 ? 1.0 / double(sector->rp) : 0.0;
+  sector->leftSlope = double(sector->lq) * sector->leftScale;
+  sector->rightSlope = double(sector->rq) * sector->rightScale;
 }
 
 // Indexes the points with `order` (sorted by row and column) and `index` (search index by list
