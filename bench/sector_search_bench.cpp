@@ -97,7 +97,8 @@ FillRows RowsToFill(const FillCase& c) {
 
 // Visits every point for each wanted pixel of fill row r; returns the pixels.
 int64_t ReferenceRow(const FillCase& c, const FillRows& rows, size_t r,
-                     const std::vector<uint16_t>& xs, const std::vector<uint16_t>& ys, float* sink) {
+                     const std::vector<uint16_t>& xs, const std::vector<uint16_t>& ys,
+                     float* sink) {
   int64_t pixels = 0;
   const int32_t count = int32_t(xs.size());
   const int32_t y = rows.y[r];
@@ -153,7 +154,8 @@ Timings RunSideBySide(const FillCase& c, const FillRows& rows, const std::vector
     auto t2 = Clock::now();
     for (int32_t x = 0; x < c.width; ++x) {
       if (!wanted[size_t(x)]) continue;
-      *sink += Weights(&winners[size_t(x) * kSearchSectors], &distances2[size_t(x) * kSearchSectors]);
+      *sink +=
+          Weights(&winners[size_t(x) * kSearchSectors], &distances2[size_t(x) * kSearchSectors]);
       ++t.pixels;
     }
     auto t3 = Clock::now();
@@ -193,10 +195,19 @@ void BenchSideBySide(benchmark::State& state, const FillCase* c) {
 }
 
 BENCHMARK_CAPTURE(BenchSideBySide, WholeImage2000x1500, &kWholeImage)
-    ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(5);
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(5);
 BENCHMARK_CAPTURE(BenchSideBySide, DiscHoleR100In1024x768, &kDiscHole)
-    ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(5);
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(5);
 BENCHMARK_CAPTURE(BenchSideBySide, SquareHole300In4000x3000, &kSquareHole)
-    ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(5);
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(5);
 
 }  // namespace

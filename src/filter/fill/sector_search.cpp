@@ -47,7 +47,7 @@ constexpr int64_t kSlopeQ[8] = {1, 43273, 54662, 44783, 32768, 22167, 13843, 660
 // any lattice slope but short of vertical.
 constexpr int64_t kSteepestP = 32768;
 
-constexpr double kTolerance = 1e-8;   // positions closer than this are compared exactly
+constexpr double kTolerance = 1e-8;         // positions closer than this are compared exactly
 constexpr double kFarPosition = 1048576.0;  // crossings beyond are clamped in double
 // A start is moved along by its slope for at most this many rows before it is worked out
 // again, which keeps the sums' rounding below 2e-9, well inside kTolerance.
@@ -82,7 +82,7 @@ struct _Entry {
   int32_t anchor;
   _Recipe anchorRecipe;
   _Recipe startRecipe;
-  double start;    // where it begins, and how that moves per row
+  double start;  // where it begins, and how that moves per row
   double slope;
 };
 
@@ -97,9 +97,9 @@ struct _Row {
   const int32_t* cx;  // the points' columns and rows in the frame
   const int32_t* cy;
   int32_t y;
-  int32_t left, right;  // columns followed
-  int64_t lq, lp;       // a point's footprint begins at cx + h * lq / lp
-  int64_t rq, rp;       // and ends before cx + h * rq / rp (no end when rp is 0)
+  int32_t left, right;           // columns followed
+  int64_t lq, lp;                // a point's footprint begins at cx + h * lq / lp
+  int64_t rq, rp;                // and ends before cx + h * rq / rp (no end when rp is 0)
   double leftScale, rightScale;  // 1 / lp, 1 / rp
   double leftSlope, rightSlope;  // lq / lp, rq / rp
 };
@@ -115,7 +115,7 @@ struct _View {
 // ---- Exact positions ----
 
 struct _Exact {
-  int64_t num, den;        // value num / den + infinitesimal * epsNum / epsDen, den > 0
+  int64_t num, den;  // value num / den + infinitesimal * epsNum / epsDen, den > 0
   int64_t epsNum, epsDen;
 };
 
@@ -124,13 +124,15 @@ _Exact _Evaluate(const _Row& row, _Recipe recipe) {
   if (kind == kColumn) return {int64_t(a), 1, 0, 1};
   if (kind == kFootBegin || kind == kFootEnd) {
     const int64_t h = row.y - row.cy[a];
-    const int64_t q = kind == kFootBegin ? row.lq : row.rq, p = kind == kFootBegin ? row.lp : row.rp;
+    const int64_t q = kind == kFootBegin ? row.lq : row.rq,
+                  p = kind == kFootBegin ? row.lp : row.rp;
     return {row.cx[a] * p + h * q, p, 0, 1};
   }
   // Where point a (later in the envelope) starts to beat point b: cost_a + eps a < cost_b + eps b
   // holds for 2 x (cx_a - cx_b) > cost_a - cost_b + eps (a - b).
   const int64_t ha = row.y - row.cy[a], hb = row.y - row.cy[b];
-  const int64_t k = int64_t(row.cx[a]) * row.cx[a] + ha * ha - int64_t(row.cx[b]) * row.cx[b] - hb * hb;
+  const int64_t k =
+      int64_t(row.cx[a]) * row.cx[a] + ha * ha - int64_t(row.cx[b]) * row.cx[b] - hb * hb;
   const int64_t d = int64_t(row.cx[a]) - row.cx[b];
   const int64_t sign = d > 0 ? 1 : -1;
   return {k * sign, 2 * d * sign, (int64_t(a) - int64_t(b)) * sign, 2 * d * sign};
@@ -194,7 +196,8 @@ inline _Pos _Crossing(const _Row& row, int32_t a, int64_t costA, int32_t b, int6
   double c = double(costA - costB) / double(2 * d);
   if (c > kFarPosition) c = kFarPosition;
   if (c < -kFarPosition) c = -kFarPosition;
-  return {c, double(row.cy[b] - row.cy[a]) / double(d), _MakeRecipe(kCrossing, uint32_t(a), uint32_t(b))};
+  return {c, double(row.cy[b] - row.cy[a]) / double(d),
+          _MakeRecipe(kCrossing, uint32_t(a), uint32_t(b))};
 }
 
 // The position that `recipe` stands for on the row.
@@ -283,9 +286,9 @@ int32_t _Walk(const _Row& row, const _Entry* in, int32_t count, _Entry* out) {
   bool topSeen = false;  // whether `top` is the view of out[n - 1]
   for (int32_t i = 0; i < count; ++i) {
     const _Entry old = in[i];
-    if (old.until > row.y && (n == 0 ? old.anchor < 0
-                                     : old.anchor == out[n - 1].site &&
-                                           old.anchorRecipe == out[n - 1].startRecipe)) {
+    if (old.until > row.y &&
+        (n == 0 ? old.anchor < 0
+                : old.anchor == out[n - 1].site && old.anchorRecipe == out[n - 1].startRecipe)) {
       if (out + n != in + i) out[n] = old;
       out[n].origin = i;
       out[n++].start = old.start + old.slope;
@@ -397,9 +400,12 @@ void _MergeTwo(const _Row& row, const _Entry* t, const _View* tv, const _View& n
     if (!_Less(row, r1, r2)) continue;
     const bool tActive = _Less(row, r1, tv->r);
     bool nBeats;
-    if (d > 0) nBeats = !_Less(row, r1, c);
-    else if (d < 0) nBeats = !_Less(row, c, r2);
-    else nBeats = n.cost < tv->cost;
+    if (d > 0)
+      nBeats = !_Less(row, r1, c);
+    else if (d < 0)
+      nBeats = !_Less(row, c, r2);
+    else
+      nBeats = n.cost < tv->cost;
     if (tActive && !nBeats) {
       em->Emit(t->site, *tKept ? -1 : t->origin, r1);
       *tKept = true;
@@ -464,8 +470,10 @@ int32_t _Merge(const _Row& row, const _Entry* env, int32_t m, const int32_t* fre
       } else {
         const _Pos q = k < np && _Less(row, pieces[k].begin, segEnd) ? pieces[k].begin : segEnd;
         if (t != nullptr && _Less(row, p, tv.r)) {
-          if (tKept || _Less(row, segBegin, p)) em.Emit(t->site, tKept ? -1 : t->origin, p);
-          else em.Copy(*t);
+          if (tKept || _Less(row, segBegin, p))
+            em.Emit(t->site, tKept ? -1 : t->origin, p);
+          else
+            em.Copy(*t);
           tKept = true;
         }
         p = q;
@@ -565,12 +573,12 @@ struct SectorSearch {
   int32_t* listIndex;  // search index -> index in the caller's list
   int32_t* px;         // image coordinates by search index
   int32_t* py;
-  int32_t* rowStart;   // points of image row top + r: rowSites[rowStart[r] .. rowStart[r + 1]),
-  int32_t* rowSites;   //   by increasing column
+  int32_t* rowStart;  // points of image row top + r: rowSites[rowStart[r] .. rowStart[r + 1]),
+  int32_t* rowSites;  //   by increasing column
   int32_t widestRow;
-  _Fan fans[4];        // sectors 0-7 (up-left), 8-15 (down-left), 16-23 (up-right), 24-31
+  _Fan fans[4];  // sectors 0-7 (up-left), 8-15 (down-left), 16-23 (up-right), 24-31
   _Buffer work[2];
-  _View* views;        // merge scratch, one per point of the widest row
+  _View* views;  // merge scratch, one per point of the widest row
   _Piece* pieces;
   int32_t* distances;  // width × 32, made when a caller first wants no distances
 };
@@ -705,7 +713,8 @@ bool _RunDownward(SectorSearch* s, _Fan* fan) {
   const int32_t steps = s->bottom - s->top;
   for (_Sector& sector : fan->sectors) {
     // Typically each list gets about one change per point over all the rows.
-    if (!_Prepare(&sector.log.came, steps, s->count) || !_Prepare(&sector.log.went, steps, s->count) ||
+    if (!_Prepare(&sector.log.came, steps, s->count) ||
+        !_Prepare(&sector.log.went, steps, s->count) ||
         !_Prepare(&sector.log.restarted, steps, s->count))
       return false;
     sector.count = 0;
@@ -1112,7 +1121,9 @@ int32_t _ExactSectorOf(int32_t dx, int32_t dy) {
   int32_t sector = 0;
   if (ax != 0 || ay != 0)
     for (int32_t j = 1; j <= 7; ++j) sector += ay * kSlopeQ[j] >= ax * kSlopeP[j];
-  if (dx < 0) sector += dy < 0 ? 24 : 16;
-  else if (dy < 0) sector += 8;
+  if (dx < 0)
+    sector += dy < 0 ? 24 : 16;
+  else if (dy < 0)
+    sector += 8;
   return sector;
 }

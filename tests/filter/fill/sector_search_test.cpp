@@ -30,8 +30,10 @@ TEST(SectorRule, ExactSlopesMatchSinglePrecisionRuleOverWholeRange) {
       int32_t high = kMax + 1;  // smallest dy with sector >= step, by bisection
       while (low < high) {
         const int32_t mid = low + (high - low) / 2;
-        if (_ExactSectorOf(dx, mid) >= step) high = mid;
-        else low = mid + 1;
+        if (_ExactSectorOf(dx, mid) >= step)
+          high = mid;
+        else
+          low = mid + 1;
       }
       for (int32_t dy : {low - 1, low}) {
         if (dy < 0 || dy > kMax) continue;
@@ -47,10 +49,10 @@ TEST(SectorRule, ExactSlopesMatchSinglePrecisionRuleOverWholeRange) {
 
 TEST(SectorRule, AxesDiagonalsAndRandomPointsAgree) {
   for (int32_t d = 1; d <= 32767; ++d) {
-    ASSERT_EQ(_ExactSectorOf(d, 0), 0);       // same row, to the left
-    ASSERT_EQ(_ExactSectorOf(-d, 0), 16);     // same row, to the right
-    ASSERT_EQ(_ExactSectorOf(0, d), 7);       // earlier row, same column
-    ASSERT_EQ(_ExactSectorOf(0, -d), 15);     // later row, same column
+    ASSERT_EQ(_ExactSectorOf(d, 0), 0);    // same row, to the left
+    ASSERT_EQ(_ExactSectorOf(-d, 0), 16);  // same row, to the right
+    ASSERT_EQ(_ExactSectorOf(0, d), 7);    // earlier row, same column
+    ASSERT_EQ(_ExactSectorOf(0, -d), 15);  // later row, same column
     ASSERT_EQ(_ExactSectorOf(d, d), _SectorOf(d, d));
     ASSERT_EQ(_ExactSectorOf(d, d), 4);
     ASSERT_EQ(_ExactSectorOf(-d, -d), _SectorOf(-d, -d));
@@ -131,7 +133,11 @@ SearchCase FromSelection(const std::string& name, int32_t w, int32_t h,
 
 // No selection: the frame (row 0, row h - 1, then the ends of each middle row) fills the rest.
 SearchCase Frame(int32_t w, int32_t h) {
-  SearchCase c{"frame " + std::to_string(w) + "x" + std::to_string(h), w, h, {}, {},
+  SearchCase c{"frame " + std::to_string(w) + "x" + std::to_string(h),
+               w,
+               h,
+               {},
+               {},
                std::vector<std::vector<uint8_t>>(size_t(h))};
   auto add = [&](int32_t x, int32_t y) {
     c.xs.push_back(uint16_t(x));
@@ -170,14 +176,19 @@ SearchCase TieRich(uint32_t seed) {
   std::vector<std::pair<int32_t, int32_t>> pairs;  // offsets packed as dx * 128 + dy
   std::vector<std::vector<int32_t>> byLength(80 * 80 * 2);
   for (int32_t dx = 1; dx < 80; ++dx)
-    for (int32_t dy = 0; dy < 80; ++dy) byLength[size_t(dx * dx + dy * dy)].push_back(dx * 128 + dy);
+    for (int32_t dy = 0; dy < 80; ++dy)
+      byLength[size_t(dx * dx + dy * dy)].push_back(dx * 128 + dy);
   for (const std::vector<int32_t>& same : byLength)
     for (size_t i = 0; i < same.size(); ++i)
       for (size_t j = i + 1; j < same.size(); ++j)
         if (_SectorOf(same[i] / 128, same[i] % 128) == _SectorOf(same[j] / 128, same[j] % 128))
           pairs.push_back({same[i], same[j]});
   std::mt19937 rng(seed);
-  SearchCase c{"equal distances in one sector " + std::to_string(seed), w, h, {}, {},
+  SearchCase c{"equal distances in one sector " + std::to_string(seed),
+               w,
+               h,
+               {},
+               {},
                std::vector<std::vector<uint8_t>>(size_t(h), std::vector<uint8_t>(size_t(w), 1))};
   c.ties = true;
   auto add = [&](int32_t x, int32_t y) {
@@ -203,34 +214,44 @@ std::vector<SearchCase> Cases() {
   uint32_t seed = 7;
   for (int32_t percent : {20, 50, 80, 95})
     for (auto [w, h] : {std::pair{23, 17}, std::pair{40, 31}, std::pair{9, 48}}) {
-      cases.push_back(FromSelection("noise " + std::to_string(percent) + "% " +
-                                        std::to_string(w) + "x" + std::to_string(h),
-                                    w, h, Noise(w, h, percent, seed++)));
+      cases.push_back(FromSelection(
+          "noise " + std::to_string(percent) + "% " + std::to_string(w) + "x" + std::to_string(h),
+          w, h, Noise(w, h, percent, seed++)));
     }
-  cases.push_back(FromSelection(
-      "ring", 61, 47, Mask(61, 47, [](int32_t x, int32_t y, uint32_t) {
-        const int32_t d = (x - 30) * (x - 30) + (y - 22) * (y - 22);
-        return d <= 20 * 20 && d >= 9 * 9;
-      }, 0)));
-  cases.push_back(FromSelection(
-      "union of discs", 64, 52, Mask(64, 52, [](int32_t x, int32_t y, uint32_t) {
-        auto in = [&](int32_t cx, int32_t cy, int32_t r) {
-          return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r;
-        };
-        return in(20, 20, 14) || in(38, 30, 11) || in(50, 12, 7) || in(10, 44, 5);
-      }, 0)));
+  cases.push_back(FromSelection("ring", 61, 47,
+                                Mask(
+                                    61, 47,
+                                    [](int32_t x, int32_t y, uint32_t) {
+                                      const int32_t d = (x - 30) * (x - 30) + (y - 22) * (y - 22);
+                                      return d <= 20 * 20 && d >= 9 * 9;
+                                    },
+                                    0)));
+  cases.push_back(FromSelection("union of discs", 64, 52,
+                                Mask(
+                                    64, 52,
+                                    [](int32_t x, int32_t y, uint32_t) {
+                                      auto in = [&](int32_t cx, int32_t cy, int32_t r) {
+                                        return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r;
+                                      };
+                                      return in(20, 20, 14) || in(38, 30, 11) || in(50, 12, 7) ||
+                                             in(10, 44, 5);
+                                    },
+                                    0)));
   cases.push_back(FromSelection(
       "one-pixel holes", 37, 29,
-      Mask(37, 29, [](int32_t x, int32_t y, uint32_t) { return (x * 7 + y * 13) % 23 == 0; }, 0)));
+      Mask(
+          37, 29, [](int32_t x, int32_t y, uint32_t) { return (x * 7 + y * 13) % 23 == 0; }, 0)));
   cases.push_back(FromSelection("everything selected", 33, 21,
-                                Mask(33, 21, [](int32_t, int32_t, uint32_t) { return true; }, 0)));
+                                Mask(
+                                    33, 21, [](int32_t, int32_t, uint32_t) { return true; }, 0)));
   cases.push_back(FromSelection(
-      "touching the last column", 30, 25, Mask(30, 25, [](int32_t x, int32_t y, uint32_t) {
-        return x >= 22 && y >= 3 && y < 20;
-      }, 0)));
+      "touching the last column", 30, 25,
+      Mask(
+          30, 25, [](int32_t x, int32_t y, uint32_t) { return x >= 22 && y >= 3 && y < 20; }, 0)));
   cases.push_back(FromSelection(
       "diagonal band", 50, 50,
-      Mask(50, 50, [](int32_t x, int32_t y, uint32_t) { return x - y >= -4 && x - y <= 6; }, 0)));
+      Mask(
+          50, 50, [](int32_t x, int32_t y, uint32_t) { return x - y >= -4 && x - y <= 6; }, 0)));
   for (uint32_t tieSeed : {1u, 2u, 3u}) cases.push_back(TieRich(tieSeed));
   cases.push_back(Frame(57, 43));
   cases.push_back(Frame(3, 3));
@@ -248,7 +269,11 @@ std::vector<SearchCase> Cases() {
   std::mt19937 rng(4242);
   for (int t = 0; t < 12; ++t) {
     const int32_t w = 1 + int32_t(rng() % 35), h = 1 + int32_t(rng() % 35);
-    SearchCase c{"scattered points " + std::to_string(t), w, h, {}, {},
+    SearchCase c{"scattered points " + std::to_string(t),
+                 w,
+                 h,
+                 {},
+                 {},
                  std::vector<std::vector<uint8_t>>(size_t(h), std::vector<uint8_t>(size_t(w), 1))};
     const int32_t n = int32_t(rng() % 40);
     for (int32_t i = 0; i < n; ++i) {
@@ -315,7 +340,8 @@ std::string CaseName(const ::testing::TestParamInfo<SearchCase>& param) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(EdgeLists, SectorSearchAgainstVisit, ::testing::ValuesIn(Cases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(EdgeLists, SectorSearchAgainstVisit, ::testing::ValuesIn(Cases()),
+                         CaseName);
 
 // ---- Calls ----
 
@@ -376,14 +402,18 @@ TEST_F(SectorSearchCalls, PointsAtTheFarDistanceNeverWin) {
 
 // Every allocation the search makes may fail: each failure is reported and leaves nothing.
 TEST_F(SectorSearchCalls, ReportsMemoryShortageAndReleasesEverything) {
-  const SearchCase c = FromSelection("discs", 40, 30, Mask(40, 30, [](int32_t x, int32_t y, uint32_t) {
-    return (x - 20) * (x - 20) + (y - 15) * (y - 15) <= 100;
-  }, 0));
+  const SearchCase c = FromSelection("discs", 40, 30,
+                                     Mask(
+                                         40, 30,
+                                         [](int32_t x, int32_t y, uint32_t) {
+                                           return (x - 20) * (x - 20) + (y - 15) * (y - 15) <= 100;
+                                         },
+                                         0));
   const long before = PlatformAllocationCount();
   SectorSearch* search = nullptr;
-  ASSERT_EQ(MakeSectorSearch(c.xs.data(), c.ys.data(), int32_t(c.xs.size()), c.width, c.height,
-                             &search),
-            noErr);
+  ASSERT_EQ(
+      MakeSectorSearch(c.xs.data(), c.ys.data(), int32_t(c.xs.size()), c.width, c.height, &search),
+      noErr);
   const long needed = PlatformAllocationCount() - before;
   DisposeSectorSearch(search);
   ASSERT_GT(needed, 10);
@@ -398,9 +428,9 @@ TEST_F(SectorSearchCalls, ReportsMemoryShortageAndReleasesEverything) {
   }
   PlatformRefuseAllocations(0, 0);
   // A row whose buffers cannot grow reports it; the search can still be disposed.
-  ASSERT_EQ(MakeSectorSearch(c.xs.data(), c.ys.data(), int32_t(c.xs.size()), c.width, c.height,
-                             &search),
-            noErr);
+  ASSERT_EQ(
+      MakeSectorSearch(c.xs.data(), c.ys.data(), int32_t(c.xs.size()), c.width, c.height, &search),
+      noErr);
   std::vector<int32_t> winners(size_t(c.width) * kSearchSectors);
   PlatformRefuseAllocations(0, 1000);
   EXPECT_EQ(FindRowWinners(search, 14, nullptr, winners.data(), nullptr), memFullErr);
