@@ -39,6 +39,12 @@ DescriptorItem FillMethodDescriptorItem(const FillMethod& method) {
                                     DescriptorEnumID(method.choice));
 }
 
+const FillMethod* RecordedMethod(const Descriptor& recorded) {
+  const DescriptorItem* item = recorded.Find(kFillChoiceKey);
+  if (!item || item->kind != DescriptorItemKind::Enumerated) return nullptr;
+  return FillMethodByChoice(item->enumValue);
+}
+
 std::string DescribeRecordedMethod(const Descriptor& recorded) {
   const DescriptorItem* item = recorded.Find(kFillChoiceKey);
   if (!item || item->kind != DescriptorItemKind::Enumerated) return "fill choice unknown";

@@ -26,6 +26,9 @@ const FillMethod* FillMethodByChoice(int64_t choice);
 // The descriptor item that replays `method`: "FilM", an enumeration of type "rB22".
 DescriptorItem FillMethodDescriptorItem(const FillMethod& method);
 
+// The method that the filter recorded in `recorded`, or null when it recorded no usable one.
+const FillMethod* RecordedMethod(const Descriptor& recorded);
+
 // "filled with membrane (…)" and so on, from what the filter recorded; "fill choice N" for
 // other choices, "fill choice unknown" when nothing usable was recorded.
 std::string DescribeRecordedMethod(const Descriptor& recorded);
