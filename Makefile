@@ -4,7 +4,9 @@
 PRESET ?= release
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps configure build demo test sanitize bench gallery clean
+.PHONY: all deps configure build demo test sanitize bench gallery fuzz reliability clean
+
+FUZZ_SECONDS ?= 60
 
 all: build
 
@@ -31,6 +33,19 @@ sanitize:
 
 gallery: build
 	@scripts/gallery.sh $(BUILD)
+
+# Each fuzz target for FUZZ_SECONDS (clang, libFuzzer, ASan + UBSan).
+fuzz:
+	@scripts/install-deps.sh fuzz
+	@test -f build/fuzz/build.ninja || cmake --preset fuzz
+	cmake --build --preset fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh build/fuzz
+
+# Fuzzing, exhaustive fault injection, a 20,000 × 20,000 image, concurrent runs: rewrites
+# docs/reliability.md with the figures of this run.
+reliability: build
+	@scripts/install-deps.sh reliability
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/reliability.sh $(BUILD) build/fuzz
 
 bench: build
 	$(BUILD)/bench/areafill_bench --benchmark_min_time=0.2
