@@ -16,10 +16,13 @@ IMAGE = pattern(10, 12, 3, np.uint8)
 MASK = disc_mask(10, 12)
 
 
+DTYPES = "image: expected uint8, uint16 or float32 samples, got "
+
+
 @pytest.mark.parametrize("kwargs, message", [
-    ({"image": IMAGE.astype(np.float64)}, "image: expected uint8, uint16 or float32 samples, got float64"),
-    ({"image": IMAGE.astype(np.int16)}, "image: expected uint8, uint16 or float32 samples, got int16"),
-    ({"image": IMAGE.astype(">u2")}, "image: expected uint8, uint16 or float32 samples, got >u2"),
+    ({"image": IMAGE.astype(np.float64)}, DTYPES + "float64"),
+    ({"image": IMAGE.astype(np.int16)}, DTYPES + "int16"),
+    ({"image": IMAGE.astype(">u2")}, DTYPES + ">u2"),
     ({"image": IMAGE.tolist()}, "image: expected a NumPy array, got list"),
     ({"image": IMAGE[None]}, "image: expected an HxW or HxWxC array, got 4 dimensions"),
     ({"image": IMAGE[0, :, 0]}, "image: expected an HxW or HxWxC array, got 1 dimensions"),
@@ -71,9 +74,9 @@ def test_views_and_bool_masks_give_the_same_pixels_as_packed_arrays():
     expected = areafill.fill(packed, MASK)
     np.testing.assert_array_equal(areafill.fill(view, MASK), expected)
     bool_mask = MASK >= 128
+    byte_mask = np.where(bool_mask, 255, 0).astype(np.uint8)
     np.testing.assert_array_equal(areafill.fill(packed, bool_mask, raw=True),
-                                  areafill.fill(packed, np.where(bool_mask, 255, 0).astype(np.uint8),
-                                                raw=True))
+                                  areafill.fill(packed, byte_mask, raw=True))
 
 
 def test_progress_reports_and_cancels():
