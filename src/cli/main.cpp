@@ -123,6 +123,8 @@ PluginEntryProc LoadPlugin(const std::string& path, std::string* error) {
 }
 
 bool ReadTextFile(const std::string& path, std::string* text) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) return false;  // a folder opens, but reads as nothing
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::ostringstream buffer;

@@ -139,6 +139,13 @@ const FailureCase kCases[] = {
        s.args = {"--replay", s.path("absent.json")};
      },
      1, "absent.json: cannot read the recorded action"},
+    {"RecordingIsAFolder",
+     [](CaseFiles& s) {
+       GreyInput(s);
+       std::filesystem::create_directory(s.path("folder.json"));
+       s.args = {"--replay", s.path("folder.json")};
+     },
+     1, "folder.json: cannot read the recorded action"},
     {"BrokenRecording",
      [](CaseFiles& s) {
        GreyInput(s);
