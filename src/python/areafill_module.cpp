@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -16,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "python/array_host.h"
+#include "hostkit/stored_samples.h"
+#include "python/array_layout.h"
 #include "python/docstrings.h"
 #include "python/fill_run.h"
 
@@ -55,12 +55,12 @@ int _DepthOf(const py::array& array) {
 
 // Checks `image` and returns it as a C-contiguous array (a copy only when it is not one),
 // with its layout in `*layout`.
-py::array _ImageArray(py::handle image, ArrayLayout* layout) {
+py::array _ImageArray(py::handle image, hostkit::StoredLayout* layout) {
   if (!py::isinstance<py::array>(image))
     _Refuse("image: expected a NumPy array, got " + _TypeName(image));
   auto array = py::reinterpret_borrow<py::array>(image);
-  layout->depth = _DepthOf(array);
-  if (layout->depth == 0) {
+  const int depth = _DepthOf(array);
+  if (depth == 0) {
     _Refuse("image: expected uint8, uint16 or float32 samples, got " +
             py::str(array.dtype()).cast<std::string>());
   }
@@ -68,15 +68,14 @@ py::array _ImageArray(py::handle image, ArrayLayout* layout) {
     _Refuse("image: expected an HxW or HxWxC array, got " + std::to_string(array.ndim()) +
             " dimensions");
   }
-  layout->height = int32_t(std::min<py::ssize_t>(array.shape(0), INT32_MAX));
-  layout->width = int32_t(std::min<py::ssize_t>(array.shape(1), INT32_MAX));
-  layout->channels = array.ndim() == 3 ? int(std::min<py::ssize_t>(array.shape(2), 1000)) : 1;
-  if (std::string problem = CheckLayout(*layout); !problem.empty()) _Refuse("image: " + problem);
+  const int64_t channels = array.ndim() == 3 ? int64_t(array.shape(2)) : 1;
+  std::string problem = ArrayLayout(array.shape(0), array.shape(1), channels, depth, layout);
+  if (!problem.empty()) _Refuse("image: " + problem);
   return py::array::ensure(array, py::array::c_style);
 }
 
 // The selection bytes of `mask`: H×W, uint8 as it is or bool as 0 and 255.
-std::vector<uint8_t> _MaskBytes(py::handle mask, const ArrayLayout& layout) {
+std::vector<uint8_t> _MaskBytes(py::handle mask, const hostkit::StoredLayout& layout) {
   if (!py::isinstance<py::array>(mask))
     _Refuse("mask: expected a NumPy array, got " + _TypeName(mask));
   auto array = py::reinterpret_borrow<py::array>(mask);
@@ -167,7 +166,7 @@ bool _ShouldStop(CallbackState& state) {
 
 py::array Fill(py::handle image, py::handle mask, const std::string& method, py::handle fg,
                py::handle bg, bool raw, py::handle progress, py::handle prefs) {
-  ArrayLayout layout;
+  hostkit::StoredLayout layout;
   py::array input = _ImageArray(image, &layout);
   FillRequest request;
   request.method = hostkit::FillMethodByName(method);
@@ -194,9 +193,10 @@ py::array Fill(py::handle image, py::handle mask, const std::string& method, py:
   FillOutcome outcome;
   {
     py::gil_scoped_release release;
-    hostkit::HostImage host = ArrayToHost(layout, samples);
+    hostkit::HostImage host = hostkit::StoredToHost(layout, samples);
     outcome = RunFill(host, request);
-    if (outcome.status == FillStatus::Filled) HostToArray(host, layout, samples, outSamples);
+    if (outcome.status == FillStatus::Filled)
+      hostkit::HostToStored(host, layout, samples, outSamples);
   }
   if (state.pending) std::rethrow_exception(state.pending);
   switch (outcome.status) {
@@ -230,14 +230,14 @@ py::array ReadImage(py::handle path) {
     PyErr_SetString(PyExc_OSError, error.c_str());
     throw py::error_already_set();
   }
-  ArrayLayout layout;
+  hostkit::StoredLayout layout;
   if (std::string problem = ArrayLayoutOfFile(file, &layout); !problem.empty())
     throw py::value_error(name + ": " + problem);
   const py::dtype dtype = layout.depth == 8    ? py::dtype::of<uint8_t>()
                           : layout.depth == 16 ? py::dtype::of<uint16_t>()
                                                : py::dtype::of<float>();
   std::vector<py::ssize_t> shape = {layout.height, layout.width};
-  if (layout.channels > 1) shape.push_back(layout.channels);
+  if (Channels(layout) > 1) shape.push_back(Channels(layout));
   py::array out(dtype, shape);
   std::memcpy(out.mutable_data(), file.data.data(), layout.ByteCount());
   return out;
@@ -245,7 +245,7 @@ py::array ReadImage(py::handle path) {
 
 void WriteImage(py::handle path, py::handle image) {
   const std::string name = py::module_::import("os").attr("fsdecode")(path).cast<std::string>();
-  ArrayLayout layout;
+  hostkit::StoredLayout layout;
   py::array input = _ImageArray(image, &layout);
   areafill_cli::FileImage file = FileImageOfArray(layout, input.data());
   std::string error;

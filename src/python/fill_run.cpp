@@ -12,6 +12,7 @@
 #include "hostkit/descriptor.h"
 #include "hostkit/filter_host.h"
 #include "hostkit/host_rules.h"
+#include "hostkit/module_loader.h"
 #include "hostkit/status_text.h"
 
 #ifndef AREAFILL_INSTALLED_MODULE_PATH
@@ -36,43 +37,26 @@ struct LoadedModule {
 LoadedModule gModule;  // guarded by gRunLock
 
 // The folder of the shared object this code is in (the Python extension).
-fs::path _ExtensionFolder() {
+std::string _ExtensionFolder() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&_ExtensionFolder), &info) == 0 || !info.dli_fname)
-    return fs::path(".");
+  if (dladdr(reinterpret_cast<void*>(&_ExtensionFolder), &info) == 0 || !info.dli_fname) return ".";
   std::error_code ec;
   fs::path self = fs::weakly_canonical(info.dli_fname, ec);
-  return (ec ? fs::path(info.dli_fname) : self).parent_path();
-}
-
-// Beside the extension (a self-contained install), then the build tree's lib/ (the extension
-// is built into <build>/python/), then the module folder that `cmake --install` fills.
-std::string _FindModule() {
-  const fs::path here = _ExtensionFolder();
-  const fs::path candidates[] = {here / "areafill-filter.so", here / "../lib/areafill-filter.so",
-                                 fs::path(AREAFILL_INSTALLED_MODULE_PATH)};
-  std::error_code ec;
-  for (const fs::path& candidate : candidates)
-    if (fs::exists(candidate, ec)) return fs::weakly_canonical(candidate, ec).string();
-  return candidates[2].string();
+  return (ec ? fs::path(info.dli_fname) : self).parent_path().string();
 }
 
 // Loads the module once; the handle stays open for the life of the process. Under gRunLock.
+// It is looked for beside the extension (a self-contained install), then in the build tree's
+// lib/ (the extension is built into <build>/python/), then in the module folder that
+// `cmake --install` fills.
 void _LoadModuleLocked() {
   if (gModule.tried) return;
   gModule.tried = true;
-  gModule.path = _FindModule();
-  void* module = dlopen(gModule.path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!module) {
-    gModule.error = "cannot load the filter module: " + std::string(dlerror());
-    return;
-  }
-  void* entry = dlsym(module, "main");
-  if (!entry) {
-    gModule.error = gModule.path + ": not a filter module (no entry point)";
-    return;
-  }
-  gModule.entry = reinterpret_cast<PluginEntryProc>(entry);
+  const std::string here = _ExtensionFolder();
+  gModule.path = hostkit::FirstExistingPath({here + "/" + hostkit::kFilterModuleName,
+                                             here + "/../lib/" + hostkit::kFilterModuleName,
+                                             AREAFILL_INSTALLED_MODULE_PATH});
+  gModule.entry = hostkit::LoadFilterModule(gModule.path, &gModule.error);
 }
 
 // Points AREAFILL_PREFS_DIR at a folder for the length of a run and puts back what was there.

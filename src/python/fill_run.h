@@ -36,10 +36,10 @@ struct FillOutcome {
   std::string message;  // for BadInput and Failed: one line, as the command-line host says it
 };
 
-// Fills `image` (host scale, as ArrayToHost makes it) as `request` asks. On Filled `image`
-// holds the result; otherwise it is unchanged. BadInput: an empty selection ("mask: selection
-// is empty") or a prefs path that is not a folder; Failed: the filter module cannot be loaded
-// or the filter failed ("filter failed while running: out of memory (-108)"); Cancelled: the
+// Fills `image` (host scale, as hostkit::StoredToHost makes it) as `request` asks. On Filled
+// `image` holds the result; otherwise it is unchanged. BadInput: an empty selection ("mask:
+// selection is empty") or a prefs path that is not a folder; Failed: the filter module cannot be
+// loaded or the filter failed ("filter failed while running: out of memory (-108)"); Cancelled: the
 // cancel callback said so. Runs are serialised within the process: the filter's Preferences
 // folder, scratch file names and environment are process-wide.
 FillOutcome RunFill(hostkit::HostImage& image, FillRequest& request);
