@@ -9,8 +9,8 @@ constexpr FillMethod kMethods[] = {
     {"membrane", 3, "membrane fill: a smooth surface stretched over the selection's edge"},
     {"mean", 4, "the mean colour of the selected area"},
     {"foreground", 5, "the foreground colour"},
-    {"black", 6, "black"},
-    {"white", 7, "white"},
+    {"black", 6, "solid black"},
+    {"white", 7, "solid white"},
     {"hblend", 8, "horizontal blend from the foreground (left) to the background (right)"},
     {"vblend", 9, "vertical blend from the foreground (top) to the background (bottom)"},
 };
