@@ -25,6 +25,15 @@ int32_t MembraneFill16(NamedImage* image, RunRecord* record);
 
 // ---- Internal steps, exposed for tests ----
 
+// The two engines by name, whatever AREAFILL_MEMBRANE says (MembraneFill runs the fast one unless
+// it says "reference"). Same arguments, results and statuses as MembraneFill and MembraneFill16.
+// `threads` is the number of threads the fast engine may use, the calling one included; 0 takes
+// AREAFILL_THREADS from the environment, or else one per processor.
+int32_t _MembraneFillReference8(NamedImage* image, RunRecord* record);
+int32_t _MembraneFillReference16(NamedImage* image, RunRecord* record);
+int32_t _MembraneFillFast8(NamedImage* image, RunRecord* record, int32_t threads);
+int32_t _MembraneFillFast16(NamedImage* image, RunRecord* record, int32_t threads);
+
 // One direction's nearest edge point so far for the pixel being filled.
 struct SectorSlot {
   int32_t distance2;  // squared distance; 999999999 while the slot is empty

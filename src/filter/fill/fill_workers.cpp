@@ -1,0 +1,125 @@
+// The fill's worker threads: a generation counter wakes them for each batch of tasks, tasks are
+// claimed one at a time from a shared counter, and the caller waits until none is running.
+#include "filter/fill/fill_workers.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "platform/memory.h"
+
+struct FillWorkers {
+  std::mutex lock;
+  std::condition_variable wake;  // a new batch, or the end
+  std::condition_variable done;  // the last task of a batch ended
+  uint64_t generation;           // batches handed out so far
+  bool stopping;
+  FillTask task;
+  void* context;
+  int32_t tasks;
+  std::atomic<int32_t> next;  // next task index to claim
+  int32_t busy;               // threads still working on the batch, the caller included
+  int32_t threadCount;        // started threads, not counting the caller
+  std::thread threads[kMaxFillThreads];
+};
+
+namespace {
+
+// Claims and runs tasks of the current batch until none is left.
+void _RunClaimed(FillWorkers* w) {
+  for (;;) {
+    const int32_t i = w->next.fetch_add(1, std::memory_order_relaxed);
+    if (i >= w->tasks) return;
+    w->task(w->context, i);
+  }
+}
+
+void _Finish(FillWorkers* w) {
+  std::lock_guard<std::mutex> guard(w->lock);
+  if (--w->busy == 0) w->done.notify_one();
+}
+
+void _WorkerLoop(FillWorkers* w) {
+  uint64_t seen = 0;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> guard(w->lock);
+      w->wake.wait(guard, [&] { return w->stopping || w->generation != seen; });
+      if (w->stopping) return;
+      seen = w->generation;
+    }
+    _RunClaimed(w);
+    _Finish(w);
+  }
+}
+
+}  // namespace
+
+int32_t FillThreadsWanted() {
+  if (const char* env = std::getenv("AREAFILL_THREADS"); env != nullptr && *env != 0) {
+    char* end = nullptr;
+    const long n = std::strtol(env, &end, 10);
+    if (*end == 0 && n >= 1) return n > kMaxFillThreads ? kMaxFillThreads : int32_t(n);
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  if (cores < 1) return 1;
+  return cores > unsigned(kMaxFillThreads) ? kMaxFillThreads : int32_t(cores);
+}
+
+OSErr StartFillWorkers(int32_t threads, FillWorkers** out) {
+  *out = nullptr;
+  Ptr block = NewPtrClear(Size(sizeof(FillWorkers)));
+  if (block == nullptr) return memFullErr;
+  FillWorkers* w = new (block) FillWorkers();
+  if (threads > kMaxFillThreads) threads = kMaxFillThreads;
+  // The thread library reports a thread it cannot start by throwing; the fill then runs on the
+  // threads it has.
+  for (int32_t i = 0; i + 1 < threads; ++i) {
+    try {
+      w->threads[i] = std::thread(_WorkerLoop, w);
+    } catch (const std::system_error&) {
+      break;
+    }
+    ++w->threadCount;
+  }
+  *out = w;
+  return noErr;
+}
+
+int32_t FillWorkerCount(const FillWorkers* workers) { return workers->threadCount + 1; }
+
+void RunFillTasks(FillWorkers* w, int32_t tasks, FillTask task, void* context) {
+  if (w->threadCount == 0 || tasks <= 1) {
+    for (int32_t i = 0; i < tasks; ++i) task(context, i);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(w->lock);
+    w->task = task;
+    w->context = context;
+    w->tasks = tasks;
+    w->next.store(0, std::memory_order_relaxed);
+    w->busy = w->threadCount + 1;
+    ++w->generation;
+  }
+  w->wake.notify_all();
+  _RunClaimed(w);
+  std::unique_lock<std::mutex> guard(w->lock);
+  if (--w->busy > 0) w->done.wait(guard, [&] { return w->busy == 0; });
+}
+
+void StopFillWorkers(FillWorkers* w) {
+  if (w == nullptr) return;
+  {
+    std::lock_guard<std::mutex> guard(w->lock);
+    w->stopping = true;
+  }
+  w->wake.notify_all();
+  for (int32_t i = 0; i < w->threadCount; ++i) w->threads[i].join();
+  w->~FillWorkers();
+  DisposePtr(reinterpret_cast<Ptr>(w));
+}

@@ -1,0 +1,37 @@
+// A small set of threads on which the fast membrane fill computes blocks of rows, while the
+// calling (host) thread keeps every row read and write, progress report and cancel test. The
+// calling thread works on the tasks too, so one worker means no extra thread at all.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/mac_types.h"
+
+constexpr int32_t kMaxFillThreads = 64;
+
+struct FillWorkers;
+
+// The task of one index: runs on some thread of the set; tasks of one RunFillTasks call run at
+// the same time, so each must touch only its own data.
+typedef void (*FillTask)(void* context, int32_t index);
+
+// The number of threads a fill should use: AREAFILL_THREADS when it is a number from 1 up
+// (1: the calling thread alone), else one per processor; at most kMaxFillThreads.
+int32_t FillThreadsWanted();
+
+// Starts a set of `threads` workers (the calling thread is one of them; clamped to
+// 1 .. kMaxFillThreads). Threads the system will not start are done without, so the set may be
+// smaller: see FillWorkerCount. Returns 0 and the set in *out; -108 when its record cannot be
+// allocated (*out is then null).
+OSErr StartFillWorkers(int32_t threads, FillWorkers** out);
+
+// Threads in the set, the calling one included (1 .. kMaxFillThreads).
+int32_t FillWorkerCount(const FillWorkers* workers);
+
+// Runs task(context, i) for i = 0 .. tasks - 1, spread over the set's threads and the calling
+// thread, and returns when every one has ended. Everything the tasks wrote is then visible to
+// the caller.
+void RunFillTasks(FillWorkers* workers, int32_t tasks, FillTask task, void* context);
+
+// Ends the threads and releases the set. Accepts null.
+void StopFillWorkers(FillWorkers* workers);

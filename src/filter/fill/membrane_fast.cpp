@@ -1,0 +1,209 @@
+// The fast membrane engine: the same steps as the reference engine, with the nearest edge point
+// of each sector found by the winner search (sector_search.h) instead of by visiting every point,
+// and with rows computed in parallel blocks while the host's thread keeps every row read and
+// write, progress report and cancel test, in order.
+#include "filter/fill/membrane_fast.h"
+
+#include <algorithm>
+
+#include "platform/memory.h"
+
+namespace {
+
+// Rows a lane takes per round. Small enough that a cancel is answered within a few rows' work,
+// large enough that waking the threads costs little against a block's work.
+constexpr int32_t kBlockRows = 8;
+
+template <class Depth>
+void _ReleaseFast(_FastWork<Depth>* fast) {
+  StopFillWorkers(fast->workers);
+  fast->workers = nullptr;
+  for (_FillLane& lane : fast->lane) {
+    DisposeSectorSearch(lane.search);
+    DisposePtr(reinterpret_cast<Ptr>(lane.winners));
+    DisposePtr(reinterpret_cast<Ptr>(lane.distances));
+    lane = {};
+  }
+  DisposePtr(reinterpret_cast<Ptr>(fast->in));
+  DisposePtr(reinterpret_cast<Ptr>(fast->out));
+  DisposePtr(reinterpret_cast<Ptr>(fast->masks));
+  DisposePtr(reinterpret_cast<Ptr>(fast->xs));
+  DisposePtr(reinterpret_cast<Ptr>(fast->ys));
+  fast->in = fast->out = nullptr;
+  fast->masks = nullptr;
+  fast->xs = fast->ys = nullptr;
+}
+
+template <class Depth>
+struct _MakeSearches {
+  const _MembraneWork<Depth>* work;
+  _FastWork<Depth>* fast;
+  OSErr status[kMaxFillThreads];
+};
+
+template <class Depth>
+void _MakeLaneSearch(void* context, int32_t lane) {
+  auto* make = static_cast<_MakeSearches<Depth>*>(context);
+  const _MembraneWork<Depth>* work = make->work;
+  make->status[lane] = MakeSectorSearch(make->fast->xs, make->fast->ys, work->count, work->width,
+                                        work->height, &make->fast->lane[lane].search);
+}
+
+// Takes the threads, the round buffers and, when there are edge points, each lane's search and
+// winner buffers (the searches are built at the same time, one per thread). All of it is had
+// before the image is touched. Returns 0, or -108 when anything could not be had.
+template <class Depth>
+OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t threads) {
+  if (StartFillWorkers(threads, &fast->workers) != noErr) return memFullErr;
+  fast->lanes = FillWorkerCount(fast->workers);
+  fast->blockRows = kBlockRows;
+  fast->roundRows = fast->lanes * fast->blockRows;
+  const Size rowBytes = Size(_ImageRowBytes(work));
+  fast->in =
+      reinterpret_cast<typename Depth::Sample*>(NewPtrClear((fast->roundRows + 2) * rowBytes));
+  fast->out = reinterpret_cast<typename Depth::Sample*>(NewPtrClear(fast->roundRows * rowBytes));
+  fast->masks = reinterpret_cast<uint8_t*>(NewPtrClear(Size(fast->roundRows) * work->width));
+  if (!fast->in || !fast->out || !fast->masks) return memFullErr;
+  if (work->count == 0 || work->height < 3) return noErr;  // no fill pass
+
+  fast->xs = reinterpret_cast<uint16_t*>(NewPtr(Size(work->count) * 2));
+  fast->ys = reinterpret_cast<uint16_t*>(NewPtr(Size(work->count) * 2));
+  if (!fast->xs || !fast->ys) return memFullErr;
+  for (int32_t i = 0; i < work->count; ++i) {
+    fast->xs[i] = work->points[i].x;
+    fast->ys[i] = work->points[i].y;
+  }
+  const Size slotBytes = Size(work->width) * kSearchSectors * 4;
+  for (int32_t j = 0; j < fast->lanes; ++j) {
+    _FillLane& lane = fast->lane[j];
+    lane.winners = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
+    lane.distances = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
+    if (!lane.winners || !lane.distances) return memFullErr;
+  }
+  _MakeSearches<Depth> make = {work, fast, {}};
+  RunFillTasks(fast->workers, fast->lanes, _MakeLaneSearch<Depth>, &make);
+  for (int32_t j = 0; j < fast->lanes; ++j)
+    if (make.status[j] != noErr) return memFullErr;
+  return noErr;
+}
+
+template <class Depth>
+struct _FillRound {
+  const _MembraneWork<Depth>* work;
+  _FastWork<Depth>* fast;
+  int32_t firstRow;  // image row of the round's row 0
+  int32_t rows;
+};
+
+// The new value of pixel x from its winners: each winner's samples and squared distance fill
+// the slot the reference engine would have filled, and the shared decoding does the rest.
+template <class Depth>
+void _PixelFromWinners(const _MembraneWork<Depth>* work, const int32_t* winners,
+                       const int32_t* distances, typename Depth::Sample* pixel) {
+  SectorSlot slots[kSectorCount];
+  for (int32_t s = 0; s < kSectorCount; ++s) {
+    if (winners[s] < 0) {
+      slots[s] = {kEmptyDistance, {-1, 0, 0}};
+      continue;
+    }
+    const _BoundaryPoint<Depth>& point = work->points[winners[s]];
+    slots[s] = {distances[s], {point.sample[0], point.sample[1], point.sample[2]}};
+  }
+  _DecodePixel<Depth>(slots, work->planes, work->selection != nullptr, pixel);
+}
+
+// Fills one row in place. `wanted` flags the pixels to fill (null: every pixel).
+template <class Depth>
+void _FillRow(const _MembraneWork<Depth>* work, _FillLane* lane, int32_t y, const uint8_t* wanted,
+              typename Depth::Sample* row) {
+  if (lane->search != nullptr &&
+      FindRowWinners(lane->search, y, wanted, lane->winners, lane->distances) != noErr) {
+    // Short of memory mid-fill: rows already written cannot be taken back, so the lane goes on
+    // by visiting every point, which gives the same values.
+    DisposeSectorSearch(lane->search);
+    lane->search = nullptr;
+  }
+  for (int32_t x = 0; x < work->width; ++x) {
+    if (wanted != nullptr && wanted[x] == 0) continue;
+    typename Depth::Sample* pixel = row + work->planes * x;
+    if (lane->search != nullptr)
+      _PixelFromWinners(work, lane->winners + kSearchSectors * x,
+                        lane->distances + kSearchSectors * x, pixel);
+    else
+      _FillPixelByVisit(work, x, y, pixel);
+  }
+}
+
+// Lane `index` fills its block of the round.
+template <class Depth>
+void _FillBlock(void* context, int32_t index) {
+  auto* round = static_cast<_FillRound<Depth>*>(context);
+  const _MembraneWork<Depth>* work = round->work;
+  _FastWork<Depth>* fast = round->fast;
+  const size_t rowSamples = size_t(work->planes) * size_t(work->width);
+  const int32_t end = std::min(round->rows, (index + 1) * fast->blockRows);
+  for (int32_t i = index * fast->blockRows; i < end; ++i) {
+    uint8_t* wanted = nullptr;
+    if (work->selection) {
+      wanted = fast->masks + size_t(i) * size_t(work->width);
+      bool any = false;
+      for (int32_t x = 0; x < work->width; ++x) any |= (wanted[x] = _IsSelected(wanted[x])) != 0;
+      if (!any) continue;
+    }
+    _FillRow(work, &fast->lane[index], round->firstRow + i, wanted,
+             fast->in + size_t(i) * rowSamples);
+  }
+}
+
+// Refills the selected pixels (all pixels without a selection) of rows 1 .. height - 2.
+template <class Depth>
+OSErr _FastFillPass(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
+  const int32_t rowBytes = _ImageRowBytes(work);
+  const size_t rowSamples = size_t(work->planes) * size_t(work->width);
+  for (int32_t y0 = 1; y0 < work->height - 1; y0 += fast->roundRows) {
+    _FillRound<Depth> round = {work, fast, y0, std::min(fast->roundRows, work->height - 1 - y0)};
+    for (int32_t i = 0; i < round.rows; ++i) {
+      GetLine(work->image, 0, y0 + i, rowBytes, fast->in + size_t(i) * rowSamples);
+      if (work->selection)
+        GetLine(work->selection, 0, y0 + i, work->width,
+                fast->masks + size_t(i) * size_t(work->width));
+    }
+    RunFillTasks(fast->workers, (round.rows + fast->blockRows - 1) / fast->blockRows,
+                 _FillBlock<Depth>, &round);
+    for (int32_t i = 0; i < round.rows; ++i) {
+      const int32_t y = y0 + i;
+      if (_Cancelled(work, y + work->height + work->progressShift)) return userCanceledErr;
+      PutLine(work->image, 0, y, rowBytes, fast->in + size_t(i) * rowSamples);
+    }
+  }
+  return noErr;
+}
+
+}  // namespace
+
+template <class Depth>
+int32_t _MembraneFillFast(NamedImage* image, RunRecord* record, int32_t threads) {
+  _MembraneWork<Depth> work;
+  OSErr err = _SetUpWork(&work, image, record);
+  if (err != noErr || work.width < 1 || work.height < 1) return err;
+  _FastWork<Depth> fast = {};
+  err = _AllocateWork(&work);
+  if (err == noErr) err = _FindEdgePoints(&work);
+  if (err == noErr) err = _AllocateFast(&work, &fast, threads > 0 ? threads : FillThreadsWanted());
+  if (err == noErr && work.count > 0) err = _FastFillPass(&work, &fast);
+  if (err == noErr) err = _FastSmoothingPasses(&work, &fast);
+  _ReleaseFast(&fast);
+  _ReleaseWork(&work);
+  return err;
+}
+
+int32_t _MembraneFillFast8(NamedImage* image, RunRecord* record, int32_t threads) {
+  return _MembraneFillFast<_Depth8>(image, record, threads);
+}
+
+int32_t _MembraneFillFast16(NamedImage* image, RunRecord* record, int32_t threads) {
+  return _MembraneFillFast<_Depth16>(image, record, threads);
+}
+
+template int32_t _MembraneFillFast<_Depth8>(NamedImage*, RunRecord*, int32_t);
+template int32_t _MembraneFillFast<_Depth16>(NamedImage*, RunRecord*, int32_t);

@@ -1,0 +1,45 @@
+// The fast membrane engine's storage and steps. Rows move in rounds: the calling (host) thread
+// reads a round's rows, the lanes compute their blocks of it on the fill's worker threads, and
+// the host thread then reports progress, tests for cancel and writes each row in order, once per
+// row, as the reference engine does. A cancelled round writes nothing more, so the image ends as
+// a one-row-at-a-time run would have left it.
+#pragma once
+
+#include "filter/fill/fill_workers.h"
+#include "filter/fill/membrane_steps.h"
+#include "filter/fill/sector_search.h"
+
+// One lane of the fill pass: the rows it is given are asked of its own search, in increasing
+// order. Without a search (none made, or one that ran short of memory mid-fill) the lane visits
+// every edge point instead, which gives the same values.
+struct _FillLane {
+  SectorSearch* search;
+  int32_t* winners;    // width × 32
+  int32_t* distances;  // width × 32
+};
+
+template <class Depth>
+struct _FastWork {
+  using Sample = typename Depth::Sample;
+  FillWorkers* workers;
+  int32_t lanes;      // blocks per round, one per thread
+  int32_t blockRows;  // rows of one block
+  int32_t roundRows;  // lanes × blockRows
+  Sample* in;         // roundRows + 2 image rows: a round's rows (smoothing: and the two above)
+  Sample* out;        // roundRows image rows: a smoothing round's results
+  uint8_t* masks;     // roundRows selection-mask rows, then flags of the pixels to fill
+  uint16_t* xs;       // the edge points' columns and rows, for the searches
+  uint16_t* ys;
+  _FillLane lane[kMaxFillThreads];
+};
+
+// Smooths one row: out = the 3×3 mean of the rows top, middle and bottom (width pixels of
+// `planes` samples, 1 or 3), with the edge columns divided by 6 and a one-pixel-wide row by 3.
+template <class Depth>
+void _SmoothRowFast(const typename Depth::Sample* top, const typename Depth::Sample* middle,
+                    const typename Depth::Sample* bottom, typename Depth::Sample* out,
+                    int32_t width, int32_t planes);
+
+// The eight smoothing passes, in rounds. Returns 0, or -128 when the user cancelled.
+template <class Depth>
+OSErr _FastSmoothingPasses(_MembraneWork<Depth>* work, _FastWork<Depth>* fast);
