@@ -44,7 +44,8 @@ void _AppendEdgePoint(_MembraneWork<Depth>* work, int32_t x, int32_t y,
   _BoundaryPoint<Depth>& point = work->points[work->count];
   point.x = uint16_t(x);
   point.y = uint16_t(y);
-  for (int32_t s = 0; s < work->planes; ++s) point.sample[s] = samples[s];
+  // planes is 1 or 3; the second bound says so to the optimiser, which otherwise warns.
+  for (int32_t s = 0; s < work->planes && s < 3; ++s) point.sample[s] = samples[s];
   if (work->count < kMaxBoundaryPoints) ++work->count;
 }
 
