@@ -15,6 +15,8 @@ typedef uint8_t _V8u8 __attribute__((vector_size(8)));
 typedef uint16_t _V8u16 __attribute__((vector_size(16)));
 typedef uint16_t _V4u16 __attribute__((vector_size(8)));
 typedef uint32_t _V4u32 __attribute__((vector_size(16)));
+typedef int32_t _V4i32 __attribute__((vector_size(16)));
+typedef float _V4f __attribute__((vector_size(16)));
 
 template <class Sample>
 struct _SumOf;
@@ -54,6 +56,18 @@ inline typename _Lanes<Sample>::Sums _LoadSums(const typename _SumOf<Sample>::Ty
   typename _Lanes<Sample>::Sums v;
   std::memcpy(&v, p, sizeof v);
   return v;
+}
+
+// The lanes' sums divided by 9, truncated. 8-bit sums (at most 2295) divide as integers, which
+// the compiler does with a multiply-high. 32-bit lanes have no such multiply before AVX-512 and
+// would be divided one by one, so 16-bit sums (at most 589815) go through single precision:
+// s + 0.5 is exact, and (s + 0.5) × fl(1/9) lies within 0.008 of (s + 0.5) / 9, whose fraction
+// is between 0.055 and 0.945, so truncating gives s / 9 exactly.
+inline _V8u8 _MeanOfNine(_V8u16 sums) { return __builtin_convertvector(sums / 9, _V8u8); }
+inline _V4u16 _MeanOfNine(_V4u32 sums) {
+  const _V4f exact = __builtin_convertvector(reinterpret_cast<_V4i32&>(sums), _V4f) + 0.5f;
+  const _V4i32 mean = __builtin_convertvector(exact * (1.0f / 9.0f), _V4i32);
+  return __builtin_convertvector(mean, _V4u16);
 }
 
 // Samples of the interior a chunk holds at a time: its column sums stay in the first-level cache.
@@ -97,7 +111,7 @@ void _SmoothRowOf(const Sample* __restrict top, const Sample* __restrict middle,
       const typename Lanes::Sums v = _LoadSums<Sample>(columns + k) +
                                      _LoadSums<Sample>(columns + k + N) +
                                      _LoadSums<Sample>(columns + k + 2 * N);
-      const typename Lanes::Samples mean = __builtin_convertvector(v / 9, typename Lanes::Samples);
+      const typename Lanes::Samples mean = _MeanOfNine(v);
       std::memcpy(out + begin + k, &mean, sizeof mean);
     }
     for (; k < count; ++k)

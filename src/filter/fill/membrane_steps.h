@@ -90,6 +90,11 @@ bool _Cancelled(_MembraneWork<Depth>* work, int32_t done);
 template <class Depth>
 OSErr _FindEdgePoints(_MembraneWork<Depth>* work);
 
+// Writes the weight 1/√d² of each of the 32 slots to weights[0..31], counted or not: d² narrowed
+// to single precision and widened to double, square root and division in double, the quotient
+// narrowed to single.
+void _SlotWeights(const SectorSlot* slots, float* weights);
+
 // The new value of a pixel from its weighted slots (see _PixelFromSectors).
 template <class Depth>
 bool _DecodePixel(const SectorSlot* slots, int32_t planes, bool haveSelection,

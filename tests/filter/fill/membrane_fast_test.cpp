@@ -2,11 +2,14 @@
 // figures and cancel results on many small seeded masks at both depths and with one or several
 // threads, the environment switches, and the facts about the sector thresholds the winner
 // search relies on.
+#include "filter/fill/membrane_fast.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
@@ -103,6 +106,105 @@ TEST(SectorThresholds, RaysInDoubleGiveTheSingleDivisionSectorEverywhere) {
   }
   EXPECT_EQ(mismatches, 0);
   for (int32_t d = 1; d <= kMaxDelta; d += 97) EXPECT_EQ(_SectorOf(d, d), 4) << d;
+}
+
+// ---- The weights ----
+
+// The weights taken two at a time are the one-at-a-time definition's bits, over every d² up to
+// 2^20 and a spread of larger ones up to the empty slot's 999999999.
+TEST(SlotWeights, MatchTheScalarDefinitionBitForBit) {
+  std::mt19937 rng(1997);
+  SectorSlot slots[kSectorCount];
+  float weights[kSectorCount];
+  int64_t wrong = 0;
+  for (int32_t first = 1; first < (1 << 21); first += kSectorCount) {
+    for (int32_t i = 0; i < kSectorCount; ++i) {
+      const int32_t d2 = first < (1 << 20) ? first + i : int32_t(1 + rng() % 999999999u);
+      slots[i] = {d2, {0, 0, 0}};
+    }
+    _SlotWeights(slots, weights);
+    for (int32_t i = 0; i < kSectorCount; ++i) {
+      const float expected = float(1.0 / std::sqrt(double(float(slots[i].distance2))));
+      wrong += std::memcmp(&weights[i], &expected, sizeof expected) != 0;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+// ---- The smoothing row ----
+
+// The 3×3 mean as plainly as it is defined: columns outside the row are left out.
+template <class Sample>
+std::vector<Sample> PlainMean(const std::vector<Sample>& top, const std::vector<Sample>& middle,
+                              const std::vector<Sample>& bottom, int width, int planes) {
+  std::vector<Sample> out(top.size());
+  for (int x = 0; x < width; ++x)
+    for (int s = 0; s < planes; ++s) {
+      int32_t sum = 0, columns = 0;
+      for (int c = std::max(x - 1, 0); c <= std::min(x + 1, width - 1); ++c, ++columns) {
+        const size_t i = size_t(c * planes + s);
+        sum += top[i] + middle[i] + bottom[i];
+      }
+      out[size_t(x * planes + s)] = Sample(sum / (3 * columns));
+    }
+  return out;
+}
+
+template <class Depth>
+std::vector<typename Depth::Sample> FastMean(const std::vector<typename Depth::Sample>& top,
+                                             const std::vector<typename Depth::Sample>& middle,
+                                             const std::vector<typename Depth::Sample>& bottom,
+                                             int width, int planes) {
+  std::vector<typename Depth::Sample> out(top.size());
+  _SmoothRowFast<Depth>(top.data(), middle.data(), bottom.data(), out.data(), width, planes);
+  return out;
+}
+
+TEST(SmoothRowFast, MatchesThePlainMeanOnFullRangeRows) {
+  std::mt19937 rng(3333);
+  for (int i = 0; i < 400; ++i) {
+    const int width = 1 + int(rng() % (i < 300 ? 40 : 1200));  // a few rows past one chunk
+    const int planes = i % 2 ? 3 : 1;
+    const size_t samples = size_t(width) * size_t(planes);
+    std::vector<uint8_t> a8(samples), b8(samples), c8(samples);
+    std::vector<uint16_t> a16(samples), b16(samples), c16(samples);
+    for (size_t k = 0; k < samples; ++k) {
+      // Every fourth row holds only the extremes, where the sums are largest.
+      const uint32_t r = i % 4 == 3 ? (rng() % 2) * 0xFFFFu : rng();
+      a8[k] = uint8_t(r), b8[k] = uint8_t(r >> 8), c8[k] = uint8_t(r >> 16);
+      a16[k] = uint16_t(r), b16[k] = uint16_t(r * 7u), c16[k] = uint16_t(r >> 16);
+    }
+    ASSERT_EQ(FastMean<_Depth8>(a8, b8, c8, width, planes), PlainMean(a8, b8, c8, width, planes))
+        << width << "x" << planes;
+    ASSERT_EQ(FastMean<_Depth16>(a16, b16, c16, width, planes),
+              PlainMean(a16, b16, c16, width, planes))
+        << width << "x" << planes;
+  }
+}
+
+// Every sum nine 16-bit samples can have, 0 .. 9 × 65535, reaches the vector division: each
+// plane repeats three columns, so every interior pixel sums the same nine samples.
+TEST(SmoothRowFast, DividesEverySixteenBitSumExactly) {
+  constexpr int kWidth = 12, kPlanes = 3;
+  std::vector<uint16_t> rows[3];
+  for (auto& row : rows) row.assign(size_t(kWidth * kPlanes), 0);
+  std::vector<uint16_t> out(size_t(kWidth * kPlanes));
+  int64_t wrong = 0;
+  for (int32_t first = 0; first <= 9 * 65535; first += kPlanes) {
+    for (int s = 0; s < kPlanes; ++s) {
+      const int32_t sum = std::min(first + s, 9 * 65535);
+      for (int k = 0; k < 9; ++k) {  // nine shares of the sum, the first ones one larger
+        const uint16_t share = uint16_t(sum / 9 + (k < sum % 9));
+        for (int x = k % 3; x < kWidth; x += 3) rows[k / 3][size_t(x * kPlanes + s)] = share;
+      }
+    }
+    _SmoothRowFast<_Depth16>(rows[0].data(), rows[1].data(), rows[2].data(), out.data(), kWidth,
+                             kPlanes);
+    for (int x = 1; x + 1 < kWidth; ++x)
+      for (int s = 0; s < kPlanes; ++s)
+        wrong += out[size_t(x * kPlanes + s)] != std::min(first + s, 9 * 65535) / 9;
+  }
+  EXPECT_EQ(wrong, 0);
 }
 
 // ---- Running an engine on a picture held in the test ----
