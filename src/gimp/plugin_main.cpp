@@ -81,7 +81,9 @@ PluginEntryProc LoadModule(std::string* error) {
 Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t method) {
   const RunPlan plan = PlanRun(runMode, method, LastChoice());
   if (!plan.ok) return Fail(GIMP_PDB_CALLING_ERROR, plan.error);
-  if (plan.showDialog) gimp_ui_init(kBinary, FALSE);
+  // Without a display (gimp-console in a batch) GTK cannot start, and gimp_ui_init would end the
+  // plug-in. The dialog then reports that it cannot be shown, and the filter cancels the run.
+  if (plan.showDialog && gtk_init_check(nullptr, nullptr)) gimp_ui_init(kBinary, FALSE);
   // The module reaches its host only through its environment: it shows its dialog through the
   // dialog table this program exports, or not at all.
   ::setenv("AREAFILL_DIALOG", plan.dialogBackend, 1);

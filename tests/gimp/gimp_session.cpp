@@ -87,13 +87,14 @@ void RemoveSession(const Session& session) {
 int RunInSession(const Session& session, const std::string& command, std::string* output) {
   const fs::path log = session.root / "command.log";
   const std::string home = (session.root / "home").string();
-  const std::string line = "env -u AREAFILL_DIALOG -u GIMP2_SYSCONFDIR HOME=" + ShellWord(home) +
-                           " XDG_CONFIG_HOME=" + ShellWord(home + "/.config") +
-                           " XDG_CACHE_HOME=" + ShellWord(home + "/.cache") +
-                           " XDG_DATA_HOME=" + ShellWord(home + "/.local/share") +
-                           " GIMP2_DIRECTORY=" + ShellWord(session.profile.string()) +
-                           " AREAFILL_PREFS_DIR=" + ShellWord(session.prefs.string()) + " sh -c " +
-                           ShellWord(command) + " >" + ShellWord(log.string()) + " 2>&1";
+  const std::string line =
+      "env -u AREAFILL_DIALOG -u GIMP2_SYSCONFDIR -u DISPLAY -u WAYLAND_DISPLAY HOME=" +
+      ShellWord(home) + " XDG_CONFIG_HOME=" + ShellWord(home + "/.config") +
+      " XDG_CACHE_HOME=" + ShellWord(home + "/.cache") +
+      " XDG_DATA_HOME=" + ShellWord(home + "/.local/share") +
+      " GIMP2_DIRECTORY=" + ShellWord(session.profile.string()) +
+      " AREAFILL_PREFS_DIR=" + ShellWord(session.prefs.string()) + " sh -c " + ShellWord(command) +
+      " >" + ShellWord(log.string()) + " 2>&1";
   const int status = std::system(line.c_str());
   std::ifstream in(log);
   output->append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -34,7 +34,8 @@ std::string MakeSession(Session* session);
 void RemoveSession(const Session& session);
 
 // Runs `command` through the shell with the session's environment (HOME, the XDG folders,
-// GIMP2_DIRECTORY, AREAFILL_PREFS_DIR), its output appended to *output. Returns its exit status
+// GIMP2_DIRECTORY, AREAFILL_PREFS_DIR, and no display unless `command` starts one), its output
+// appended to *output. Returns its exit status
 // (-1 when it could not run or was killed).
 int RunInSession(const Session& session, const std::string& command, std::string* output);
 

@@ -129,6 +129,11 @@ std::string Script(const Session& s) {
             " RUN-WITH-LAST-VALS 0)\n";
   script += "(areafill-run " + path(Name("in", kRgb16)) + " " +
             path(Name("gimp", kRgb16, "remembered")) + " RUN-NONINTERACTIVE 0)\n";
+  // An interactive call where there is no display to show the dialog on: cancelled, not crashed.
+  script += "(let* ((image (areafill-load " + path(Name("in", kRgb8)) +
+            ")))\n  (gimp-message (string-append \"areafill-test: no display \" (catch \"failed\" "
+            "(if (car (plug-in-areafill RUN-INTERACTIVE image (car (gimp-image-get-active-drawable "
+            "image)) 0)) \"ran\" \"cancelled\"))))\n  (gimp-image-delete image))\n";
   script +=
       "(gimp-message (string-append \"areafill-test: method 2 \" (catch \"refused\" "
       "(areafill-run " +
@@ -313,6 +318,11 @@ TEST_F(GimpRunTest, FloatImagesComeBackUnchanged) {
   const FileImage alone = Read("float-alone.png");
   ASSERT_EQ(alone.bitsPerSample, 16);
   EXPECT_TRUE(SamePixels(Read("float-run.png"), alone));
+}
+
+TEST_F(GimpRunTest, InteractiveRunWithoutADisplayIsCancelled) {
+  EXPECT_NE(TheRun().gimpOutput.find("areafill-test: no display cancelled"), std::string::npos)
+      << TheRun().gimpOutput;
 }
 
 TEST_F(GimpRunTest, MethodsOutsideTheTableAreRefused) {
