@@ -1,10 +1,11 @@
 # Two commands set everything up on a fresh Debian 12 machine:
 #   make demo   installs missing packages, builds, fills the bundled example
 #   make test   installs missing packages, builds, runs every test
+#   make install-gimp   builds and installs the GIMP 2.10 plug-in into the user's GIMP profile
 PRESET ?= release
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps configure build demo test sanitize bench gallery fuzz reliability clean
+.PHONY: all deps configure build demo test install-gimp sanitize bench gallery fuzz reliability clean
 
 FUZZ_SECONDS ?= 60
 
@@ -24,6 +25,9 @@ test: build
 
 demo: build
 	@scripts/demo.sh $(BUILD)
+
+install-gimp: build
+	@scripts/install-gimp-plugin.sh $(BUILD)
 
 sanitize:
 	@scripts/install-deps.sh sanitize
