@@ -1,21 +1,35 @@
-// Timing of the reference membrane fill on RGB images with a disc-shaped hole and without a
-// selection, at both depths. Counters give the time per filled pixel and per (pixel, edge point)
-// pair, the engine's unit of work.
+// The membrane fill's two engines side by side, in one run, on the three cases the fast engine
+// is held to: a whole 2000×1500 image without selection (its outer ring is the frame), a disc
+// hole of radius 100 in 1024×768 and a 300×300 square hole in 4000×3000, RGB at 8 and 16 bits.
+// Each repetition runs the fast engine single-threaded, the fast engine on every processor and
+// the reference engine, one after the other on the same image, so that all three see the same
+// machine load; the figures are medians over the repetitions.
+//
+// The stages are timed through the host's progress calls: "edges" (edge mask and edge list),
+// "fill" (the fill pass) and "smooth" (the eight passes). Where the reference engine would take
+// too long (the whole image: every pixel visits every ring point), its fill pass is cancelled
+// after kReferenceRows rows and its whole time is extrapolated from the time per filled pixel;
+// its smoothing is then timed on the same image with a selection that selects nothing, which
+// runs the identical passes. Such rows say ref_extrapolated = 1.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "filter/fill/fill_workers.h"
 #include "filter/fill/membrane_fill.h"
 #include "platform/files.h"
 
 namespace {
 
-constexpr int kDiscRadius = 100;
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kReferenceRows = 24;  // fill rows the reference runs where it is extrapolated
 
 // A scratch Preferences folder, so that making images never touches the user's own.
 struct BenchPrefsFolder {
@@ -32,111 +46,241 @@ struct BenchPrefsFolder {
   }
 };
 
-struct BenchScene {
-  NamedImage* image = nullptr;
-  NamedImage* selection = nullptr;
-  std::vector<uint8_t> pristine;  // the image's rows, restored before every run
-  int32_t rowBytes = 0;
-  long filled = 0;      // pixels the fill pass computes
-  long edgePoints = 0;  // points each of them visits
+struct FillCase {
+  const char* name;
+  int32_t width, height;
+  bool (*selected)(int32_t x, int32_t y);  // null: no selection
+  bool extrapolateReference;
 };
 
-// An RGB image with smooth gradients and some texture; with `disc`, a selected disc in its
-// middle. Counts the filled pixels and the edge points the engine will keep.
-void MakeScene(BenchScene* scene, int width, int height, int bits, bool disc) {
-  const int bytes = bits / 8;
-  scene->rowBytes = width * 3 * bytes;
-  scene->pristine.resize(size_t(scene->rowBytes) * height);
-  MakeImage(int16_t(width), int16_t(height), int16_t(3 * bytes), &scene->image);
-  for (int y = 0; y < height; ++y) {
-    uint8_t* row = &scene->pristine[size_t(y) * scene->rowBytes];
-    for (int x = 0; x < width; ++x) {
-      const int rgb[3] = {x * 255 / width, y * 255 / height, (x ^ y) & 255};
-      for (int s = 0; s < 3; ++s) {
-        const int i = 3 * x + s;
+bool InDisc(int32_t x, int32_t y) {
+  const int32_t dx = x - 512, dy = y - 384;
+  return dx * dx + dy * dy <= 100 * 100;
+}
+bool InSquare(int32_t x, int32_t y) { return x >= 1850 && x < 2150 && y >= 1350 && y < 1650; }
+
+const FillCase kWholeImage = {"whole", 2000, 1500, nullptr, true};
+const FillCase kDiscHole = {"disc", 1024, 768, InDisc, false};
+const FillCase kSquareHole = {"square", 4000, 3000, InSquare, false};
+
+// ---- The host: progress timestamps and a cancel at a chosen progress figure ----
+
+struct HostClock {
+  std::vector<std::pair<int32_t, Clock::time_point>> marks;  // (figure, time) per progress call
+  int32_t cancelAtFigure = -1;                               // abort when this figure is reported
+  int32_t lastFigure = -1;
+};
+HostClock gClock;
+
+void ClockProgress(int32_t done, int32_t total) {  // DoProgress sends T + 4d of 6T
+  gClock.lastFigure = (done - total / 6) / 4;
+  gClock.marks.push_back({gClock.lastFigure, Clock::now()});
+}
+Boolean ClockAbort() { return gClock.lastFigure == gClock.cancelAtFigure; }
+
+struct Scene {
+  const FillCase* c;
+  int bits;
+  NamedImage* image = nullptr;
+  NamedImage* selection = nullptr;  // the case's selection, or null
+  NamedImage* nothing = nullptr;    // a selection that selects nothing
+  std::vector<uint8_t> pristine;
+  int32_t rowBytes = 0;
+  int64_t filled = 0;        // pixels the fill pass computes
+  int32_t firstFillRow = 1;  // first row of the fill pass with a pixel to fill
+  int32_t rowsToFill = 0;
+};
+
+void MakeScene(Scene* s, const FillCase* c, int bits) {
+  s->c = c;
+  s->bits = bits;
+  const int bytes = bits / 8, w = c->width, h = c->height;
+  s->rowBytes = w * 3 * bytes;
+  s->pristine.resize(size_t(s->rowBytes) * h);
+  MakeImage(int16_t(w), int16_t(h), int16_t(3 * bytes), &s->image);
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = &s->pristine[size_t(y) * s->rowBytes];
+    for (int x = 0; x < w; ++x) {
+      const int rgb[3] = {x * 255 / w, y * 255 / h, (x ^ y) & 255};
+      for (int k = 0; k < 3; ++k) {
         if (bytes == 1)
-          row[i] = uint8_t(rgb[s]);
+          row[3 * x + k] = uint8_t(rgb[k]);
         else
-          reinterpret_cast<uint16_t*>(row)[i] = uint16_t(rgb[s] * 128);
+          reinterpret_cast<uint16_t*>(row)[3 * x + k] = uint16_t(rgb[k] * 128);
       }
     }
-    PutLine(scene->image, 0, y, scene->rowBytes, row);
   }
-  if (!disc) {
-    scene->filled = long(width) * (height - 2);
-    scene->edgePoints = std::min(2L * width + 2L * (height - 2), long(kMaxBoundaryPoints));
-    return;
-  }
-  auto inDisc = [&](int x, int y) {
-    const int dx = x - width / 2, dy = y - height / 2;
-    return x >= 0 && y >= 0 && x < width && y < height &&
-           dx * dx + dy * dy <= kDiscRadius * kDiscRadius;
-  };
-  MakeSelectionImage(int16_t(width), int16_t(height), 1, &scene->selection);
-  std::vector<uint8_t> mask(width);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      mask[x] = inDisc(x, y) ? 255 : 0;
-      if (!inDisc(x, y)) continue;
-      if (y > 0 && y < height - 1) ++scene->filled;
-      bool edge = false;
-      for (int j = -1; j <= 1; ++j)
-        for (int i = -1; i <= 1; ++i) edge |= !inDisc(x + i, y + j);
-      if (edge && x < width - 1) ++scene->edgePoints;
+  std::vector<uint8_t> mask(size_t(w), 0);
+  MakeSelectionImage(int16_t(w), int16_t(h), 1, &s->nothing);
+  for (int y = 0; y < h; ++y) PutLine(s->nothing, 0, y, w, mask.data());
+  if (c->selected) MakeSelectionImage(int16_t(w), int16_t(h), 1, &s->selection);
+  s->firstFillRow = -1;
+  for (int y = 0; y < h; ++y) {
+    int32_t inRow = 0;
+    for (int x = 0; x < w; ++x) {
+      const bool in = !c->selected || c->selected(x, y);
+      mask[size_t(x)] = in ? 255 : 0;
+      inRow += in;
     }
-    PutLine(scene->selection, 0, y, width, mask.data());
+    if (s->selection) PutLine(s->selection, 0, y, w, mask.data());
+    if (y == 0 || y == h - 1 || inRow == 0) continue;
+    s->filled += inRow;
+    ++s->rowsToFill;
+    if (s->firstFillRow < 0) s->firstFillRow = y;
   }
 }
 
-void BM_MembraneFill(benchmark::State& state) {
-  const int width = int(state.range(0)), height = int(state.range(1));
-  const int bits = int(state.range(2));
-  const bool disc = state.range(3) != 0;
+void TossScene(Scene* s) {
+  TossImage(s->image);
+  if (s->selection) TossSelectionImage(s->selection);
+  TossSelectionImage(s->nothing);
+}
+
+struct Stages {
+  double edges, fill, smooth, total;  // seconds
+};
+
+// Runs one engine on the pristine image and times its stages from the progress marks.
+// fillRows > 0 cancels the fill pass after that many rows (the smooth stage is then 0).
+Stages RunTimed(Scene* s, NamedImage* selection, int engine, int32_t threads, int32_t fillRows) {
+  const int32_t h = s->c->height;
+  for (int y = 0; y < h; ++y)
+    PutLine(s->image, 0, y, s->rowBytes, &s->pristine[size_t(y) * s->rowBytes]);
+  static FilterRecord host;
+  host = FilterRecord{};
+  host.progressProc = ClockProgress;
+  host.abortProc = ClockAbort;
+  RunRecord record = {};
+  record.width = int16_t(s->c->width);
+  record.height = int16_t(h);
+  record.planes = 3;
+  record.host = &host;
+  record.selection = selection;
+  const int32_t shift = selection ? h : 0;
+  const int32_t fillFigure = h + shift;  // progress figure of fill row y is y + fillFigure
+  gClock = HostClock{};
+  if (fillRows > 0) gClock.cancelAtFigure = s->firstFillRow + fillRows + fillFigure;
+  const Clock::time_point start = Clock::now();
+  if (engine == 0)
+    s->bits == 8 ? _MembraneFillReference8(s->image, &record)
+                 : _MembraneFillReference16(s->image, &record);
+  else
+    s->bits == 8 ? _MembraneFillFast8(s->image, &record, threads)
+                 : _MembraneFillFast16(s->image, &record, threads);
+  const Clock::time_point end = Clock::now();
+  Clock::time_point fillStart = end, smoothStart = end;
+  for (const auto& [figure, time] : gClock.marks) {
+    if (figure >= s->firstFillRow + fillFigure && fillStart == end) fillStart = time;
+    if (figure >= 2 * h + shift && smoothStart == end) smoothStart = time;
+  }
+  auto seconds = [](Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+  };
+  return {seconds(start, fillStart), seconds(fillStart, smoothStart), seconds(smoothStart, end),
+          seconds(start, end)};
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+void BenchEngines(benchmark::State& state, const FillCase* c, int bits) {
   BenchPrefsFolder prefs;
-  BenchScene scene;
-  MakeScene(&scene, width, height, bits, disc);
-  auto record = std::make_unique<RunRecord>();
-  record->width = int16_t(width);
-  record->height = int16_t(height);
-  record->planes = 3;
-  record->selection = scene.selection;
-
+  Scene scene;
+  MakeScene(&scene, c, bits);
+  const int32_t threads = FillThreadsWanted();
+  std::vector<double> refTotal, refFill, refSmooth, fastTotal, fastFill, fastSmooth, fastEdges,
+      multiTotal, multiFill, multiSmooth;
   for (auto _ : state) {
-    state.PauseTiming();
-    for (int y = 0; y < height; ++y)
-      PutLine(scene.image, 0, y, scene.rowBytes, &scene.pristine[size_t(y) * scene.rowBytes]);
-    state.ResumeTiming();
-    const int32_t status = bits == 8 ? MembraneFill(scene.image, record.get())
-                                     : MembraneFill16(scene.image, record.get());
-    if (status != 0) state.SkipWithError("the fill did not run to its end");
+    const Stages fast = RunTimed(&scene, scene.selection, 1, 1, 0);
+    const Stages multi = RunTimed(&scene, scene.selection, 1, threads, 0);
+    Stages ref;
+    if (c->extrapolateReference) {
+      const Stages part = RunTimed(&scene, scene.selection, 0, 1, kReferenceRows);
+      const Stages smooth = RunTimed(&scene, scene.nothing, 0, 1, 0);
+      const double perRow = part.fill / kReferenceRows;  // every fill row has width pixels
+      ref = {part.edges, perRow * scene.rowsToFill, smooth.smooth, 0.0};
+      ref.total = ref.edges + ref.fill + ref.smooth;
+    } else {
+      ref = RunTimed(&scene, scene.selection, 0, 1, 0);
+    }
+    state.SetIterationTime(fast.total);
+    refTotal.push_back(ref.total);
+    refFill.push_back(ref.fill);
+    refSmooth.push_back(ref.smooth);
+    fastTotal.push_back(fast.total);
+    fastFill.push_back(fast.fill);
+    fastSmooth.push_back(fast.smooth);
+    fastEdges.push_back(fast.edges);
+    multiTotal.push_back(multi.total);
+    multiFill.push_back(multi.fill);
+    multiSmooth.push_back(multi.smooth);
   }
-  using benchmark::Counter;
-  const double pairs = double(scene.filled) * double(scene.edgePoints);
-  state.counters["edge_points"] = double(scene.edgePoints);
-  state.counters["per_pixel"] =
-      Counter(double(scene.filled), Counter::kIsIterationInvariantRate | Counter::kInvert);
-  state.counters["per_pair"] =
-      Counter(pairs, Counter::kIsIterationInvariantRate | Counter::kInvert);
-
-  TossImage(scene.image);
-  if (scene.selection) TossSelectionImage(scene.selection);
+  auto ms = [](const std::vector<double>& v) { return Median(v) * 1e3; };
+  std::vector<double> ratio, fillRatio, scaling;
+  for (size_t i = 0; i < refTotal.size(); ++i) {
+    ratio.push_back(refTotal[i] / fastTotal[i]);
+    fillRatio.push_back(refFill[i] / fastFill[i]);
+    scaling.push_back(fastTotal[i] / multiTotal[i]);
+  }
+  state.counters["ref_ms"] = ms(refTotal);
+  state.counters["fast_ms"] = ms(fastTotal);
+  state.counters["speedup"] = Median(ratio);
+  state.counters["ref_fill_ns_px"] = Median(refFill) * 1e9 / double(scene.filled);
+  state.counters["fast_fill_ns_px"] = Median(fastFill) * 1e9 / double(scene.filled);
+  state.counters["fill_speedup"] = Median(fillRatio);
+  state.counters["ref_smooth_ms"] = ms(refSmooth);
+  state.counters["fast_edges_ms"] = ms(fastEdges);
+  state.counters["fast_fill_ms"] = ms(fastFill);
+  state.counters["fast_smooth_ms"] = ms(fastSmooth);
+  state.counters["threads"] = threads;
+  state.counters["mt_ms"] = ms(multiTotal);
+  state.counters["mt_fill_ms"] = ms(multiFill);
+  state.counters["mt_smooth_ms"] = ms(multiSmooth);
+  state.counters["mt_scaling"] = Median(scaling);
+  state.counters["ref_extrapolated"] = c->extrapolateReference ? 1 : 0;
+  TossScene(&scene);
 }
+
+// The fast engine alone, for profiling: case 0 whole image, 1 disc, 2 square; bits; threads.
+void BenchFastEngine(benchmark::State& state) {
+  const FillCase* cases[] = {&kWholeImage, &kDiscHole, &kSquareHole};
+  BenchPrefsFolder prefs;
+  Scene scene;
+  MakeScene(&scene, cases[state.range(0)], int(state.range(1)));
+  for (auto _ : state) {
+    const Stages fast = RunTimed(&scene, scene.selection, 1, int32_t(state.range(2)), 0);
+    state.SetIterationTime(fast.total);
+  }
+  TossScene(&scene);
+}
+// Every case at both depths, on one thread and on the threads a fill takes by default.
+void FastEngineArgs(benchmark::internal::Benchmark* b) {
+  const int32_t threads = FillThreadsWanted();
+  for (int64_t c : {0, 1, 2})
+    for (int64_t bits : {8, 16}) {
+      b->Args({c, bits, 1});
+      if (threads > 1) b->Args({c, bits, threads});
+    }
+}
+BENCHMARK(BenchFastEngine)
+    ->ArgNames({"case", "bits", "threads"})
+    ->Apply(FastEngineArgs)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+
+#define AREAFILL_BENCH_CASE(name, c, bits, reps) \
+  BENCHMARK_CAPTURE(BenchEngines, name, c, bits) \
+      ->Unit(benchmark::kMillisecond)            \
+      ->UseManualTime()                          \
+      ->Iterations(reps)
+AREAFILL_BENCH_CASE(WholeImage2000x1500_8bit, &kWholeImage, 8, 3);
+AREAFILL_BENCH_CASE(WholeImage2000x1500_16bit, &kWholeImage, 16, 3);
+AREAFILL_BENCH_CASE(DiscR100In1024x768_8bit, &kDiscHole, 8, 5);
+AREAFILL_BENCH_CASE(DiscR100In1024x768_16bit, &kDiscHole, 16, 5);
+AREAFILL_BENCH_CASE(Square300In4000x3000_8bit, &kSquareHole, 8, 3);
+AREAFILL_BENCH_CASE(Square300In4000x3000_16bit, &kSquareHole, 16, 3);
+#undef AREAFILL_BENCH_CASE
 
 }  // namespace
-
-// Arguments: width, height, bits per sample, disc hole (1) or no selection (0).
-BENCHMARK(BM_MembraneFill)
-    ->ArgNames({"w", "h", "bits", "disc"})
-    ->Args({256, 256, 8, 1})
-    ->Args({256, 256, 16, 1})
-    ->Args({1024, 768, 8, 1})
-    ->Args({1024, 768, 16, 1})
-    ->Args({256, 256, 8, 0})
-    ->Unit(benchmark::kMillisecond);
-
-// Without a selection every interior pixel visits the whole ring: seconds per run.
-BENCHMARK(BM_MembraneFill)
-    ->ArgNames({"w", "h", "bits", "disc"})
-    ->Args({1024, 768, 8, 0})
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
