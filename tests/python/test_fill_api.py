@@ -108,7 +108,16 @@ def test_an_exception_in_progress_ends_the_run_and_is_raised():
         areafill.fill(IMAGE, MASK, progress=progress)
 
 
-def test_ctrl_c_ends_a_long_fill_with_keyboard_interrupt():
+@pytest.fixture
+def slow_fill(monkeypatch):
+    """Long fills for the tests that act during one: the reference membrane engine on one
+    thread, which visits every edge point for every pixel, so the run lasts long enough on any
+    machine (the fast engine may end a fill before the test could act)."""
+    monkeypatch.setenv("AREAFILL_MEMBRANE", "reference")
+    monkeypatch.setenv("AREAFILL_THREADS", "1")
+
+
+def test_ctrl_c_ends_a_long_fill_with_keyboard_interrupt(slow_fill):
     image = pattern(400, 400, 1, np.uint8)
     mask = np.zeros((400, 400), np.uint8)
     mask[40:360, 40:360] = 255
@@ -124,7 +133,7 @@ def test_ctrl_c_ends_a_long_fill_with_keyboard_interrupt():
     assert time.monotonic() - start < 5
 
 
-def test_other_threads_run_while_the_filter_works():
+def test_other_threads_run_while_the_filter_works(slow_fill):
     # A hole that keeps the membrane fill busy for a while; without the GIL released the
     # other thread could not tick in the middle of the run.
     image = pattern(300, 300, 1, np.uint8)
