@@ -10,10 +10,6 @@
 
 namespace {
 
-// Rows a lane takes per round. Small enough that a cancel is answered within a few rows' work,
-// large enough that waking the threads costs little against a block's work.
-constexpr int32_t kBlockRows = 8;
-
 template <class Depth>
 void _ReleaseFast(_FastWork<Depth>* fast) {
   StopFillWorkers(fast->workers);
@@ -56,7 +52,7 @@ template <class Depth>
 OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t threads) {
   if (StartFillWorkers(threads, &fast->workers) != noErr) return memFullErr;
   fast->lanes = FillWorkerCount(fast->workers);
-  fast->blockRows = kBlockRows;
+  fast->blockRows = kFastBlockRows;
   fast->roundRows = fast->lanes * fast->blockRows;
   const Size rowBytes = Size(_ImageRowBytes(work));
   fast->in =
@@ -93,6 +89,7 @@ struct _FillRound {
   _FastWork<Depth>* fast;
   int32_t firstRow;  // image row of the round's row 0
   int32_t rows;
+  bool toFill[kMaxFillThreads * kFastBlockRows];  // row i has a pixel to fill and was read
 };
 
 // The new value of pixel x from its winners: each winner's samples and squared distance fill
@@ -143,37 +140,52 @@ void _FillBlock(void* context, int32_t index) {
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
   const int32_t end = std::min(round->rows, (index + 1) * fast->blockRows);
   for (int32_t i = index * fast->blockRows; i < end; ++i) {
+    if (!round->toFill[i]) continue;
     uint8_t* wanted = nullptr;
     if (work->selection) {
       wanted = fast->masks + size_t(i) * size_t(work->width);
-      bool any = false;
-      for (int32_t x = 0; x < work->width; ++x) any |= (wanted[x] = _IsSelected(wanted[x])) != 0;
-      if (!any) continue;
+      for (int32_t x = 0; x < work->width; ++x) wanted[x] = _IsSelected(wanted[x]);
     }
     _FillRow(work, &fast->lane[index], round->firstRow + i, wanted,
              fast->in + size_t(i) * rowSamples);
   }
 }
 
-// Refills the selected pixels (all pixels without a selection) of rows 1 .. height - 2.
+// True when a selection-mask row selects a pixel: some byte has its top bit set (is at least
+// kSelectedThreshold). One pass of ORs over the row, which the compiler vectorises.
+inline bool _AnySelected(const uint8_t* mask, int32_t width) {
+  static_assert(kSelectedThreshold == 0x80, "the test reads the top bit");
+  uint8_t any = 0;
+  for (int32_t x = 0; x < width; ++x) any |= mask[x];
+  return (any & 0x80) != 0;
+}
+
+// Refills the selected pixels (all pixels without a selection) of rows 1 .. height - 2. A row
+// with no selected pixel is neither read nor written: it would be written back unchanged. Its
+// progress report and cancel test still come in their turn.
 template <class Depth>
 OSErr _FastFillPass(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
   const int32_t rowBytes = _ImageRowBytes(work);
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
   for (int32_t y0 = 1; y0 < work->height - 1; y0 += fast->roundRows) {
-    _FillRound<Depth> round = {work, fast, y0, std::min(fast->roundRows, work->height - 1 - y0)};
+    _FillRound<Depth> round = {work, fast, y0, std::min(fast->roundRows, work->height - 1 - y0),
+                               {}};
     for (int32_t i = 0; i < round.rows; ++i) {
-      GetLine(work->image, 0, y0 + i, rowBytes, fast->in + size_t(i) * rowSamples);
-      if (work->selection)
-        GetLine(work->selection, 0, y0 + i, work->width,
-                fast->masks + size_t(i) * size_t(work->width));
+      bool toFill = true;
+      if (work->selection) {
+        uint8_t* mask = fast->masks + size_t(i) * size_t(work->width);
+        GetLine(work->selection, 0, y0 + i, work->width, mask);
+        toFill = _AnySelected(mask, work->width);
+      }
+      round.toFill[i] = toFill;
+      if (toFill) GetLine(work->image, 0, y0 + i, rowBytes, fast->in + size_t(i) * rowSamples);
     }
     RunFillTasks(fast->workers, (round.rows + fast->blockRows - 1) / fast->blockRows,
                  _FillBlock<Depth>, &round);
     for (int32_t i = 0; i < round.rows; ++i) {
       const int32_t y = y0 + i;
       if (_Cancelled(work, y + work->height + work->progressShift)) return userCanceledErr;
-      PutLine(work->image, 0, y, rowBytes, fast->in + size_t(i) * rowSamples);
+      if (round.toFill[i]) PutLine(work->image, 0, y, rowBytes, fast->in + size_t(i) * rowSamples);
     }
   }
   return noErr;
@@ -188,7 +200,7 @@ int32_t _MembraneFillFast(NamedImage* image, RunRecord* record, int32_t threads)
   if (err != noErr || work.width < 1 || work.height < 1) return err;
   _FastWork<Depth> fast = {};
   err = _AllocateWork(&work);
-  if (err == noErr) err = _FindEdgePoints(&work);
+  if (err == noErr) err = _FastFindEdgePoints(&work);
   if (err == noErr) err = _AllocateFast(&work, &fast, threads > 0 ? threads : FillThreadsWanted());
   if (err == noErr && work.count > 0) err = _FastFillPass(&work, &fast);
   if (err == noErr) err = _FastSmoothingPasses(&work, &fast);

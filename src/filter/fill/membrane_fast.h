@@ -9,6 +9,10 @@
 #include "filter/fill/membrane_steps.h"
 #include "filter/fill/sector_search.h"
 
+// Rows a lane takes per round. Small enough that a cancel is answered within a few rows' work,
+// large enough that waking the threads costs little against a block's work.
+constexpr int32_t kFastBlockRows = 8;
+
 // One lane of the fill pass: the rows it is given are asked of its own search, in increasing
 // order. Without a search (none made, or one that ran short of memory mid-fill) the lane visits
 // every edge point instead, which gives the same values.
@@ -23,7 +27,7 @@ struct _FastWork {
   using Sample = typename Depth::Sample;
   FillWorkers* workers;
   int32_t lanes;      // blocks per round, one per thread
-  int32_t blockRows;  // rows of one block
+  int32_t blockRows;  // rows of one block, kFastBlockRows
   int32_t roundRows;  // lanes × blockRows
   Sample* in;         // roundRows + 2 image rows: a round's rows (smoothing: and the two above)
   Sample* out;        // roundRows image rows: a smoothing round's results
@@ -32,6 +36,12 @@ struct _FastWork {
   uint16_t* ys;
   _FillLane lane[kMaxFillThreads];
 };
+
+// Builds the edge mask and lists the edge points exactly as _FindEdgePoints does, with the same
+// progress reports and cancel tests, in one pass over the selection: the mask is written but never
+// read back. Returns 0, or -128 when the user cancelled.
+template <class Depth>
+OSErr _FastFindEdgePoints(_MembraneWork<Depth>* work);
 
 // Smooths one row: out = the 3×3 mean of the rows top, middle and bottom (width pixels of
 // `planes` samples, 1 or 3), with the edge columns divided by 6 and a one-pixel-wide row by 3.

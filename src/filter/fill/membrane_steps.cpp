@@ -11,7 +11,7 @@
 #include "platform/memory.h"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -39,18 +39,6 @@ void _EncodedPixel(const _MembraneWork<Depth>* work, const typename Depth::Sampl
                    typename Depth::Sample* samples) {
   for (int32_t s = 0; s < work->planes && s < 3; ++s) samples[s] = row[work->planes * x + s];
   if (work->planes == 3) _EncodeOpponent<Depth>(samples);
-}
-
-// Lists pixel (x, y) with the encoded samples of pixel `from` of `row`. Once the list is full,
-// later points land on the spare entry after the last counted one and are never read.
-template <class Depth>
-void _AppendEdgePoint(_MembraneWork<Depth>* work, int32_t x, int32_t y,
-                      const typename Depth::Sample* row, int32_t from) {
-  _BoundaryPoint<Depth>& point = work->points[work->count];
-  point.x = uint16_t(x);
-  point.y = uint16_t(y);
-  _EncodedPixel(work, row, from, point.sample);
-  if (work->count < kMaxBoundaryPoints) ++work->count;
 }
 
 // Writes the edge mask: row y + 1, column x + 1 is 0 for a selected pixel (x, y) and
@@ -114,8 +102,18 @@ OSErr _FindEdgePointsInMask(_MembraneWork<Depth>* work) {
   return noErr;
 }
 
-// Without a selection the image's outer ring is the edge: row 0, row height - 1, then the first
-// and last pixel of each middle row, each point with its own samples.
+}  // namespace
+
+template <class Depth>
+void _AppendEdgePoint(_MembraneWork<Depth>* work, int32_t x, int32_t y,
+                      const typename Depth::Sample* row, int32_t from) {
+  _BoundaryPoint<Depth>& point = work->points[work->count];
+  point.x = uint16_t(x);
+  point.y = uint16_t(y);
+  _EncodedPixel(work, row, from, point.sample);
+  if (work->count < kMaxBoundaryPoints) ++work->count;
+}
+
 template <class Depth>
 OSErr _FindEdgePointsOnFrame(_MembraneWork<Depth>* work) {
   const int32_t last = work->width - 1;
@@ -133,13 +131,32 @@ OSErr _FindEdgePointsOnFrame(_MembraneWork<Depth>* work) {
   return noErr;
 }
 
-}  // namespace
+#if defined(__SSE2__)
+namespace {
 
-// Two slots at a time: vector square roots and divisions are the same correctly rounded
-// operations lane by lane, so the weights are the same bits as one at a time, in about half the
-// time.
+// Four slots at a time, on processors with AVX2 (built for it alone and chosen at run time).
+__attribute__((target("avx2"))) void _SlotWeightsAVX2(const SectorSlot* slots, float* weights) {
+  const __m256d one = _mm256_set1_pd(1.0);
+  for (int32_t i = 0; i < kSectorCount; i += 4) {
+    const __m256d d2 =
+        _mm256_set_pd(double(float(slots[i + 3].distance2)), double(float(slots[i + 2].distance2)),
+                      double(float(slots[i + 1].distance2)), double(float(slots[i].distance2)));
+    _mm_storeu_ps(weights + i, _mm256_cvtpd_ps(_mm256_div_pd(one, _mm256_sqrt_pd(d2))));
+  }
+}
+
+}  // namespace
+#endif
+
+// Two or four slots at a time: vector square roots and divisions are the same correctly rounded
+// operations lane by lane, so the weights are the same bits as one at a time, in a half or a
+// quarter of the time.
 void _SlotWeights(const SectorSlot* slots, float* weights) {
 #if defined(__SSE2__)
+  if (__builtin_cpu_supports("avx2")) {
+    _SlotWeightsAVX2(slots, weights);
+    return;
+  }
   const __m128d one = _mm_set1_pd(1.0);
   for (int32_t i = 0; i < kSectorCount; i += 2) {
     const __m128d d2 =
@@ -294,6 +311,9 @@ void _FillPixelByVisit(const _MembraneWork<Depth>* work, int32_t x, int32_t y,
 #define AREAFILL_MEMBRANE_STEPS(Depth)                                                  \
   template OSErr _SetUpWork<Depth>(_MembraneWork<Depth>*, NamedImage*, RunRecord*);     \
   template OSErr _AllocateWork<Depth>(_MembraneWork<Depth>*);                           \
+  template void _AppendEdgePoint<Depth>(_MembraneWork<Depth>*, int32_t, int32_t,        \
+                                        const Depth::Sample*, int32_t);                 \
+  template OSErr _FindEdgePointsOnFrame<Depth>(_MembraneWork<Depth>*);                  \
   template void _ReleaseWork<Depth>(_MembraneWork<Depth>*);                             \
   template bool _Cancelled<Depth>(_MembraneWork<Depth>*, int32_t);                      \
   template OSErr _FindEdgePoints<Depth>(_MembraneWork<Depth>*);                         \

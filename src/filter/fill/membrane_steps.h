@@ -90,6 +90,19 @@ bool _Cancelled(_MembraneWork<Depth>* work, int32_t done);
 template <class Depth>
 OSErr _FindEdgePoints(_MembraneWork<Depth>* work);
 
+// Lists pixel (x, y) with the encoded samples of pixel `from` of `row` (plain samples as read).
+// Once the list is full, later points land on the spare entry after the last counted one and are
+// never read.
+template <class Depth>
+void _AppendEdgePoint(_MembraneWork<Depth>* work, int32_t x, int32_t y,
+                      const typename Depth::Sample* row, int32_t from);
+
+// Without a selection the image's outer ring is the edge: lists row 0, row height - 1, then the
+// first and last pixel of each middle row, each point with its own samples. Returns 0, or -128
+// when the user cancelled.
+template <class Depth>
+OSErr _FindEdgePointsOnFrame(_MembraneWork<Depth>* work);
+
 // Writes the weight 1/√d² of each of the 32 slots to weights[0..31], counted or not: d² narrowed
 // to single precision and widened to double, square root and division in double, the quotient
 // narrowed to single.
