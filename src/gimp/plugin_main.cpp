@@ -57,7 +57,7 @@ void Query() {
       "membrane stretched over the selection's edge, the area's mean colour, the foreground "
       "colour, black, white, or a horizontal or vertical blend from the foreground to the "
       "background colour. Without a selection the whole drawable is filled from its outer ring.",
-      "areafill", "areafill", "2024", "_Area Fill…", "RGB*, GRAY*", GIMP_PLUGIN, G_N_ELEMENTS(args),
+      "areafill", "areafill", "2026", "_Area Fill…", "RGB*, GRAY*", GIMP_PLUGIN, G_N_ELEMENTS(args),
       0, args, nullptr);
   gimp_plugin_menu_register(kProcedure, "<Image>/Filters/Enhance");
 }
