@@ -50,6 +50,12 @@ void _SmoothRowFast(const typename Depth::Sample* top, const typename Depth::Sam
                     const typename Depth::Sample* bottom, typename Depth::Sample* out,
                     int32_t width, int32_t planes);
 
+// Smooths four neighbouring rows: out[k] from rows[k], rows[k + 1], rows[k + 2] (k = 0 .. 3),
+// each as _SmoothRowFast would. No output row may overlap a source row.
+template <class Depth>
+void _SmoothFourRowsFast(const typename Depth::Sample* const* rows,
+                         typename Depth::Sample* const* out, int32_t width, int32_t planes);
+
 // The eight smoothing passes, in rounds. Returns 0, or -128 when the user cancelled.
 template <class Depth>
 OSErr _FastSmoothingPasses(_MembraneWork<Depth>* work, _FastWork<Depth>* fast);

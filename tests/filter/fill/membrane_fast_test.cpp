@@ -179,6 +179,30 @@ TEST(SmoothRowFast, MatchesThePlainMeanOnFullRangeRows) {
     ASSERT_EQ(FastMean<_Depth16>(a16, b16, c16, width, planes),
               PlainMean(a16, b16, c16, width, planes))
         << width << "x" << planes;
+    // Four rows at a time over the rows a, b, c, b, a, c: each output is its own row's mean.
+    std::vector<uint8_t> out8[4];
+    std::vector<uint16_t> out16[4];
+    uint8_t* o8[4];
+    uint16_t* o16[4];
+    for (int k = 0; k < 4; ++k) {
+      out8[k].assign(samples, 0);
+      out16[k].assign(samples, 0);
+      o8[k] = out8[k].data();
+      o16[k] = out16[k].data();
+    }
+    const uint8_t* r8[6] = {a8.data(), b8.data(), c8.data(), b8.data(), a8.data(), c8.data()};
+    const uint16_t* r16[6] = {a16.data(), b16.data(), c16.data(),
+                              b16.data(), a16.data(), c16.data()};
+    _SmoothFourRowsFast<_Depth8>(r8, o8, width, planes);
+    _SmoothFourRowsFast<_Depth16>(r16, o16, width, planes);
+    const std::vector<uint8_t>* rows8[6] = {&a8, &b8, &c8, &b8, &a8, &c8};
+    const std::vector<uint16_t>* rows16[6] = {&a16, &b16, &c16, &b16, &a16, &c16};
+    for (int k = 0; k < 4; ++k) {
+      ASSERT_EQ(out8[k], PlainMean(*rows8[k], *rows8[k + 1], *rows8[k + 2], width, planes))
+          << width << "x" << planes << " row " << k;
+      ASSERT_EQ(out16[k], PlainMean(*rows16[k], *rows16[k + 1], *rows16[k + 2], width, planes))
+          << width << "x" << planes << " row " << k;
+    }
   }
 }
 
@@ -189,6 +213,8 @@ TEST(SmoothRowFast, DividesEverySixteenBitSumExactly) {
   std::vector<uint16_t> rows[3];
   for (auto& row : rows) row.assign(size_t(kWidth * kPlanes), 0);
   std::vector<uint16_t> out(size_t(kWidth * kPlanes));
+  std::vector<uint16_t> quad[4];
+  for (auto& row : quad) row.assign(size_t(kWidth * kPlanes), 0);
   int64_t wrong = 0;
   for (int32_t first = 0; first <= 9 * 65535; first += kPlanes) {
     for (int s = 0; s < kPlanes; ++s) {
@@ -200,9 +226,17 @@ TEST(SmoothRowFast, DividesEverySixteenBitSumExactly) {
     }
     _SmoothRowFast<_Depth16>(rows[0].data(), rows[1].data(), rows[2].data(), out.data(), kWidth,
                              kPlanes);
+    // Four rows at a time over rows 0, 1, 2, 0, 1, 2: every output sums the same nine shares.
+    const uint16_t* six[6] = {rows[0].data(), rows[1].data(), rows[2].data(),
+                              rows[0].data(), rows[1].data(), rows[2].data()};
+    uint16_t* four[4] = {quad[0].data(), quad[1].data(), quad[2].data(), quad[3].data()};
+    _SmoothFourRowsFast<_Depth16>(six, four, kWidth, kPlanes);
     for (int x = 1; x + 1 < kWidth; ++x)
-      for (int s = 0; s < kPlanes; ++s)
-        wrong += out[size_t(x * kPlanes + s)] != std::min(first + s, 9 * 65535) / 9;
+      for (int s = 0; s < kPlanes; ++s) {
+        const int32_t mean = std::min(first + s, 9 * 65535) / 9;
+        wrong += out[size_t(x * kPlanes + s)] != mean;
+        for (const auto& row : quad) wrong += row[size_t(x * kPlanes + s)] != mean;
+      }
   }
   EXPECT_EQ(wrong, 0);
 }
