@@ -92,21 +92,28 @@ struct _FillRound {
   bool toFill[kMaxFillThreads * kFastBlockRows];  // row i has a pixel to fill and was read
 };
 
-// The new value of pixel x from its winners: each winner's samples and squared distance fill
-// the slot the reference engine would have filled, and the shared decoding does the rest.
+// The new value of pixel x from its winners: the same weights, the same single-precision sums in
+// the same slot order and the same last step as _DecodePixel on the slots the reference engine
+// would have filled, read straight from the winners and their distances. A slot without a winner
+// is the reference's empty slot, which adds nothing; a winner's distance is never 0.
 template <class Depth>
 void _PixelFromWinners(const _MembraneWork<Depth>* work, const int32_t* winners,
                        const int32_t* distances, typename Depth::Sample* pixel) {
-  SectorSlot slots[kSectorCount];
+  float weights[kSectorCount];
+  _DistanceWeights(distances, weights);
+  float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, weight = 0.0f;
   for (int32_t s = 0; s < kSectorCount; ++s) {
-    if (winners[s] < 0) {
-      slots[s] = {kEmptyDistance, {-1, 0, 0}};
-      continue;
+    if (winners[s] < 0) continue;
+    const typename Depth::Sample* sample = work->points[winners[s]].sample;
+    const float w = weights[s];
+    s0 += float(sample[0]) * w;
+    if (work->planes == 3) {
+      s1 += float(sample[1]) * w;
+      s2 += float(sample[2]) * w;
     }
-    const _BoundaryPoint<Depth>& point = work->points[winners[s]];
-    slots[s] = {distances[s], {point.sample[0], point.sample[1], point.sample[2]}};
+    weight += w;
   }
-  _DecodePixel<Depth>(slots, work->planes, work->selection != nullptr, pixel);
+  _FinishPixel<Depth>(s0, s1, s2, weight, work->planes, work->selection != nullptr, pixel);
 }
 
 // Fills one row in place. `wanted` flags the pixels to fill (null: every pixel).

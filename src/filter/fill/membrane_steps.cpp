@@ -134,41 +134,46 @@ OSErr _FindEdgePointsOnFrame(_MembraneWork<Depth>* work) {
 #if defined(__SSE2__)
 namespace {
 
-// Four slots at a time, on processors with AVX2 (built for it alone and chosen at run time).
-__attribute__((target("avx2"))) void _SlotWeightsAVX2(const SectorSlot* slots, float* weights) {
+// Four weights at a time, on processors with AVX2 (built for it alone and chosen at run time).
+__attribute__((target("avx2"))) void _DistanceWeightsAVX2(const int32_t* distances2,
+                                                          float* weights) {
   const __m256d one = _mm256_set1_pd(1.0);
   for (int32_t i = 0; i < kSectorCount; i += 4) {
-    const __m256d d2 =
-        _mm256_set_pd(double(float(slots[i + 3].distance2)), double(float(slots[i + 2].distance2)),
-                      double(float(slots[i + 1].distance2)), double(float(slots[i].distance2)));
-    _mm_storeu_ps(weights + i, _mm256_cvtpd_ps(_mm256_div_pd(one, _mm256_sqrt_pd(d2))));
+    const __m128i d2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(distances2 + i));
+    const __m256d wide = _mm256_cvtps_pd(_mm_cvtepi32_ps(d2));  // narrowed, then widened
+    _mm_storeu_ps(weights + i, _mm256_cvtpd_ps(_mm256_div_pd(one, _mm256_sqrt_pd(wide))));
   }
 }
 
 }  // namespace
 #endif
 
-// Two or four slots at a time: vector square roots and divisions are the same correctly rounded
-// operations lane by lane, so the weights are the same bits as one at a time, in a half or a
-// quarter of the time.
-void _SlotWeights(const SectorSlot* slots, float* weights) {
+// Two or four weights at a time: vector conversions, square roots and divisions are the same
+// correctly rounded operations lane by lane, so the weights are the same bits as one at a time,
+// in a half or a quarter of the time.
+void _DistanceWeights(const int32_t* distances2, float* weights) {
 #if defined(__SSE2__)
   if (__builtin_cpu_supports("avx2")) {
-    _SlotWeightsAVX2(slots, weights);
+    _DistanceWeightsAVX2(distances2, weights);
     return;
   }
   const __m128d one = _mm_set1_pd(1.0);
   for (int32_t i = 0; i < kSectorCount; i += 2) {
-    const __m128d d2 =
-        _mm_set_pd(double(float(slots[i + 1].distance2)), double(float(slots[i].distance2)));
+    const __m128d d2 = _mm_set_pd(double(float(distances2[i + 1])), double(float(distances2[i])));
     const __m128 w = _mm_cvtpd_ps(_mm_div_pd(one, _mm_sqrt_pd(d2)));
     weights[i] = _mm_cvtss_f32(w);
     weights[i + 1] = _mm_cvtss_f32(_mm_shuffle_ps(w, w, 1));
   }
 #else
   for (int32_t i = 0; i < kSectorCount; ++i)
-    weights[i] = float(1.0 / std::sqrt(double(float(slots[i].distance2))));
+    weights[i] = float(1.0 / std::sqrt(double(float(distances2[i]))));
 #endif
+}
+
+void _SlotWeights(const SectorSlot* slots, float* weights) {
+  int32_t distances2[kSectorCount];
+  for (int32_t i = 0; i < kSectorCount; ++i) distances2[i] = slots[i].distance2;
+  _DistanceWeights(distances2, weights);
 }
 
 template <class Depth>
@@ -240,12 +245,10 @@ OSErr _FindEdgePoints(_MembraneWork<Depth>* work) {
   return err == noErr ? _FindEdgePointsInMask(work) : err;
 }
 
-// Single-precision sums, weights 1/√d² taken in double, opponent decoding with truncating
-// integer divisions, low bits stored.
+// Single-precision sums, weights 1/√d² taken in double.
 template <class Depth>
 bool _DecodePixel(const SectorSlot* slots, int32_t planes, bool haveSelection,
                   typename Depth::Sample* pixel) {
-  using Sample = typename Depth::Sample;
   float weights[kSectorCount];
   _SlotWeights(slots, weights);
   float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, weight = 0.0f;
@@ -260,6 +263,14 @@ bool _DecodePixel(const SectorSlot* slots, int32_t planes, bool haveSelection,
     }
     weight += w;
   }
+  return _FinishPixel<Depth>(s0, s1, s2, weight, planes, haveSelection, pixel);
+}
+
+// Opponent decoding with truncating integer divisions, low bits stored.
+template <class Depth>
+bool _FinishPixel(float s0, float s1, float s2, float weight, int32_t planes, bool haveSelection,
+                  typename Depth::Sample* pixel) {
+  using Sample = typename Depth::Sample;
   // A selected pixel that no slot reaches (its own point is the only one near enough, e.g. a
   // one-pixel selection) keeps its own samples: any invented value would be a guess.
   if (haveSelection && weight == 0.0f) return false;
@@ -318,6 +329,8 @@ void _FillPixelByVisit(const _MembraneWork<Depth>* work, int32_t x, int32_t y,
   template bool _Cancelled<Depth>(_MembraneWork<Depth>*, int32_t);                      \
   template OSErr _FindEdgePoints<Depth>(_MembraneWork<Depth>*);                         \
   template bool _DecodePixel<Depth>(const SectorSlot*, int32_t, bool, Depth::Sample*);  \
+  template bool _FinishPixel<Depth>(float, float, float, float, int32_t, bool,          \
+                                    Depth::Sample*);                                    \
   template void _FillPixelByVisit<Depth>(const _MembraneWork<Depth>*, int32_t, int32_t, \
                                          Depth::Sample*);
 AREAFILL_MEMBRANE_STEPS(_Depth8)

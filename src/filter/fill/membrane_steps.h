@@ -108,9 +108,19 @@ OSErr _FindEdgePointsOnFrame(_MembraneWork<Depth>* work);
 // narrowed to single.
 void _SlotWeights(const SectorSlot* slots, float* weights);
 
+// The same weights from 32 squared distances in a row (distances2[0..31]).
+void _DistanceWeights(const int32_t* distances2, float* weights);
+
 // The new value of a pixel from its weighted slots (see _PixelFromSectors).
 template <class Depth>
 bool _DecodePixel(const SectorSlot* slots, int32_t planes, bool haveSelection,
+                  typename Depth::Sample* pixel);
+
+// The last step of _DecodePixel: the pixel's value from the weighted sums s0, s1, s2 (brightness
+// and the two colour differences; s1, s2 unused for one plane) and the weights' sum. Leaves the
+// pixel and returns false when a selected pixel has no weight; otherwise stores it, true.
+template <class Depth>
+bool _FinishPixel(float s0, float s1, float s2, float weight, int32_t planes, bool haveSelection,
                   typename Depth::Sample* pixel);
 
 // Stores the new value of pixel (x, y) in `pixel` by visiting every kept edge point: the
