@@ -40,8 +40,8 @@ void _ListRow(_MembraneWork<Depth>* work, int32_t y, const uint8_t* __restrict t
               uint8_t* __restrict columns) {
   const int32_t width = work->width;
   for (int32_t c = 0; c < width + 2; ++c) columns[c] = top[c] & middle[c] & bottom[c];
-  // columns[x] becomes 1 where pixel x is an edge point; it is read at x + 1 and x + 2 later,
-  // before those are overwritten.
+  // In place: columns[x] becomes pixel x's edge flag. Step x reads columns x .. x + 2 and writes
+  // only x, which no later step reads.
   for (int32_t x = 0; x < width - 1; ++x)
     columns[x] = middle[x + 1] & uint8_t(~(columns[x] & columns[x + 1] & columns[x + 2]) & 1);
   bool rowRead = false;  // the image row is read once the row's first edge point is found
