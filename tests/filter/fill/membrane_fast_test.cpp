@@ -427,6 +427,83 @@ INSTANTIATE_TEST_SUITE_P(Masks, MembraneFastMaskTest,
                                            kEverything),
                          MaskKindName);
 
+// The edge list as one engine step makes it (fast: the one-pass rolling window, else the mask
+// scan), with the host's log of that step.
+struct EdgeList {
+  int32_t status, count;
+  std::vector<int32_t> points;  // x, y and three samples per point
+  std::vector<int32_t> progress;
+};
+
+template <class Depth>
+EdgeList ListEdges(const Picture& p, bool fast) {
+  const int bytes = p.bits / 8;
+  const size_t rowSamples = size_t(p.w) * size_t(p.n);
+  NamedImage* image = nullptr;
+  NamedImage* selection = nullptr;
+  EXPECT_EQ(MakeImage(int16_t(p.w), int16_t(p.h), int16_t(p.n * bytes), &image), noErr);
+  std::vector<typename Depth::Sample> row(rowSamples);
+  for (int y = 0; y < p.h; ++y) {
+    for (size_t i = 0; i < rowSamples; ++i)
+      row[i] = typename Depth::Sample(p.v[size_t(y) * rowSamples + i]);
+    PutLine(image, 0, y, int32_t(rowSamples) * bytes, row.data());
+  }
+  EXPECT_EQ(MakeSelectionImage(int16_t(p.w), int16_t(p.h), 1, &selection), noErr);
+  for (int y = 0; y < p.h; ++y) PutLine(selection, 0, y, p.w, &p.mask[size_t(y) * p.w]);
+  static FilterRecord host;
+  host = FilterRecord{};
+  host.progressProc = LogProgress;
+  host.abortProc = LogAbort;
+  RunRecord record = {};
+  record.width = int16_t(p.w);
+  record.height = int16_t(p.h);
+  record.planes = int16_t(p.n);
+  record.host = &host;
+  record.selection = selection;
+  gLog = HostLog{};
+  gLog.caller = std::this_thread::get_id();
+  _MembraneWork<Depth> work;
+  EdgeList list = {_SetUpWork(&work, image, &record), 0, {}, {}};
+  if (list.status == noErr) list.status = _AllocateWork(&work);
+  if (list.status == noErr)
+    list.status = fast ? _FastFindEdgePoints(&work) : _FindEdgePoints(&work);
+  list.count = work.count;
+  for (int32_t i = 0; i < work.count; ++i) {
+    const _BoundaryPoint<Depth>& point = work.points[i];
+    list.points.insert(list.points.end(),
+                       {point.x, point.y, point.sample[0], point.sample[1], point.sample[2]});
+  }
+  list.progress = gLog.progress;
+  _ReleaseWork(&work);
+  TossImage(image);
+  TossSelectionImage(selection);
+  return list;
+}
+
+// The one-pass edge list holds the mask scan's points, in its order, with its samples, after
+// the same progress figures: noise full of corners, rings, pinholes, whole selections, and
+// pictures one pixel wide or tall.
+TEST_F(MembraneFastTest, OnePassEdgeListIsTheMaskScans) {
+  std::mt19937 rng(4711);
+  for (MaskKind kind : {kNoise, kRings, kDiscs, kPinholes, kEverything}) {
+    for (int i = 0; i < 24; ++i) {
+      const int w = i % 8 == 0 ? 1 : 1 + int(rng() % 45);
+      const int h = i % 8 == 1 ? 1 : 1 + int(rng() % 30);
+      const Picture p = RandomPicture(rng, kind, w, h, i % 2 ? 3 : 1, i % 4 < 2 ? 8 : 16);
+      const std::string what = std::to_string(int(kind)) + "/" + std::to_string(i);
+      const EdgeList scan =
+          p.bits == 8 ? ListEdges<_Depth8>(p, false) : ListEdges<_Depth16>(p, false);
+      const EdgeList fast =
+          p.bits == 8 ? ListEdges<_Depth8>(p, true) : ListEdges<_Depth16>(p, true);
+      ASSERT_EQ(scan.status, 0) << what;
+      ASSERT_EQ(fast.status, 0) << what;
+      ASSERT_EQ(fast.count, scan.count) << what;
+      ASSERT_EQ(fast.points, scan.points) << what;
+      ASSERT_EQ(fast.progress, scan.progress) << what;
+    }
+  }
+}
+
 TEST_F(MembraneFastTest, MatchesTheReferenceBeyond32000EdgePoints) {
   // Rows 0 and 4 are wholly selected (32998 edge points, the last 998 of row 4 dropped); the
   // filled pixels are a noise patch in rows 1..3, close to the dropped points.
