@@ -276,6 +276,27 @@ Boolean LogAbort() {
 
 enum Engine { kReference, kFast, kChosen };  // kChosen: MembraneFill, as the environment says
 
+// The picture in scratch images: its samples at its depth and, when it has a mask, its
+// selection (else *selection is null).
+void MakePictureImages(const Picture& p, NamedImage** image, NamedImage** selection) {
+  const int bytes = p.bits / 8;
+  const size_t rowSamples = size_t(p.w) * size_t(p.n);
+  *image = nullptr;
+  *selection = nullptr;
+  EXPECT_EQ(MakeImage(int16_t(p.w), int16_t(p.h), int16_t(p.n * bytes), image), noErr);
+  std::vector<uint8_t> row8(rowSamples);
+  for (int y = 0; y < p.h; ++y) {
+    const uint16_t* samples = &p.v[size_t(y) * rowSamples];
+    for (size_t i = 0; i < rowSamples; ++i) row8[i] = uint8_t(samples[i]);
+    PutLine(*image, 0, y, int32_t(rowSamples) * bytes,
+            bytes == 1 ? static_cast<const void*>(row8.data()) : samples);
+  }
+  if (!p.mask.empty()) {
+    EXPECT_EQ(MakeSelectionImage(int16_t(p.w), int16_t(p.h), 1, selection), noErr);
+    for (int y = 0; y < p.h; ++y) PutLine(*selection, 0, y, p.w, &p.mask[size_t(y) * p.w]);
+  }
+}
+
 // Runs an engine on the picture through scratch images; the picture takes the result and gLog
 // what the host saw. `allocations`, when given, receives the blocks the engine asked for.
 int32_t RunEngine(Picture& p, Engine engine, int32_t threads, long cancelAt = 0,
@@ -283,19 +304,10 @@ int32_t RunEngine(Picture& p, Engine engine, int32_t threads, long cancelAt = 0,
   const int bytes = p.bits / 8;
   const int32_t rowBytes = p.w * p.n * bytes;
   const size_t rowSamples = size_t(p.w) * size_t(p.n);
-  NamedImage* image = nullptr;
-  NamedImage* selection = nullptr;
-  EXPECT_EQ(MakeImage(int16_t(p.w), int16_t(p.h), int16_t(p.n * bytes), &image), noErr);
   std::vector<uint8_t> row8(rowSamples);
-  for (int y = 0; y < p.h; ++y) {
-    const uint16_t* samples = &p.v[size_t(y) * rowSamples];
-    for (size_t i = 0; i < rowSamples; ++i) row8[i] = uint8_t(samples[i]);
-    PutLine(image, 0, y, rowBytes, bytes == 1 ? static_cast<const void*>(row8.data()) : samples);
-  }
-  if (!p.mask.empty()) {
-    EXPECT_EQ(MakeSelectionImage(int16_t(p.w), int16_t(p.h), 1, &selection), noErr);
-    for (int y = 0; y < p.h; ++y) PutLine(selection, 0, y, p.w, &p.mask[size_t(y) * p.w]);
-  }
+  NamedImage* image;
+  NamedImage* selection;
+  MakePictureImages(p, &image, &selection);
   static FilterRecord host;
   host = FilterRecord{};
   host.progressProc = LogProgress;
@@ -437,19 +449,9 @@ struct EdgeList {
 
 template <class Depth>
 EdgeList ListEdges(const Picture& p, bool fast) {
-  const int bytes = p.bits / 8;
-  const size_t rowSamples = size_t(p.w) * size_t(p.n);
-  NamedImage* image = nullptr;
-  NamedImage* selection = nullptr;
-  EXPECT_EQ(MakeImage(int16_t(p.w), int16_t(p.h), int16_t(p.n * bytes), &image), noErr);
-  std::vector<typename Depth::Sample> row(rowSamples);
-  for (int y = 0; y < p.h; ++y) {
-    for (size_t i = 0; i < rowSamples; ++i)
-      row[i] = typename Depth::Sample(p.v[size_t(y) * rowSamples + i]);
-    PutLine(image, 0, y, int32_t(rowSamples) * bytes, row.data());
-  }
-  EXPECT_EQ(MakeSelectionImage(int16_t(p.w), int16_t(p.h), 1, &selection), noErr);
-  for (int y = 0; y < p.h; ++y) PutLine(selection, 0, y, p.w, &p.mask[size_t(y) * p.w]);
+  NamedImage* image;
+  NamedImage* selection;
+  MakePictureImages(p, &image, &selection);
   static FilterRecord host;
   host = FilterRecord{};
   host.progressProc = LogProgress;
