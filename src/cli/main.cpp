@@ -1,6 +1,5 @@
 // areafill: the command-line host. It loads the filter module, hands it an image file and a
 // selection, shows progress, lets Ctrl-C cancel, and writes the filled image.
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -22,6 +21,7 @@
 #include "hostkit/fill_methods.h"
 #include "hostkit/filter_host.h"
 #include "hostkit/host_rules.h"
+#include "hostkit/module_loader.h"
 #include "hostkit/status_text.h"
 
 #ifndef AREAFILL_VERSION
@@ -95,31 +95,10 @@ bool ParseColour(const std::string& text, std::array<uint8_t, 3>* rgb) {
 
 // The module beside the program: where `cmake --install` puts it, or in the build tree's lib.
 std::string DefaultPluginPath() {
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  fs::path dir = ec ? fs::path(".") : exe.parent_path();
-  const fs::path installed = dir / AREAFILL_INSTALLED_MODULE_DIR / "areafill-filter.so";
-  const fs::path candidates[] = {installed, dir / "../lib/areafill-filter.so"};
-  for (const fs::path& candidate : candidates)
-    if (fs::exists(candidate, ec)) return fs::weakly_canonical(candidate, ec).string();
-  return installed.string();
-}
-
-PluginEntryProc LoadPlugin(const std::string& path, std::string* error) {
-  // dlopen searches the library path for a name without a slash; a module named on the command
-  // line is a file, relative to the current folder.
-  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-  void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!module) {
-    *error = "cannot load the filter module: " + std::string(dlerror());
-    return nullptr;
-  }
-  void* entry = dlsym(module, "main");
-  if (!entry) {
-    *error = path + ": not a filter module (no entry point)";
-    return nullptr;
-  }
-  return reinterpret_cast<PluginEntryProc>(entry);
+  const std::string dir = hostkit::ProgramFolder();
+  return hostkit::FirstExistingPath(
+      {dir + "/" AREAFILL_INSTALLED_MODULE_DIR "/" + hostkit::kFilterModuleName,
+       dir + "/../lib/" + hostkit::kFilterModuleName});
 }
 
 bool ReadTextFile(const std::string& path, std::string* text) {
@@ -271,8 +250,8 @@ int Run(const Options& options) {
     ::setenv("AREAFILL_PREFS_DIR", options.prefs.c_str(), 1);
   }
 
-  PluginEntryProc entry =
-      LoadPlugin(options.plugin.empty() ? DefaultPluginPath() : options.plugin, &error);
+  PluginEntryProc entry = hostkit::LoadFilterModule(
+      options.plugin.empty() ? DefaultPluginPath() : options.plugin, &error);
   if (!entry) throw Failure{kExitFilterFailed, error};
 
   areafill_cli::ProgressDisplay progress(options.quiet ? areafill_cli::ProgressStyle::None
