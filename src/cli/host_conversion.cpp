@@ -85,7 +85,8 @@ int16_t HostModeOf(const FileImage& image) {
                           : -1;
     case ColorModel::CMYK:
       return bits == 8 ? plugInModeCMYKColor : bits == 16 ? plugInModeCMYK64 : -1;
-    case ColorModel::Lab: return bits == 8 ? plugInModeLabColor : bits == 16 ? plugInModeLab48 : -1;
+    case ColorModel::Lab:
+      return bits == 8 ? plugInModeLabColor : bits == 16 ? plugInModeLab48 : -1;
   }
   return -1;
 }

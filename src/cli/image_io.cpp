@@ -56,10 +56,14 @@ std::string _LowerExtension(const std::string& path) {
 
 const char* _ModelName(ColorModel model) {
   switch (model) {
-    case ColorModel::Gray: return "grey";
-    case ColorModel::RGB: return "RGB";
-    case ColorModel::CMYK: return "CMYK";
-    case ColorModel::Lab: return "Lab";
+    case ColorModel::Gray:
+      return "grey";
+    case ColorModel::RGB:
+      return "RGB";
+    case ColorModel::CMYK:
+      return "CMYK";
+    case ColorModel::Lab:
+      return "Lab";
   }
   return "unknown";
 }
@@ -147,7 +151,9 @@ bool ReadImage(const std::string& path, FileImage* image, std::string* error) {
         closer.file = nullptr;
         problem = ReadTiffFile(path, fileBytes, image);
         break;
-      case Sniffed::Unknown: problem = "not a PNG or TIFF image"; break;
+      case Sniffed::Unknown:
+        problem = "not a PNG or TIFF image";
+        break;
     }
     if (!problem.empty()) return _Fail(error, path, problem);
     return true;

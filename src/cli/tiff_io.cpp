@@ -181,11 +181,15 @@ std::string _DescribeImage(const TiffLayout& layout, FileImage* image) {
       image->model = ColorModel::CMYK;
       image->colorChannels = 4;
       break;
-    case PHOTOMETRIC_MINISWHITE: return "min-is-white grey images are not supported";
-    case PHOTOMETRIC_PALETTE: return "palette images are not supported";
-    case PHOTOMETRIC_YCBCR: return "YCbCr images are not supported";
+    case PHOTOMETRIC_MINISWHITE:
+      return "min-is-white grey images are not supported";
+    case PHOTOMETRIC_PALETTE:
+      return "palette images are not supported";
+    case PHOTOMETRIC_YCBCR:
+      return "YCbCr images are not supported";
     case PHOTOMETRIC_ICCLAB:
-    case PHOTOMETRIC_ITULAB: return "ICC and ITU Lab encodings are not supported (only CIELab)";
+    case PHOTOMETRIC_ITULAB:
+      return "ICC and ITU Lab encodings are not supported (only CIELab)";
     default:
       return "photometric interpretation " + std::to_string(layout.photometric) +
              " is not supported";

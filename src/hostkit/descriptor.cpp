@@ -56,11 +56,16 @@ DescriptorItem DescriptorItem::Enumerated(DescriptorKeyID key, DescType type,
 
 DescType DescriptorItem::TypeCode() const {
   switch (kind) {
-    case DescriptorItemKind::Integer: return kDescTypeInteger;
-    case DescriptorItemKind::Float: return kDescTypeFloat;
-    case DescriptorItemKind::Boolean: return kDescTypeBoolean;
-    case DescriptorItemKind::Text: return kDescTypeText;
-    case DescriptorItemKind::Enumerated: return kDescTypeEnumerated;
+    case DescriptorItemKind::Integer:
+      return kDescTypeInteger;
+    case DescriptorItemKind::Float:
+      return kDescTypeFloat;
+    case DescriptorItemKind::Boolean:
+      return kDescTypeBoolean;
+    case DescriptorItemKind::Text:
+      return kDescTypeText;
+    case DescriptorItemKind::Enumerated:
+      return kDescTypeEnumerated;
   }
   return 0;
 }
@@ -69,10 +74,14 @@ DescType DescriptorItem::TypeCode() const {
 bool DescriptorItem::operator==(const DescriptorItem& other) const {
   if (key != other.key || kind != other.kind) return false;
   switch (kind) {
-    case DescriptorItemKind::Integer: return integer == other.integer;
-    case DescriptorItemKind::Float: return std::memcmp(&real, &other.real, sizeof real) == 0;
-    case DescriptorItemKind::Boolean: return boolean == other.boolean;
-    case DescriptorItemKind::Text: return text == other.text;
+    case DescriptorItemKind::Integer:
+      return integer == other.integer;
+    case DescriptorItemKind::Float:
+      return std::memcmp(&real, &other.real, sizeof real) == 0;
+    case DescriptorItemKind::Boolean:
+      return boolean == other.boolean;
+    case DescriptorItemKind::Text:
+      return text == other.text;
     case DescriptorItemKind::Enumerated:
       return enumType == other.enumType && enumValue == other.enumValue;
   }
@@ -130,9 +139,15 @@ std::string _Serialise(const Descriptor& descriptor) {
     _Append<uint32_t>(&out, item.key);
     _Append<uint32_t>(&out, item.TypeCode());
     switch (item.kind) {
-      case DescriptorItemKind::Integer: _Append<int32_t>(&out, item.integer); break;
-      case DescriptorItemKind::Float: _Append<double>(&out, item.real); break;
-      case DescriptorItemKind::Boolean: _Append<uint8_t>(&out, item.boolean ? 1 : 0); break;
+      case DescriptorItemKind::Integer:
+        _Append<int32_t>(&out, item.integer);
+        break;
+      case DescriptorItemKind::Float:
+        _Append<double>(&out, item.real);
+        break;
+      case DescriptorItemKind::Boolean:
+        _Append<uint8_t>(&out, item.boolean ? 1 : 0);
+        break;
       case DescriptorItemKind::Text:
         _Append<uint32_t>(&out, uint32_t(item.text.size()));
         out += item.text;
@@ -173,7 +188,9 @@ bool _ParseItem(_Cursor* cursor, DescriptorItem* item) {
     case kDescTypeInteger:
       item->kind = DescriptorItemKind::Integer;
       return cursor->Take(&item->integer);
-    case kDescTypeFloat: item->kind = DescriptorItemKind::Float; return cursor->Take(&item->real);
+    case kDescTypeFloat:
+      item->kind = DescriptorItemKind::Float;
+      return cursor->Take(&item->real);
     case kDescTypeBoolean: {
       item->kind = DescriptorItemKind::Boolean;
       uint8_t value = 0;
@@ -189,7 +206,8 @@ bool _ParseItem(_Cursor* cursor, DescriptorItem* item) {
     case kDescTypeEnumerated:
       item->kind = DescriptorItemKind::Enumerated;
       return cursor->Take(&item->enumType) && cursor->Take(&item->enumValue);
-    default: return false;
+    default:
+      return false;
   }
 }
 

@@ -82,16 +82,22 @@ void Deliver(HostRun& run) {
   size_t bps = source.BytesPerSample();
 
   int16_t maxPlane = int16_t(source.planes - 1);
-  run.in = Delivery{Clip(rec.inRect, source), std::max<int16_t>(rec.inLoPlane, 0),
-                    std::min(rec.inHiPlane, maxPlane), {}};
-  run.in.buffer.assign(DeliveryRowBytes(run.in, bps) * size_t(run.in.rect.bottom - run.in.rect.top), 0);
+  run.in = Delivery{Clip(rec.inRect, source),
+                    std::max<int16_t>(rec.inLoPlane, 0),
+                    std::min(rec.inHiPlane, maxPlane),
+                    {}};
+  run.in.buffer.assign(DeliveryRowBytes(run.in, bps) * size_t(run.in.rect.bottom - run.in.rect.top),
+                       0);
   CopyRect(source, run.in, true);
   rec.inData = run.in.buffer.empty() ? nullptr : run.in.buffer.data();
   rec.inRowBytes = int32_t(DeliveryRowBytes(run.in, bps));
 
-  run.out = Delivery{Clip(rec.outRect, source), std::max<int16_t>(rec.outLoPlane, 0),
-                     std::min(rec.outHiPlane, maxPlane), {}};
-  run.out.buffer.assign(DeliveryRowBytes(run.out, bps) * size_t(run.out.rect.bottom - run.out.rect.top), 0);
+  run.out = Delivery{Clip(rec.outRect, source),
+                     std::max<int16_t>(rec.outLoPlane, 0),
+                     std::min(rec.outHiPlane, maxPlane),
+                     {}};
+  run.out.buffer.assign(
+      DeliveryRowBytes(run.out, bps) * size_t(run.out.rect.bottom - run.out.rect.top), 0);
   CopyRect(run.output, run.out, true);  // pre-filled with the pixels as they stand
   rec.outData = run.out.buffer.empty() ? nullptr : run.out.buffer.data();
   rec.outRowBytes = int32_t(DeliveryRowBytes(run.out, bps));
@@ -103,9 +109,10 @@ void Deliver(HostRun& run) {
     run.mask = Delivery{m, 0, 0, {}};
     int32_t w = m.right - m.left;
     for (int y = m.top; y < m.bottom; ++y)
-      run.mask.buffer.insert(run.mask.buffer.end(),
-                             run.options->mask.begin() + size_t(y) * size_t(source.width) + m.left,
-                             run.options->mask.begin() + size_t(y) * size_t(source.width) + m.left + w);
+      run.mask.buffer.insert(
+          run.mask.buffer.end(),
+          run.options->mask.begin() + size_t(y) * size_t(source.width) + m.left,
+          run.options->mask.begin() + size_t(y) * size_t(source.width) + m.left + w);
     rec.maskData = run.mask.buffer.empty() ? nullptr : run.mask.buffer.data();
     rec.maskRowBytes = w;
   }
@@ -183,7 +190,8 @@ int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& opt
   rec.imageSize = Point{int16_t(image.height), int16_t(image.width)};
   rec.planes = image.planes;
   rec.filterRect = options.filterRect;
-  if (IsEmpty(rec.filterRect)) rec.filterRect = Rect{0, 0, int16_t(image.height), int16_t(image.width)};
+  if (IsEmpty(rec.filterRect))
+    rec.filterRect = Rect{0, 0, int16_t(image.height), int16_t(image.width)};
   for (int i = 0; i < 3; ++i) {
     rec.foreColor[i] = rec.foreground[i] = options.foreground[size_t(i)];
     rec.backColor[i] = rec.background[i] = options.background[size_t(i)];

@@ -45,8 +45,8 @@ struct RunOptions {
 };
 
 struct RunReport {
-  int16_t result = 0;          // the first non-zero selector result, or 0
-  int16_t failedSelector = -1; // the selector that returned it
+  int16_t result = 0;           // the first non-zero selector result, or 0
+  int16_t failedSelector = -1;  // the selector that returned it
   int advanceStateCalls = 0;
   int continueCalls = 0;
   // The plug-in's parameters handle after the run (owned by the platform; released by the run).

@@ -46,17 +46,22 @@ int ColorPlanesOfMode(int16_t imageMode, int16_t planes) {
   switch (imageMode) {
     case plugInModeGrayScale:
     case plugInModeGray16:
-    case plugInModeGray32: return 1;
+    case plugInModeGray32:
+      return 1;
     case plugInModeRGBColor:
     case plugInModeRGB48:
     case plugInModeRGB96:
     case plugInModeLabColor:
-    case plugInModeLab48: return 3;
+    case plugInModeLab48:
+      return 3;
     case plugInModeCMYKColor:
-    case plugInModeCMYK64: return 4;
+    case plugInModeCMYK64:
+      return 4;
     case plugInModeMultichannel:
-    case plugInModeDeepMultichannel: return planes;
-    default: return 0;
+    case plugInModeDeepMultichannel:
+      return planes;
+    default:
+      return 0;
   }
 }
 

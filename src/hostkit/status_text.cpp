@@ -39,13 +39,20 @@ std::string StatusName(int16_t status) {
 
 std::string SelectorName(int16_t selector) {
   switch (selector) {
-    case filterSelectorAbout: return "showing its about box";
-    case filterSelectorParameters: return "setting up";
-    case filterSelectorPrepare: return "preparing";
-    case filterSelectorStart: return "running";
-    case filterSelectorContinue: return "running";
-    case filterSelectorFinish: return "finishing";
-    default: return "selector " + std::to_string(selector);
+    case filterSelectorAbout:
+      return "showing its about box";
+    case filterSelectorParameters:
+      return "setting up";
+    case filterSelectorPrepare:
+      return "preparing";
+    case filterSelectorStart:
+      return "running";
+    case filterSelectorContinue:
+      return "running";
+    case filterSelectorFinish:
+      return "finishing";
+    default:
+      return "selector " + std::to_string(selector);
   }
 }
 

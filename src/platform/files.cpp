@@ -25,7 +25,7 @@ struct OpenFile {
   bool writable = false;
   dev_t device = 0;
   ino_t inode = 0;
-  pid_t owner = 0;  // a child process inherits the table but not the exclusive opens
+  pid_t owner = 0;            // a child process inherits the table but not the exclusive opens
   long long reservedEnd = 0;  // end of the space that AllocContig reserved
 };
 
@@ -44,7 +44,7 @@ struct CreatedFile {
 constexpr size_t kMaxCreatedFiles = 16;
 
 std::mutex gLock;
-OpenFile gFiles[kMaxOpenFiles];  // refNum n uses gFiles[n]; 0 is never handed out
+OpenFile gFiles[kMaxOpenFiles];     // refNum n uses gFiles[n]; 0 is never handed out
 std::vector<std::string> gFolders;  // dirID n (from 1) is gFolders[n - 1]
 std::vector<CreatedFile> gCreated;  // oldest first
 std::string gHostPrefsFolder;
@@ -54,17 +54,25 @@ bool gRefuseOpens = false;
 
 OSErr ErrFromErrno(int err) {
   switch (err) {
-    case ENOENT: return fnfErr;
-    case EEXIST: return dupFNErr;
+    case ENOENT:
+      return fnfErr;
+    case EEXIST:
+      return dupFNErr;
     case EACCES:
-    case EPERM: return permErr;
-    case EROFS: return wPrErr;
+    case EPERM:
+      return permErr;
+    case EROFS:
+      return wPrErr;
     case ENOSPC:
-    case EDQUOT: return dskFulErr;
+    case EDQUOT:
+      return dskFulErr;
     case EMFILE:
-    case ENFILE: return tmfoErr;
-    case ENAMETOOLONG: return bdNamErr;
-    default: return ioErr;
+    case ENFILE:
+      return tmfoErr;
+    case ENAMETOOLONG:
+      return bdNamErr;
+    default:
+      return ioErr;
   }
 }
 
@@ -274,11 +282,19 @@ OSErr SetFPos(int16_t refNum, int16_t posMode, long posOff) {
   if (::fstat(f->fd, &st) != 0) return ioErr;
   long long target;
   switch (posMode) {
-    case fsAtMark: return noErr;
-    case fsFromStart: target = posOff; break;
-    case fsFromLEOF: target = st.st_size + posOff; break;
-    case fsFromMark: target = ::lseek(f->fd, 0, SEEK_CUR) + posOff; break;
-    default: return paramErr;
+    case fsAtMark:
+      return noErr;
+    case fsFromStart:
+      target = posOff;
+      break;
+    case fsFromLEOF:
+      target = st.st_size + posOff;
+      break;
+    case fsFromMark:
+      target = ::lseek(f->fd, 0, SEEK_CUR) + posOff;
+      break;
+    default:
+      return paramErr;
   }
   if (target < 0) return posErr;
   if (target > st.st_size) {

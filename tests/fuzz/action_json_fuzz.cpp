@@ -16,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   hostkit::Descriptor descriptor;
   std::string message;
   if (!hostkit::DescriptorFromJson(json, &descriptor, &message)) {
-    if (message.empty() || !fuzz::IsOneLine(message) || !descriptor.items.empty())
-      std::abort();
+    if (message.empty() || !fuzz::IsOneLine(message) || !descriptor.items.empty()) std::abort();
     return 0;
   }
   std::string written, again;

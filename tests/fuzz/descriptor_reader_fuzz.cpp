@@ -23,7 +23,7 @@ int gItemsLeft = 0;
 int gPuts = 0;
 char gToken = 0;  // the address stands for a reader or writer token
 
-constexpr OSType kKeys[] = {kFillChoiceKey, FourCC("Lng "), kSPUnitKey, FourCC("Flt "),
+constexpr OSType kKeys[] = {kFillChoiceKey, FourCC("Lng "), kSPUnitKey,     FourCC("Flt "),
                             FourCC("Bool"), FourCC("Text"), FourCC("Rad2"), FourCC("none")};
 
 OSErr Status() { return gHost->ConsumeBool() ? noErr : OSErr(gHost->ConsumeIntegral<int16_t>()); }

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string bytes(reinterpret_cast<const char*>(kSignature), 8);
   if (size >= 8 && std::memcmp(data, kSignature, 8) == 0) bytes.clear();
   bytes.append(reinterpret_cast<const char*>(data), size);
-  fuzz::ExerciseImageFile(fuzz::WriteInput(
-      "input.png", reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  fuzz::ExerciseImageFile(
+      fuzz::WriteInput("input.png", reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
   return 0;
 }

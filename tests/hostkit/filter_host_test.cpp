@@ -1,8 +1,8 @@
 // The host kit against a small stand-in plug-in that inverts the filter area row by row, so the
 // host side of the protocol (requests, deliveries, taking output, masking) is tested alone.
-#include <gtest/gtest.h>
-
 #include "hostkit/filter_host.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

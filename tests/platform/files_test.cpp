@@ -1,11 +1,12 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <fstream>
 
-#include "platform/files.h"
 #include "support/platform_fixture.h"
 
 namespace {

@@ -1,6 +1,7 @@
+#include "platform/memory.h"
+
 #include <gtest/gtest.h>
 
-#include "platform/memory.h"
 #include "support/platform_fixture.h"
 
 using MemoryTest = PlatformFixture;

@@ -1,8 +1,8 @@
 // Files of fixed names in a Preferences folder that several processes share: a create that
 // meets another process's open file, a delete of a file another process holds, the open that
 // follows a create, and a full disk that refuses new space only.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,8 +103,7 @@ TEST_F(SharedFolderTest, LeftoverFilesAreNotBusy) {
   // and is deleted by HDelete, from this process and from another.
   PString name("SelectionImage");
   std::ofstream(PrefsPath("SelectionImage")) << "stale";
-  EXPECT_EQ(InChild([&] { return HCreate(vRef, dirID, name.get(), 0, 0) == dupFNErr ? 0 : 1; }),
-            0);
+  EXPECT_EQ(InChild([&] { return HCreate(vRef, dirID, name.get(), 0, 0) == dupFNErr ? 0 : 1; }), 0);
   EXPECT_EQ(HCreate(vRef, dirID, name.get(), 0, 0), dupFNErr);
   EXPECT_EQ(InChild([&] { return HDelete(vRef, dirID, name.get()) == noErr ? 0 : 1; }), 0);
   EXPECT_TRUE(PrefsFiles().empty());

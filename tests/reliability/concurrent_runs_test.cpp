@@ -36,9 +36,10 @@ TEST_F(ConcurrentRuns, EightProcessesShareThePreferencesFolder) {
   for (int i = 0; i < kProcesses; ++i) {
     Job job;
     const bool grey = i % 2 == 0;
-    job.image = reliability::PatternImage(14 + i, 11 + i % 3, grey ? 1 : 3, i % 4 < 2 ? 8 : 16,
-                                          grey ? (i % 4 < 2 ? plugInModeGrayScale : plugInModeGray16)
-                                               : (i % 4 < 2 ? plugInModeRGBColor : plugInModeRGB48));
+    job.image =
+        reliability::PatternImage(14 + i, 11 + i % 3, grey ? 1 : 3, i % 4 < 2 ? 8 : 16,
+                                  grey ? (i % 4 < 2 ? plugInModeGrayScale : plugInModeGray16)
+                                       : (i % 4 < 2 ? plugInModeRGBColor : plugInModeRGB48));
     job.options.mask = reliability::DiscMask(job.image.width, job.image.height, 3 + i % 3);
     job.method = 3 + i % 7;
     job.expected = job.image;
@@ -57,7 +58,8 @@ TEST_F(ConcurrentRuns, EightProcessesShareThePreferencesFolder) {
       int failures = 0;
       for (int round = 0; round < rounds; ++round) {
         HostImage image = jobs[size_t(i)].image;
-        int16_t result = reliability::RunOnce(image, jobs[size_t(i)].options, jobs[size_t(i)].method);
+        int16_t result =
+            reliability::RunOnce(image, jobs[size_t(i)].options, jobs[size_t(i)].method);
         if (result != 0 || image.pixels != jobs[size_t(i)].expected.pixels) ++failures;
       }
       _exit(failures);

@@ -116,8 +116,8 @@ TEST_P(MemorySweep, EveryRefusedAllocationEndsCleanly) {
       bool ok = clear && pixels && NothingHeld() && OnlyPreferencesLeft();
       ++tried;
       survived += ok ? 1 : 0;
-      EXPECT_TRUE(ok) << "allocation " << k << (fromThenOn ? " onwards" : "") << " gave "
-                      << result << (pixels ? "" : ", wrong pixels")
+      EXPECT_TRUE(ok) << "allocation " << k << (fromThenOn ? " onwards" : "") << " gave " << result
+                      << (pixels ? "" : ", wrong pixels")
                       << (NothingHeld() ? "" : ", blocks or files left")
                       << (OnlyPreferencesLeft() ? "" : ", scratch files left");
     }
@@ -163,9 +163,9 @@ TEST_F(FaultInjection, DiskFillingAtEveryByteCountEndsCleanly) {
     PlatformSetDiskFullAfter(-1);
     // No room for the selection copy drops the mask, as when there is no memory for it; the
     // membrane fill reports any failure to make its working image as -108.
-    bool ok = (result == 0 && (image.pixels == expected.pixels ||
-                               image.pixels == withoutMask.pixels)) ||
-              ((result == dskFulErr || result == memFullErr) && image.pixels == original.pixels);
+    bool ok =
+        (result == 0 && (image.pixels == expected.pixels || image.pixels == withoutMask.pixels)) ||
+        ((result == dskFulErr || result == memFullErr) && image.pixels == original.pixels);
     ok = ok && NothingHeld() && OnlyPreferencesLeft();
     ++tried;
     survived += ok ? 1 : 0;
@@ -216,8 +216,8 @@ TEST_F(FaultInjection, PreferencesFilesOfEveryLength) {
     for (long n = 0; n <= beyond; ++n) lengths.push_back(n);
   } else {
     for (long n : SweepPoints(beyond + 1, 150)) lengths.push_back(n);
-    for (long edge : {1L, 523L, 524L, 527L, 528L, 1023L, 1024L, 1025L, 2047L, 2048L, 50175L,
-                      50176L, 50177L, 53247L, 53248L, 53249L})
+    for (long edge : {1L, 523L, 524L, 527L, 528L, 1023L, 1024L, 1025L, 2047L, 2048L, 50175L, 50176L,
+                      50177L, 53247L, 53248L, 53249L})
       lengths.push_back(edge);
   }
   lengths.push_back(1 << 20);
@@ -298,7 +298,6 @@ TEST_F(FaultInjection, UnusablePreferencesFolders) {
   EXPECT_EQ(notFolder.inMemory, 0);
   EXPECT_EQ(notFolder.onDisk, dirNFErr);
   std::filesystem::remove(file);
-
 }
 
 TEST_F(FaultInjection, ReadOnlyAndUnreadablePreferencesFolders) {

@@ -51,7 +51,8 @@ Outcome RunProgram(const std::vector<std::string>& args, const std::string& pref
   Outcome outcome;
   char buffer[4096];
   ssize_t got;
-  while ((got = read(pipefd[0], buffer, sizeof buffer)) > 0) outcome.err.append(buffer, size_t(got));
+  while ((got = read(pipefd[0], buffer, sizeof buffer)) > 0)
+    outcome.err.append(buffer, size_t(got));
   close(pipefd[0]);
   int status = 0;
   struct rusage usage {};
@@ -128,7 +129,8 @@ void WriteTiff(const std::string& path, int w, int h, uint16_t photometric, uint
   TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
   TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
   TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, uint32_t(h));
-  if (!extra.empty()) TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
+  if (!extra.empty())
+    TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
   const int planes = separate ? samples : 1;
   std::vector<uint8_t> row(size_t(w) * (separate ? 1 : samples) * ((bits + 7) / 8) + 8);
   for (int p = 0; p < planes; ++p)
@@ -275,12 +277,12 @@ TEST_F(HostileInput, SixteenBitMaskSelectsAsItsHighByte) {
     mask16.data.push_back(uint8_t(wide >> 8));
   }
   ASSERT_TRUE(areafill_cli::WriteImage(Path("mask16.tif"), mask16, &error)) << error;
-  Outcome a = RunProgram({Path("in.png"), "--mask", Path("mask.png"), "--method", "membrane", "-o",
-                          Path("a.png")},
-                         Path("prefs"));
-  Outcome b = RunProgram({Path("in.png"), "--mask", Path("mask16.tif"), "--method", "membrane",
-                          "-o", Path("b.png")},
-                         Path("prefs"));
+  Outcome a = RunProgram(
+      {Path("in.png"), "--mask", Path("mask.png"), "--method", "membrane", "-o", Path("a.png")},
+      Path("prefs"));
+  Outcome b = RunProgram(
+      {Path("in.png"), "--mask", Path("mask16.tif"), "--method", "membrane", "-o", Path("b.png")},
+      Path("prefs"));
   ASSERT_EQ(a.exitCode, 0) << a.err;
   ASSERT_EQ(b.exitCode, 0) << b.err;
   EXPECT_EQ(Read(Path("a.png")), Read(Path("b.png")));

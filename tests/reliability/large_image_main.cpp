@@ -92,7 +92,8 @@ Boolean Abort() { return 0; }
 
 int main(int argc, char** argv) {
   if (argc < 5) {
-    std::fprintf(stderr, "usage: %s WIDTH HEIGHT disk|memory OUTPUT-FILE [MEMORY-CAP-MIB]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s WIDTH HEIGHT disk|memory OUTPUT-FILE [MEMORY-CAP-MIB]\n",
+                 argv[0]);
     return 2;
   }
   StreamingHost host;
@@ -146,6 +147,7 @@ int main(int argc, char** argv) {
   struct rusage usage {};
   getrusage(RUSAGE_SELF, &usage);
   std::printf("%d %d %s result=%d peak_rss_kib=%ld seconds=%.1f changed=%ld\n", host.width,
-              host.height, disk ? "disk" : "memory", result, usage.ru_maxrss, seconds, host.changed);
+              host.height, disk ? "disk" : "memory", result, usage.ru_maxrss, seconds,
+              host.changed);
   return result == 0 && finish == 0 ? 0 : 1;
 }

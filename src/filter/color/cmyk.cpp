@@ -55,8 +55,7 @@ RGBf _CMYK8PixelToRGB(uint8_t C, uint8_t M, uint8_t Y, uint8_t K) {
 
   // Pull each channel part of the way toward the grey mean.
   float mean = (g0 + r0 + b0) * 0.33333334f;
-  return RGBf{static_cast<float>(0.8 * r0 + 0.2 * mean),
-              static_cast<float>(0.6 * g0 + 0.4 * mean),
+  return RGBf{static_cast<float>(0.8 * r0 + 0.2 * mean), static_cast<float>(0.6 * g0 + 0.4 * mean),
               static_cast<float>(0.8 * b0 + 0.2 * mean)};
 }
 
@@ -67,9 +66,8 @@ CMYKf _RGB24PixelToCMYK(uint8_t R, uint8_t G, uint8_t B) {
   float k = static_cast<float>(std::min({c0, m0, y0}) * kBlackShare8 + kBlackFloor8);
 
   float q = 1.0f / (1.0f - k);
-  return CMYKf{
-      static_cast<float>((1.0 - (static_cast<double>(c0) - k) * q) * 255.0 * kCyanShare8),
-      (1.0f - (m0 - k) * q) * 255.0f, (1.0f - (y0 - k) * q) * 255.0f, (1.0f - k) * 255.0f};
+  return CMYKf{static_cast<float>((1.0 - (static_cast<double>(c0) - k) * q) * 255.0 * kCyanShare8),
+               (1.0f - (m0 - k) * q) * 255.0f, (1.0f - (y0 - k) * q) * 255.0f, (1.0f - k) * 255.0f};
 }
 
 // 16-bit samples are the ink itself, 0..32768.

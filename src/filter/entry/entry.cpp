@@ -57,7 +57,9 @@ OSErr PhotoshopAdvanceState(FilterRecord* host) {
   return OSErr(host->advanceState());
 }
 
-bool RectIsEmpty(const Rect& r) { return r.top == 0 && r.left == 0 && r.bottom == 0 && r.right == 0; }
+bool RectIsEmpty(const Rect& r) {
+  return r.top == 0 && r.left == 0 && r.bottom == 0 && r.right == 0;
+}
 
 }  // namespace
 
@@ -80,13 +82,27 @@ extern "C" void AreaFillMain(int16_t selector, FilterRecord* filterRecord, intpt
 
   OSErr status;
   switch (selector) {
-    case filterSelectorAbout: status = noErr; break;
-    case filterSelectorParameters: status = DoParameters(&globals); break;
-    case filterSelectorPrepare: status = DoPrepare(&globals); break;
-    case filterSelectorStart: status = DoStart(&globals); break;
-    case filterSelectorContinue: status = DoContinue(&globals); break;
-    case filterSelectorFinish: status = DoFinish(&globals); break;
-    default: status = filterBadParameters; break;
+    case filterSelectorAbout:
+      status = noErr;
+      break;
+    case filterSelectorParameters:
+      status = DoParameters(&globals);
+      break;
+    case filterSelectorPrepare:
+      status = DoPrepare(&globals);
+      break;
+    case filterSelectorStart:
+      status = DoStart(&globals);
+      break;
+    case filterSelectorContinue:
+      status = DoContinue(&globals);
+      break;
+    case filterSelectorFinish:
+      status = DoFinish(&globals);
+      break;
+    default:
+      status = filterBadParameters;
+      break;
   }
 
   *result = status;

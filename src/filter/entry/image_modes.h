@@ -15,18 +15,24 @@ inline ImageModeInfo _ImageModeInfo(int16_t imageMode, int32_t planes) {
   switch (imageMode) {
     case plugInModeGrayScale:
     case plugInModeGray16:
-    case plugInModeGray32: return {1, false, false, false};
+    case plugInModeGray32:
+      return {1, false, false, false};
     case plugInModeRGBColor:
     case plugInModeRGB48:
-    case plugInModeRGB96: return {3, false, false, false};
+    case plugInModeRGB96:
+      return {3, false, false, false};
     case plugInModeCMYKColor:
-    case plugInModeCMYK64: return {4, true, false, false};
+    case plugInModeCMYK64:
+      return {4, true, false, false};
     case plugInModeLabColor:
-    case plugInModeLab48: return {3, false, true, false};
+    case plugInModeLab48:
+      return {3, false, true, false};
     case plugInModeMultichannel:
-    case plugInModeDeepMultichannel: return {planes, false, false, true};
+    case plugInModeDeepMultichannel:
+      return {planes, false, false, true};
     // Bitmap, indexed colour, HSL, HSB and duotone images are not filtered.
-    default: return {0, false, false, false};
+    default:
+      return {0, false, false, false};
   }
 }
 

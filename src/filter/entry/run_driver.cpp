@@ -24,14 +24,14 @@ constexpr double kSixteenBitToByte = 0.007782101167315175;  // 1 ÷ 128.5: 32768
 
 // What the driver derives from the host block at the start of every call.
 struct RunShape {
-  int32_t b;        // bytes per sample
+  int32_t b;  // bytes per sample
   int32_t width;
   int32_t height;
-  int32_t planes;   // samples per pixel delivered by the host
-  int32_t c;        // colour planes
-  int32_t e;        // extra planes
-  int32_t w;        // colour planes of the working image (CMYK is held as RGB)
-  int32_t r;        // row of the current request
+  int32_t planes;  // samples per pixel delivered by the host
+  int32_t c;       // colour planes
+  int32_t e;       // extra planes
+  int32_t w;       // colour planes of the working image (CMYK is held as RGB)
+  int32_t r;       // row of the current request
   bool cmyk;
   bool lab;
   bool multichannel;
@@ -114,7 +114,8 @@ void _SplitRow(Globals* globals, const RunShape& s, uint8_t* row) {
   const int32_t b = s.b;
   uint8_t* extras = reinterpret_cast<uint8_t*>(globals->rowBuffer);
   for (int32_t x = 0; x < s.width; ++x)
-    std::memcpy(extras + size_t(x * s.e) * b, row + size_t(x * s.planes + s.c) * b, size_t(s.e * b));
+    std::memcpy(extras + size_t(x * s.e) * b, row + size_t(x * s.planes + s.c) * b,
+                size_t(s.e * b));
   PutLine(globals->alphaImage, 0, s.r, s.width * s.e * b, extras);
 
   static const uint8_t kZero[4] = {0, 0, 0, 0};
@@ -249,7 +250,8 @@ OSErr _FillPhase(Globals* globals, const RunShape& s) {
   record.planes = int16_t(s.w);
   record.host = globals->host;
   record.selection = nullptr;
-  if (globals->useMask && (globals->maskAnd & 0x80) == 0) record.selection = globals->selectionImage;
+  if (globals->useMask && (globals->maskAnd & 0x80) == 0)
+    record.selection = globals->selectionImage;
   if (!record.selection && globals->alphaImage && globals->transparentSeen && s.b != 4)
     record.selection = _SelectionFromAlpha(globals, s);
 

@@ -17,18 +17,18 @@ enum : int16_t {
 };
 
 struct Globals {
-  int16_t phase;              // kPhaseIdle .. kPhaseDone
-  int16_t result;             // result of the current call
-  NamedImage* image;          // "BackingStore", or null
-  Handle paramHandle;         // made by GetParameters for the run, or null
-  FilterRecord* host;         // the parameter block of the current call
-  Ptr rowBuffer;              // one row of all planes plus one byte per pixel
-  NamedImage* alphaImage;     // "AlphaImage" of the extra planes, or null
-  NamedImage* selectionImage; // "SelectionImage" of the host's mask, or null
-  uint8_t useMask;            // the host has a mask and the run keeps a copy
-  uint8_t maskAnd;            // AND of every mask byte read so far
-  int16_t depth;              // bits per sample of the run: 8, 16 or 32
-  uint8_t transparentSeen;    // some pixel's first extra plane was 0
+  int16_t phase;               // kPhaseIdle .. kPhaseDone
+  int16_t result;              // result of the current call
+  NamedImage* image;           // "BackingStore", or null
+  Handle paramHandle;          // made by GetParameters for the run, or null
+  FilterRecord* host;          // the parameter block of the current call
+  Ptr rowBuffer;               // one row of all planes plus one byte per pixel
+  NamedImage* alphaImage;      // "AlphaImage" of the extra planes, or null
+  NamedImage* selectionImage;  // "SelectionImage" of the host's mask, or null
+  uint8_t useMask;             // the host has a mask and the run keeps a copy
+  uint8_t maskAnd;             // AND of every mask byte read so far
+  int16_t depth;               // bits per sample of the run: 8, 16 or 32
+  uint8_t transparentSeen;     // some pixel's first extra plane was 0
 };
 
 constexpr int kPrefsBlockBytes = 4096;

@@ -175,8 +175,8 @@ OSErr _FastFillPass(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
   const int32_t rowBytes = _ImageRowBytes(work);
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
   for (int32_t y0 = 1; y0 < work->height - 1; y0 += fast->roundRows) {
-    _FillRound<Depth> round = {work, fast, y0, std::min(fast->roundRows, work->height - 1 - y0),
-                               {}};
+    _FillRound<Depth> round = {
+        work, fast, y0, std::min(fast->roundRows, work->height - 1 - y0), {}};
     for (int32_t i = 0; i < round.rows; ++i) {
       bool toFill = true;
       if (work->selection) {

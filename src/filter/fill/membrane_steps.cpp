@@ -319,19 +319,18 @@ void _FillPixelByVisit(const _MembraneWork<Depth>* work, int32_t x, int32_t y,
   _DecodePixel<Depth>(slots, work->planes, work->selection != nullptr, pixel);
 }
 
-#define AREAFILL_MEMBRANE_STEPS(Depth)                                                  \
-  template OSErr _SetUpWork<Depth>(_MembraneWork<Depth>*, NamedImage*, RunRecord*);     \
-  template OSErr _AllocateWork<Depth>(_MembraneWork<Depth>*);                           \
-  template void _AppendEdgePoint<Depth>(_MembraneWork<Depth>*, int32_t, int32_t,        \
-                                        const Depth::Sample*, int32_t);                 \
-  template OSErr _FindEdgePointsOnFrame<Depth>(_MembraneWork<Depth>*);                  \
-  template void _ReleaseWork<Depth>(_MembraneWork<Depth>*);                             \
-  template bool _Cancelled<Depth>(_MembraneWork<Depth>*, int32_t);                      \
-  template OSErr _FindEdgePoints<Depth>(_MembraneWork<Depth>*);                         \
-  template bool _DecodePixel<Depth>(const SectorSlot*, int32_t, bool, Depth::Sample*);  \
-  template bool _FinishPixel<Depth>(float, float, float, float, int32_t, bool,          \
-                                    Depth::Sample*);                                    \
-  template void _FillPixelByVisit<Depth>(const _MembraneWork<Depth>*, int32_t, int32_t, \
+#define AREAFILL_MEMBRANE_STEPS(Depth)                                                          \
+  template OSErr _SetUpWork<Depth>(_MembraneWork<Depth>*, NamedImage*, RunRecord*);             \
+  template OSErr _AllocateWork<Depth>(_MembraneWork<Depth>*);                                   \
+  template void _AppendEdgePoint<Depth>(_MembraneWork<Depth>*, int32_t, int32_t,                \
+                                        const Depth::Sample*, int32_t);                         \
+  template OSErr _FindEdgePointsOnFrame<Depth>(_MembraneWork<Depth>*);                          \
+  template void _ReleaseWork<Depth>(_MembraneWork<Depth>*);                                     \
+  template bool _Cancelled<Depth>(_MembraneWork<Depth>*, int32_t);                              \
+  template OSErr _FindEdgePoints<Depth>(_MembraneWork<Depth>*);                                 \
+  template bool _DecodePixel<Depth>(const SectorSlot*, int32_t, bool, Depth::Sample*);          \
+  template bool _FinishPixel<Depth>(float, float, float, float, int32_t, bool, Depth::Sample*); \
+  template void _FillPixelByVisit<Depth>(const _MembraneWork<Depth>*, int32_t, int32_t,         \
                                          Depth::Sample*);
 AREAFILL_MEMBRANE_STEPS(_Depth8)
 AREAFILL_MEMBRANE_STEPS(_Depth16)

@@ -93,8 +93,7 @@ typedef OSErr (*PutIntegerProc)(PIWriteDescriptor, DescriptorKeyID, int32_t);
 typedef OSErr (*PutFloatProc)(PIWriteDescriptor, DescriptorKeyID, const double*);
 typedef OSErr (*PutBooleanProc)(PIWriteDescriptor, DescriptorKeyID, Boolean);
 typedef OSErr (*PutTextProc)(PIWriteDescriptor, DescriptorKeyID, Handle);
-typedef OSErr (*PutEnumeratedProc)(PIWriteDescriptor, DescriptorKeyID, DescType,
-                                   DescriptorEnumID);
+typedef OSErr (*PutEnumeratedProc)(PIWriteDescriptor, DescriptorKeyID, DescType, DescriptorEnumID);
 
 // The read suite: 18 entries in the published order.
 struct ReadDescriptorProcs {

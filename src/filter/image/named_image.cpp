@@ -9,10 +9,18 @@
 
 namespace {
 
-const unsigned char kBackingStoreName[] = "\x0c" "BackingStore";
-const unsigned char kSelectionImageName[] = "\x0e" "SelectionImage";
-const unsigned char kAlphaImageName[] = "\x0a" "AlphaImage";
-const unsigned char kTempImageName[] = "\x09" "TempImage";
+const unsigned char kBackingStoreName[] =
+    "\x0c"
+    "BackingStore";
+const unsigned char kSelectionImageName[] =
+    "\x0e"
+    "SelectionImage";
+const unsigned char kAlphaImageName[] =
+    "\x0a"
+    "AlphaImage";
+const unsigned char kTempImageName[] =
+    "\x09"
+    "TempImage";
 
 constexpr OSType kScratchCreator = FourCC("CREA");
 constexpr OSType kScratchType = FourCC("TYPE");
@@ -42,7 +50,8 @@ int32_t _ClipRowAccess(const NamedImage* image, int32_t column, int32_t row, int
 OSErr _MakeScratchFile(NamedImage* image, int32_t imageBytes) {
   int16_t vRefNum = 0;
   long dirID = 0;
-  OSErr err = FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRefNum, &dirID);
+  OSErr err =
+      FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRefNum, &dirID);
   if (err != noErr) return err;
   err = HCreate(vRefNum, dirID, image->name, kScratchCreator, kScratchType);
   if (err != noErr) return err;

@@ -6,16 +6,16 @@
 #include "platform/mac_types.h"
 
 struct NamedImage {
-  uint8_t onDisk;         // 1 when the image has a disk file
-  uint8_t keepFile;       // the caller asked for a disk file; every maker here passes 0
-  int16_t refNum;         // open scratch file, or -1 for a pure memory image
+  uint8_t onDisk;    // 1 when the image has a disk file
+  uint8_t keepFile;  // the caller asked for a disk file; every maker here passes 0
+  int16_t refNum;    // open scratch file, or -1 for a pure memory image
   int16_t bytesPerPixel;
   int16_t width;
   int16_t height;
-  Handle dataHandle;      // the image in memory, locked for the image's life, or null
-  Ptr data;               // contents of dataHandle
-  Str255 name;            // Pascal string; also the scratch file's name
-  uint8_t pivoted;        // cleared at creation, not used
+  Handle dataHandle;  // the image in memory, locked for the image's life, or null
+  Ptr data;           // contents of dataHandle
+  Str255 name;        // Pascal string; also the scratch file's name
+  uint8_t pivoted;    // cleared at creation, not used
 };
 
 // The first 6 bytes of a scratch file, in the machine's byte order.

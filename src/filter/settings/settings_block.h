@@ -12,7 +12,7 @@ constexpr OSType kSPTypeLong = FourCC("long");
 constexpr OSType kSPTypeFloat = FourCC("doub");  // stored as a 32-bit float
 constexpr OSType kSPTypeBoolean = FourCC("bool");
 constexpr OSType kSPTypeText = FourCC("Pth ");
-constexpr OSType kSPUnitKey = FourCC("unCd");    // a "long" exchanged as an enumeration
+constexpr OSType kSPUnitKey = FourCC("unCd");  // a "long" exchanged as an enumeration
 constexpr OSType kSPUnitType = FourCC("UniT");
 
 // The filter's one setting.
@@ -61,17 +61,19 @@ OSType GetSPZELKSignature(const SPSettings* block);
 SPSetting* GetSPInputSetting(SPSettings* block, uint32_t index);
 SPSetting* GetSPOutputSetting(SPSettings* block, uint32_t index);
 
-int32_t AddSPInputSettingLong(SPSettings* block, OSType key, int32_t min, int32_t max, int32_t value);
+int32_t AddSPInputSettingLong(SPSettings* block, OSType key, int32_t min, int32_t max,
+                              int32_t value);
 int32_t AddSPInputSettingFloat(SPSettings* block, OSType key, float min, float max, float value);
 int32_t AddSPInputSettingRadio(SPSettings* block, OSType key, OSType type, int32_t min, int32_t max,
                                int32_t value);
 int32_t AddSPInputSettingBoolean(SPSettings* block, OSType key, uint8_t value);
 int32_t AddSPInputSettingCString(SPSettings* block, OSType key, const char* string);
 int32_t AddSPInputSettingPString(SPSettings* block, OSType key, ConstStr255Param string);
-int32_t AddSPOutputSettingLong(SPSettings* block, OSType key, int32_t min, int32_t max, int32_t value);
+int32_t AddSPOutputSettingLong(SPSettings* block, OSType key, int32_t min, int32_t max,
+                               int32_t value);
 int32_t AddSPOutputSettingFloat(SPSettings* block, OSType key, float min, float max, float value);
-int32_t AddSPOutputSettingRadio(SPSettings* block, OSType key, OSType type, int32_t min, int32_t max,
-                                int32_t value);
+int32_t AddSPOutputSettingRadio(SPSettings* block, OSType key, OSType type, int32_t min,
+                                int32_t max, int32_t value);
 int32_t AddSPOutputSettingBoolean(SPSettings* block, OSType key, uint8_t value);
 int32_t AddSPOutputSettingCString(SPSettings* block, OSType key, const char* string);
 int32_t AddSPOutputSettingPString(SPSettings* block, OSType key, ConstStr255Param string);

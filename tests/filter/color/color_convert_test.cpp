@@ -70,29 +70,32 @@ INSTANTIATE_TEST_SUITE_P(
         PixelCase{"Cmyk8White", _ConvertCMYK8toRGB24, false, {255, 255, 255, 255}, {255, 254, 224}},
         PixelCase{"Cmyk8FullInk", _ConvertCMYK8toRGB24, false, {0, 0, 0, 0}, {0, 0, 0}},
         PixelCase{"Cmyk8BlackOnly", _ConvertCMYK8toRGB24, false, {255, 255, 255, 0}, {0, 0, 0}},
-        PixelCase{"Cmyk8HalfColour", _ConvertCMYK8toRGB24, false, {128, 128, 128, 255},
-                  {143, 127, 112}},
+        PixelCase{
+            "Cmyk8HalfColour", _ConvertCMYK8toRGB24, false, {128, 128, 128, 255}, {143, 127, 112}},
         PixelCase{"Rgb24White", _ConvertRGB24toCMYK8, false, {255, 255, 255}, {231, 255, 255, 254}},
         PixelCase{"Rgb24Black", _ConvertRGB24toCMYK8, false, {0, 0, 0}, {0, 0, 0, 17}},
         PixelCase{"Rgb24Red", _ConvertRGB24toCMYK8, false, {255, 0, 0}, {231, 0, 0, 254}},
         PixelCase{"Cmyk16NoInk", _ConvertCMYK16toRGB48, true, {0, 0, 0, 0}, {32735, 32735, 32735}},
-        PixelCase{"Cmyk16FullInk", _ConvertCMYK16toRGB48, true, {32768, 32768, 32768, 32768},
-                  {0, 0, 0}},
+        PixelCase{
+            "Cmyk16FullInk", _ConvertCMYK16toRGB48, true, {32768, 32768, 32768, 32768}, {0, 0, 0}},
         PixelCase{"Rgb48White", _ConvertRGB48toCMYK16, true, {32768, 32768, 32768}, {0, 0, 0, 32}},
-        PixelCase{"Rgb48Black", _ConvertRGB48toCMYK16, true, {0, 0, 0},
-                  {32768, 32768, 32768, 32768}},
+        PixelCase{
+            "Rgb48Black", _ConvertRGB48toCMYK16, true, {0, 0, 0}, {32768, 32768, 32768, 32768}},
         PixelCase{"Lab8White", _ConvertLAB8toRGB24, false, {255, 128, 128}, {255, 255, 255}},
         PixelCase{"Lab8Black", _ConvertLAB8toRGB24, false, {0, 128, 128}, {0, 0, 0}},
         PixelCase{"Lab8MidGrey", _ConvertLAB8toRGB24, false, {128, 128, 128}, {106, 106, 106}},
         // Clipping is per channel: one channel low, the others in range or high.
         PixelCase{"Lab8ClipsGreenLow", _ConvertLAB8toRGB24, false, {50, 200, 100}, {128, 0, 54}},
-        PixelCase{"Lab8ClipsRedHighGreenLow", _ConvertLAB8toRGB24, false, {128, 255, 128},
-                  {255, 0, 106}},
-        PixelCase{"Lab16White", _ConvertLAB16toRGB48, true, {32768, 16384, 16384},
-                  {32768, 32768, 32768}},
+        PixelCase{
+            "Lab8ClipsRedHighGreenLow", _ConvertLAB8toRGB24, false, {128, 255, 128}, {255, 0, 106}},
+        PixelCase{
+            "Lab16White", _ConvertLAB16toRGB48, true, {32768, 16384, 16384}, {32768, 32768, 32768}},
         PixelCase{"Lab16Black", _ConvertLAB16toRGB48, true, {0, 16384, 16384}, {0, 0, 0}},
         // Samples past 32768 clip to 32768 rather than running on to 65535.
-        PixelCase{"Lab16OverRangeClips", _ConvertLAB16toRGB48, true, {65535, 16384, 16384},
+        PixelCase{"Lab16OverRangeClips",
+                  _ConvertLAB16toRGB48,
+                  true,
+                  {65535, 16384, 16384},
                   {32768, 32768, 32768}},
         PixelCase{"Rgb24WhiteToLab", _ConvertRGB24toLAB8, false, {255, 255, 255}, {255, 128, 128}},
         PixelCase{"Rgb24BlackToLab", _ConvertRGB24toLAB8, false, {0, 0, 0}, {1, 128, 128}},
@@ -100,16 +103,29 @@ INSTANTIATE_TEST_SUITE_P(
         // Pixels whose result lies next to a rounding boundary: rounding every operation to
         // float, working whole steps in float, or keeping double across steps each moves one
         // of these channels by one. Values checked against a separate model of the arithmetic.
-        PixelCase{"Cmyk8AtRoundingEdge", _ConvertCMYK8toRGB24, false, {76, 205, 134, 71},
-                  {27, 49, 32}},
-        PixelCase{"Lab8AtRoundingEdge", _ConvertLAB8toRGB24, false, {255, 133, 18}, {219, 204, 255}},
-        PixelCase{"Lab16AtRoundingEdgeA", _ConvertLAB16toRGB48, true, {26693, 8665, 5029},
+        PixelCase{
+            "Cmyk8AtRoundingEdge", _ConvertCMYK8toRGB24, false, {76, 205, 134, 71}, {27, 49, 32}},
+        PixelCase{
+            "Lab8AtRoundingEdge", _ConvertLAB8toRGB24, false, {255, 133, 18}, {219, 204, 255}},
+        PixelCase{"Lab16AtRoundingEdgeA",
+                  _ConvertLAB16toRGB48,
+                  true,
+                  {26693, 8665, 5029},
                   {9083, 32240, 32768}},
-        PixelCase{"Lab16AtRoundingEdgeB", _ConvertLAB16toRGB48, true, {15543, 20975, 27897},
+        PixelCase{"Lab16AtRoundingEdgeB",
+                  _ConvertLAB16toRGB48,
+                  true,
+                  {15543, 20975, 27897},
                   {24106, 10333, 3403}},
-        PixelCase{"Rgb48ToLabAtRoundingEdgeA", _ConvertRGB48toLAB16, true, {16970, 21077, 30713},
+        PixelCase{"Rgb48ToLabAtRoundingEdgeA",
+                  _ConvertRGB48toLAB16,
+                  true,
+                  {16970, 21077, 30713},
                   {24619, 15015, 6642}},
-        PixelCase{"Rgb48ToLabAtRoundingEdgeB", _ConvertRGB48toLAB16, true, {9040, 23050, 22978},
+        PixelCase{"Rgb48ToLabAtRoundingEdgeB",
+                  _ConvertRGB48toLAB16,
+                  true,
+                  {9040, 23050, 22978},
                   {20611, 11714, 10606}}),
     [](const ::testing::TestParamInfo<PixelCase>& param) { return std::string(param.param.name); });
 

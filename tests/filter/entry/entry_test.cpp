@@ -1,8 +1,9 @@
+#include "filter/entry/entry.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "filter/entry/entry.h"
 #include "platform/memory.h"
 #include "support/platform_fixture.h"
 

@@ -82,7 +82,8 @@ HostImage DirectMembrane(const HostImage& in, const std::vector<uint8_t>* mask) 
   for (int y = 0; y < in.height; ++y) PutLine(image, 0, y, int32_t(in.RowBytes()), in.Row(y));
   if (mask) {
     EXPECT_EQ(MakeSelectionImage(int16_t(in.width), int16_t(in.height), 1, &selection), 0);
-    for (int y = 0; y < in.height; ++y) PutLine(selection, 0, y, in.width, mask->data() + y * in.width);
+    for (int y = 0; y < in.height; ++y)
+      PutLine(selection, 0, y, in.width, mask->data() + y * in.width);
   }
   FilterRecord host{};
   RunRecord record{};
@@ -147,7 +148,8 @@ TEST_P(GreyAndRgbRuns, MaskByteOf127IsNotSelected) {
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 6; ++x)
       for (int p = 0; p < c.planes; ++p)
-        EXPECT_EQ(image.Get(x, y, p), (x == 1 && y == 1) ? before.Get(x, y, p) : 0.0) << x << "," << y;
+        EXPECT_EQ(image.Get(x, y, p), (x == 1 && y == 1) ? before.Get(x, y, p) : 0.0)
+            << x << "," << y;
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, GreyAndRgbRuns,
@@ -155,7 +157,9 @@ INSTANTIATE_TEST_SUITE_P(Modes, GreyAndRgbRuns,
                                            ModeCase{"Rgb8", 3, 8, plugInModeRGBColor},
                                            ModeCase{"Grey16", 1, 16, plugInModeGray16},
                                            ModeCase{"Rgb16", 3, 16, plugInModeRGB48}),
-                         [](const ::testing::TestParamInfo<ModeCase>& param) { return std::string(param.param.name); });
+                         [](const ::testing::TestParamInfo<ModeCase>& param) {
+                           return std::string(param.param.name);
+                         });
 
 TEST_F(RunDriverTest, TransparencyBecomesTheSelectionAndComesBackUnchanged) {
   HostImage image = MakeImage(4, 3, 4, 8, plugInModeRGBColor);
@@ -242,12 +246,13 @@ TEST_P(DeepRuns, ThirtyTwoBitAndMultichannelImagesComeBackWithoutAFill) {
       }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, DeepRuns,
-                         ::testing::Values(ModeCase{"Grey32", 1, 32, plugInModeGray32},
-                                           ModeCase{"Rgb32Alpha", 4, 32, plugInModeRGB96},
-                                           ModeCase{"Multichannel8", 2, 8, plugInModeMultichannel},
-                                           ModeCase{"Multichannel16", 3, 16, plugInModeDeepMultichannel}),
-                         [](const ::testing::TestParamInfo<ModeCase>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Modes, DeepRuns,
+    ::testing::Values(ModeCase{"Grey32", 1, 32, plugInModeGray32},
+                      ModeCase{"Rgb32Alpha", 4, 32, plugInModeRGB96},
+                      ModeCase{"Multichannel8", 2, 8, plugInModeMultichannel},
+                      ModeCase{"Multichannel16", 3, 16, plugInModeDeepMultichannel}),
+    [](const ::testing::TestParamInfo<ModeCase>& param) { return std::string(param.param.name); });
 
 TEST_F(RunDriverTest, OneRowAreaReportsProgressOncePerRowEndingAtSixSixths) {
   HostImage image = MakeImage(9, 6, 3, 8, plugInModeRGBColor);

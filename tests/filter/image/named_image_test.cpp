@@ -1,3 +1,5 @@
+#include "filter/image/named_image.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,7 +7,6 @@
 #include <iterator>
 #include <vector>
 
-#include "filter/image/named_image.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "support/platform_fixture.h"
@@ -32,7 +33,8 @@ void FillPattern(NamedImage* image) {
 std::vector<uint8_t> ReadAll(NamedImage* image) {
   int32_t rowBytes = image->width * image->bytesPerPixel;
   std::vector<uint8_t> all(size_t(rowBytes) * size_t(image->height));
-  for (int y = 0; y < image->height; ++y) GetLine(image, 0, y, rowBytes, all.data() + size_t(y) * size_t(rowBytes));
+  for (int y = 0; y < image->height; ++y)
+    GetLine(image, 0, y, rowBytes, all.data() + size_t(y) * size_t(rowBytes));
   return all;
 }
 
@@ -48,7 +50,8 @@ TEST_P(MemoryOrDisk, RowsRoundTripAndStartZeroed) {
   if (!onDisk) {
     EXPECT_EQ(image->refNum, -1);
   }
-  EXPECT_EQ(PrefsFiles(), onDisk ? std::vector<std::string>{"BackingStore"} : std::vector<std::string>{});
+  EXPECT_EQ(PrefsFiles(),
+            onDisk ? std::vector<std::string>{"BackingStore"} : std::vector<std::string>{});
 
   for (uint8_t b : ReadAll(image)) ASSERT_EQ(b, 0);
   FillPattern(image);
@@ -89,8 +92,9 @@ TEST_P(MemoryOrDisk, RowAccessNeverLeavesItsRow) {
   EXPECT_EQ(buf[2], uint8_t(31 + 7 * 7 + 1));
   EXPECT_EQ(buf[3], 0xEE);
 
-  struct { int32_t column, row, count; } outside[] = {
-      {0, 3, 8}, {0, -1, 8}, {-1, 0, 8}, {8, 0, 1}, {0, 0, -5}};
+  struct {
+    int32_t column, row, count;
+  } outside[] = {{0, 3, 8}, {0, -1, 8}, {-1, 0, 8}, {8, 0, 1}, {0, 0, -5}};
   for (auto o : outside) {
     std::memset(buf, 0xEE, sizeof buf);
     GetLine(image, o.column, o.row, o.count, buf);
@@ -144,7 +148,10 @@ TEST_F(NamedImageTest, LargestMemoryImageIsTriedInMemoryAndOneMoreByteIsNot) {
   // allocations were asked for (record, temporary block, clear buffer) before -34.
   PlatformSetTempMemoryLimit(0);
   PlatformSetDiskFullAfter(0);
-  struct Case { int16_t width, height, bpp; long allocations; } cases[] = {
+  struct Case {
+    int16_t width, height, bpp;
+    long allocations;
+  } cases[] = {
       {16384, 16384, 2, 3},  // 536,870,912 + 6 bytes: within the limit, memory is asked
       {8069, 1901, 35, 2},   // 536,870,915 + 6 bytes: one byte over, straight to disk
   };
