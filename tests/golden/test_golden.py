@@ -1,0 +1,48 @@
+"""Golden end-to-end runs: every fill method on small files of each kind, through the program.
+Each output's decoded pixels must hash to the value in expected.txt, so that a change of any
+output bit on any machine or in any version is seen. AREAFILL_GOLDEN_UPDATE=1 rewrites the file
+(only after a change that is meant to alter output)."""
+import hashlib
+import os
+import pathlib
+import subprocess
+
+import pytest
+import tifffile
+
+import areafill
+
+HERE = pathlib.Path(__file__).parent
+EXPECTED = HERE / "expected.txt"
+METHODS = ["membrane", "mean", "foreground", "black", "white", "hblend", "vblend"]
+CASES = [(name, "mask.png") for name in
+         ["grey8.png", "rgb16.png", "grey16.tif", "cmyk8.tif", "lab16.tif", "rgb8-extras.tif"]]
+CASES += [("grey8.png", None), ("rgba8.png", None)]  # the outer ring, transparency
+
+
+def pixel_hash(path):
+    pixels = tifffile.imread(path) if path.suffix == ".tif" else areafill.read_image(str(path))
+    digest = hashlib.sha256(f"{pixels.dtype.str} {pixels.shape}".encode())
+    digest.update(pixels.tobytes())
+    return digest.hexdigest()
+
+
+def run(tmp_path, image, mask, method, inputs=HERE / "inputs"):
+    out = tmp_path / f"{method}-{image}"
+    args = [os.environ["AREAFILL_CLI"], str(inputs / image), "-o", str(out), "--method", method,
+            "--fg", "#2f4a1c", "--bg", "#b9cf86", "--quiet", "--prefs", str(tmp_path / "prefs")]
+    if mask:
+        args += ["--mask", str(inputs / mask)]
+    subprocess.run(args, check=True)
+    return f"{image} {mask or '-'} {method} {pixel_hash(out)}"
+
+
+def test_outputs_match_their_recorded_hashes(tmp_path):
+    lines = [run(tmp_path, image, mask, method) for image, mask in CASES for method in METHODS]
+    lines.append(run(tmp_path, "ladybird.png", "ladybird-mask.png", "membrane",
+                     HERE.parent.parent / "examples"))
+    if os.environ.get("AREAFILL_GOLDEN_UPDATE") == "1":
+        EXPECTED.write_text("\n".join(lines) + "\n")
+        pytest.skip("expected.txt rewritten")
+    expected = EXPECTED.read_text().splitlines()
+    assert [l for l in lines if l not in expected] == [], "outputs differ from expected.txt"
