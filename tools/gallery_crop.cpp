@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_io.h"
+#include "imagefile/image_io.h"
 
 namespace {
 
-using areafill_cli::FileImage;
+using imagefile::FileImage;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "gallery_crop: %s\n", message.c_str());
@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
     return Fail("usage: gallery_crop INPUT OUTPUT LEFT TOP WIDTH HEIGHT [MASK]");
   std::string error;
   FileImage in;
-  if (!areafill_cli::ReadImage(argv[1], &in, &error)) return Fail(error);
-  if (in.model != areafill_cli::ColorModel::RGB || in.bitsPerSample != 8 || in.extraChannels != 0)
+  if (!imagefile::ReadImage(argv[1], &in, &error)) return Fail(error);
+  if (in.model != ColourModel::kRGB || in.bitsPerSample != 8 || in.extraChannels != 0)
     return Fail(std::string(argv[1]) + ": an 8-bit RGB image is needed");
   const int left = std::atoi(argv[3]), top = std::atoi(argv[4]);
   const int width = std::atoi(argv[5]), height = std::atoi(argv[6]);
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
       top + height > in.height)
     return Fail("the window does not lie inside the image");
   std::vector<uint8_t> mask;
-  if (argc == 8 && !areafill_cli::ReadMask(argv[7], in.width, in.height, &mask, &error))
+  if (argc == 8 && !imagefile::ReadMask(argv[7], in.width, in.height, &mask, &error))
     return Fail(error);
 
   FileImage out = in;
@@ -57,6 +57,6 @@ int main(int argc, char** argv) {
       const uint8_t yellow[3] = {255, 221, 0};
       for (int c = 0; c < 3; ++c) to[c] = edge ? yellow[c] : from[c];
     }
-  if (!areafill_cli::WriteImage(argv[2], out, &error)) return Fail(error);
+  if (!imagefile::WriteImage(argv[2], out, &error)) return Fail(error);
   return 0;
 }

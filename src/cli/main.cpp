@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -14,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_io.h"
 #include "cli/progress.h"
 #include "hostkit/descriptor.h"
 #include "hostkit/descriptor_json.h"
@@ -23,6 +23,9 @@
 #include "hostkit/host_rules.h"
 #include "hostkit/module_loader.h"
 #include "hostkit/status_text.h"
+#include "imagefile/host_conversion.h"
+#include "imagefile/image_io.h"
+#include "imagefile/staged_file.h"
 
 #ifndef AREAFILL_VERSION
 #define AREAFILL_VERSION "0.0.0"
@@ -34,7 +37,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using areafill_cli::FileImage;
+using imagefile::FileImage;
 
 enum ExitCode { kExitOk = 0, kExitBadInput = 1, kExitFilterFailed = 3, kExitCancelled = 130 };
 
@@ -128,44 +131,30 @@ bool CanCreate(const std::string& path, std::string* error) {
   return true;
 }
 
-// A text file written beside its destination and put in place later (Commit), so that a run
-// that fails after writing it leaves the destination as it was. Removed unless committed.
+// A text file written beside its destination (imagefile::StagedFile) and put in place later
+// (Commit), so that a run that fails after writing it leaves the destination as it was.
+// Removed unless committed.
 class StagedTextFile {
  public:
-  StagedTextFile() = default;
-  StagedTextFile(const StagedTextFile&) = delete;
-  StagedTextFile& operator=(const StagedTextFile&) = delete;
-  ~StagedTextFile() {
-    std::error_code ec;
-    if (!temp_.empty()) fs::remove(temp_, ec);
-  }
-
   bool Write(const std::string& path, const std::string& text, std::string* error) {
-    const fs::path target(path);
-    path_ = path;
-    temp_ = target.parent_path() /
-            ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()));
-    std::ofstream out(temp_, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) *error = path + ": cannot write";
-    return bool(out);
+    if (file_.Open(path) != 0 || file_.Write(text.data(), text.size()) != 0 ||
+        file_.Finish() != 0) {
+      *error = path + ": cannot write";
+      return false;
+    }
+    return true;
   }
 
   bool Commit(std::string* error) {
-    std::error_code ec;
-    fs::rename(temp_, path_, ec);
-    if (ec) {
-      *error = path_ + ": cannot write (" + ec.message() + ")";
+    if (const int failure = file_.Commit()) {
+      *error = file_.path() + ": cannot write (" + std::strerror(failure) + ")";
       return false;
     }
-    temp_.clear();
     return true;
   }
 
  private:
-  std::string path_;
-  fs::path temp_;
+  imagefile::StagedFile file_;
 };
 
 // One line per method: name, choice and label.
@@ -218,8 +207,8 @@ int Run(const Options& options) {
 
   std::string error;
   FileImage file;
-  if (!areafill_cli::ReadImage(options.input, &file, &error)) throw Failure{kExitBadInput, error};
-  if (!areafill_cli::CanWrite(file, options.output, &error)) throw Failure{kExitBadInput, error};
+  if (!imagefile::ReadImage(options.input, &file, &error)) throw Failure{kExitBadInput, error};
+  if (!imagefile::CanWrite(file, options.output, &error)) throw Failure{kExitBadInput, error};
   if (!options.record.empty() && !CanCreate(options.record, &error))
     throw Failure{kExitBadInput, error};
 
@@ -228,14 +217,14 @@ int Run(const Options& options) {
   run.background = background;
   if (!options.mask.empty()) {
     std::vector<uint8_t> mask;
-    if (!areafill_cli::ReadMask(options.mask, file.width, file.height, &mask, &error))
+    if (!imagefile::ReadMask(options.mask, file.width, file.height, &mask, &error))
       throw Failure{kExitBadInput, error};
     if (!hostkit::SelectArea(&run, std::move(mask), file.width, file.height, options.raw))
       throw Failure{kExitBadInput, options.mask + ": selection is empty"};
   }
 
   hostkit::HostImage image;
-  if (!areafill_cli::ToHostImage(file, &image, &error)) throw Failure{kExitBadInput, error};
+  if (!imagefile::ToHostImage(file, &image, &error)) throw Failure{kExitBadInput, error};
 
   hostkit::ScriptingHost scripting;
   if (auto failure = PrepareScripting(options, &scripting)) throw *failure;
@@ -291,10 +280,10 @@ int Run(const Options& options) {
   }
 
   FileImage result_file;
-  if (!areafill_cli::FromHostImage(image, file, &result_file, &error))
+  if (!imagefile::FromHostImage(image, file, &result_file, &error))
     throw Failure{kExitFilterFailed, error};
   if (gInterrupted.load()) throw Failure{kExitCancelled, "cancelled"};
-  if (!areafill_cli::WriteImage(options.output, result_file, &error))
+  if (!imagefile::WriteImage(options.output, result_file, &error))
     throw Failure{kExitBadInput, error};
   if (!options.record.empty() && !record.Commit(&error)) throw Failure{kExitBadInput, error};
   if (!options.quiet) {

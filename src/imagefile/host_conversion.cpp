@@ -1,15 +1,17 @@
-// The command-line host's conversion between the samples a file stores and the host's sample
-// scale: 16-bit rescaling between 0..65535 and 0..32768, CMYK ink inversion at 8 bits, and the
-// offset that makes CIELab's signed a and b unsigned. Write-back restores untouched 16-bit
-// samples exactly.
+// The conversion between the samples a file stores and the host's sample scale: the mode from
+// the table of image modes, 16-bit rescaling between 0..65535 and 0..32768 by the host kit's
+// rules, CMYK ink inversion at 8 bits, and the offset that makes CIELab's signed a and b
+// unsigned. Write-back restores untouched 16-bit samples exactly.
+#include "imagefile/host_conversion.h"
+
 #include <cstring>
 #include <new>
 #include <vector>
 
-#include "cli/image_io.h"
-#include "filter/host/filter_record.h"
+#include "filter/host/image_modes.h"
+#include "hostkit/host_rules.h"
 
-namespace areafill_cli {
+namespace imagefile {
 namespace {
 
 // How one channel's samples map to the host: as stored, as ink (8-bit CMYK colour channels),
@@ -18,8 +20,8 @@ enum class ChannelRule { Plain, Ink, Signed };
 
 ChannelRule _RuleOf(const FileImage& file, int channel) {
   if (channel >= file.colorChannels) return ChannelRule::Plain;  // extra channels: as stored
-  if (file.model == ColorModel::CMYK) return ChannelRule::Ink;
-  if (file.model == ColorModel::Lab && channel > 0) return ChannelRule::Signed;
+  if (file.model == ColourModel::kCMYK) return ChannelRule::Ink;
+  if (file.model == ColourModel::kLab && channel > 0) return ChannelRule::Signed;
   return ChannelRule::Plain;
 }
 
@@ -36,9 +38,19 @@ uint8_t _Flip8(uint8_t v, ChannelRule rule) {
   return v;
 }
 
-// 16-bit: ink is not inverted; a signed s is rescaled as s + 32768 (the sign bit flipped).
+// 16-bit: the host kit's one scale for every channel. Ink is not inverted. A signed sample s
+// takes the scale as the unsigned s + 32768 (its sign bit flipped), on the way in and on the
+// way back, so its largest host value gives back 32767 and an untouched one its own value.
+constexpr uint16_t kSignBit16 = 0x8000;
+
 uint16_t _ToHost16(uint16_t v, ChannelRule rule) {
-  return FileToHost16(rule == ChannelRule::Signed ? uint16_t(v ^ 0x8000) : v);
+  const uint16_t flip = rule == ChannelRule::Signed ? kSignBit16 : 0;
+  return hostkit::FileToHost16(uint16_t(v ^ flip));
+}
+
+uint16_t _ToFile16(uint16_t h, uint16_t original, ChannelRule rule) {
+  const uint16_t flip = rule == ChannelRule::Signed ? kSignBit16 : 0;
+  return uint16_t(hostkit::RestoreFile16(h, uint16_t(original ^ flip)) ^ flip);
 }
 
 bool _Fail(std::string* error, const std::string& what) {
@@ -59,10 +71,7 @@ void _Back16(const uint8_t* filtered, const uint8_t* original, uint8_t* out, siz
       uint16_t h, v;
       std::memcpy(&h, filtered, 2);
       std::memcpy(&v, original, 2);
-      // A sample the filter left as it was handed keeps its file value bit for bit; a signed
-      // channel is compared and rescaled with its sign bit flipped.
-      const uint16_t flip = rules[c] == ChannelRule::Signed ? 0x8000 : 0;
-      v = uint16_t(hostkit::RestoreFile16(h, uint16_t(v ^ flip)) ^ flip);
+      v = _ToFile16(h, v, rules[c]);
       std::memcpy(out, &v, 2);
     }
   }
@@ -71,24 +80,8 @@ void _Back16(const uint8_t* filtered, const uint8_t* original, uint8_t* out, siz
 }  // namespace
 
 int16_t HostModeOf(const FileImage& image) {
-  const int bits = image.bitsPerSample;
-  switch (image.model) {
-    case ColorModel::Gray:
-      return bits == 8    ? plugInModeGrayScale
-             : bits == 16 ? plugInModeGray16
-             : bits == 32 ? plugInModeGray32
-                          : -1;
-    case ColorModel::RGB:
-      return bits == 8    ? plugInModeRGBColor
-             : bits == 16 ? plugInModeRGB48
-             : bits == 32 ? plugInModeRGB96
-                          : -1;
-    case ColorModel::CMYK:
-      return bits == 8 ? plugInModeCMYKColor : bits == 16 ? plugInModeCMYK64 : -1;
-    case ColorModel::Lab:
-      return bits == 8 ? plugInModeLabColor : bits == 16 ? plugInModeLab48 : -1;
-  }
-  return -1;
+  if (image.model == ColourModel::kMultichannel) return -1;  // no file image is multichannel
+  return ImageModeOf(image.model, image.bitsPerSample);
 }
 
 bool ToHostImage(const FileImage& file, hostkit::HostImage* host, std::string* error) {
@@ -167,4 +160,4 @@ bool FromHostImage(const hostkit::HostImage& filtered, const FileImage& original
   }
 }
 
-}  // namespace areafill_cli
+}  // namespace imagefile

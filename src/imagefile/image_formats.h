@@ -1,4 +1,4 @@
-// Internal to the image files of the command-line host: the PNG and TIFF readers and writers
+// Internal to the image files: the PNG and TIFF readers and writers
 // behind image_io.h, and the size checks they share. Messages they return lack the file name;
 // image_io.cpp puts "<path>: " in front.
 #pragma once
@@ -7,16 +7,16 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/image_io.h"
+#include "imagefile/image_io.h"
 
-namespace areafill_cli {
+namespace imagefile {
 
 // Compressed data cannot decode to more than this many times its own size: deflate stays
 // below 1,032:1 and LZW with 12-bit codes below 2,731:1. A header that declares more pixels
 // than its file could then hold is corrupt, and is refused before anything is allocated.
 inline constexpr uint64_t kMaxCompressionRatio = 4096;
 
-// "" when width × height is a size this host reads and writes, else what is wrong.
+// "" when width × height is a size the hosts read and write, else what is wrong.
 using hostkit::CheckImageSize;
 
 // "" when `declaredBytes` of decoded samples can come from a file of `fileBytes` bytes
@@ -46,4 +46,4 @@ std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, FileImage*
 // `name` is only for libtiff's bookkeeping. Returns "" or what is wrong.
 std::string WriteTiffFile(int fd, const std::string& name, const FileImage& image);
 
-}  // namespace areafill_cli
+}  // namespace imagefile

@@ -1,9 +1,8 @@
-// The public face of the command-line host's image files: recognising a file's format, the
-// checks shared by both formats, choosing the output format from the name, writing through a
-// temporary file, and reading selection masks.
-#include "cli/image_io.h"
+// The public face of the image files: recognising a file's format, the checks shared by both
+// formats, choosing the output format from the name, writing through a staged file, and reading
+// selection masks.
+#include "imagefile/image_io.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,9 +15,11 @@
 #include <new>
 #include <stdexcept>
 
-#include "cli/image_formats.h"
+#include "imagefile/host_conversion.h"
+#include "imagefile/image_formats.h"
+#include "imagefile/staged_file.h"
 
-namespace areafill_cli {
+namespace imagefile {
 namespace {
 
 enum class Sniffed { PNG, TIFF, Unknown };
@@ -54,28 +55,27 @@ std::string _LowerExtension(const std::string& path) {
   return extension;
 }
 
-const char* _ModelName(ColorModel model) {
+const char* _ModelName(ColourModel model) {
   switch (model) {
-    case ColorModel::Gray:
+    case ColourModel::kGrey:
       return "grey";
-    case ColorModel::RGB:
+    case ColourModel::kRGB:
       return "RGB";
-    case ColorModel::CMYK:
+    case ColourModel::kCMYK:
       return "CMYK";
-    case ColorModel::Lab:
+    case ColourModel::kLab:
       return "Lab";
+    case ColourModel::kMultichannel:
+      return "multichannel";
   }
   return "unknown";
 }
 
 // "" when the image's fields agree with each other and with its data, else what is wrong.
 std::string _CheckConsistent(const FileImage& image) {
-  const int expectedColour = image.model == ColorModel::Gray   ? 1
-                             : image.model == ColorModel::CMYK ? 4
-                                                               : 3;
   std::string problem = CheckImageSize(image.width, image.height);
   if (!problem.empty()) return problem;
-  if (image.colorChannels != expectedColour || image.extraChannels < 0 ||
+  if (image.colorChannels != ColourChannelsOf(image.model) || image.extraChannels < 0 ||
       size_t(image.extraChannels) != image.extraSampleKinds.size() || HostModeOf(image) < 0 ||
       image.data.size() != image.RowBytes() * size_t(image.height)) {
     return "the image's description does not match its samples";
@@ -83,13 +83,17 @@ std::string _CheckConsistent(const FileImage& image) {
   return "";
 }
 
-// Writes `image` through descriptor `fd` of a new file, closing it either way.
-std::string _WriteTo(int fd, const std::string& name, const FileImage& image, bool png) {
-  if (!png) return WriteTiffFile(fd, name, image);
+// Writes `image` into the staged file through a copy of its descriptor, which the writer
+// closes either way.
+std::string _WriteTo(const StagedFile& staged, const FileImage& image, bool png) {
+  const int fd = dup(staged.descriptor());
+  if (fd < 0) return std::string("cannot write: ") + std::strerror(errno);
+  if (!png) return WriteTiffFile(fd, staged.path(), image);
   std::FILE* file = fdopen(fd, "wb");
   if (!file) {
+    const int fdopenErrno = errno;
     close(fd);
-    return std::string("cannot write: ") + std::strerror(errno);
+    return std::string("cannot write: ") + std::strerror(fdopenErrno);
   }
   std::string problem = WritePngFile(file, image);
   const bool flushed = std::fflush(file) == 0 && !std::ferror(file);
@@ -175,7 +179,7 @@ bool CanWrite(const FileImage& image, const std::string& path, std::string* erro
   if (!problem.empty()) return _Fail(error, path, problem);
   if (png) {
     const std::string instead = "; write a .tif instead";
-    if (image.model == ColorModel::CMYK || image.model == ColorModel::Lab) {
+    if (image.model == ColourModel::kCMYK || image.model == ColourModel::kLab) {
       return _Fail(error, path,
                    std::string("PNG cannot hold ") + _ModelName(image.model) + " images" + instead);
     }
@@ -209,24 +213,21 @@ bool WriteImage(const std::string& path, const FileImage& image, std::string* er
   if (!CanWrite(image, path, error)) return false;
   try {
     const bool png = _LowerExtension(path) == ".png";
-    // A fresh file beside the target, created with the usual permissions (0666 less umask).
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0; ++attempt) {
-      temporary = path + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp";
-      fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0 && (errno != EEXIST || attempt == 99)) {
-        return _Fail(error, path, std::string("cannot create the file: ") + std::strerror(errno));
-      }
+    // The file replaces `path` only once it is whole; on a failure the staged file is removed.
+    StagedFile staged;
+    if (const int failure = staged.Open(path)) {
+      return _Fail(error, path, std::string("cannot create the file: ") + std::strerror(failure));
     }
-    std::string problem = _WriteTo(fd, path, image, png);
-    if (problem.empty() && std::rename(temporary.c_str(), path.c_str()) != 0) {
-      problem = std::string("cannot replace the file: ") + std::strerror(errno);
+    std::string problem = _WriteTo(staged, image, png);
+    if (problem.empty()) {
+      if (const int failure = staged.Finish())
+        problem = std::string("cannot write: ") + std::strerror(failure);
     }
-    if (!problem.empty()) {
-      std::remove(temporary.c_str());
-      return _Fail(error, path, problem);
+    if (problem.empty()) {
+      if (const int failure = staged.Commit())
+        problem = std::string("cannot replace the file: ") + std::strerror(failure);
     }
+    if (!problem.empty()) return _Fail(error, path, problem);
     return true;
   } catch (const std::bad_alloc&) {
     return _Fail(error, path, "out of memory");
@@ -237,7 +238,7 @@ bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight
               std::vector<uint8_t>* mask, std::string* error) {
   FileImage image;
   if (!ReadImage(path, &image, error)) return false;
-  if (image.model != ColorModel::Gray) {
+  if (image.model != ColourModel::kGrey) {
     return _Fail(error, path,
                  std::string("a mask must be grey, but this image is ") + _ModelName(image.model));
   }
@@ -271,4 +272,4 @@ bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight
   }
 }
 
-}  // namespace areafill_cli
+}  // namespace imagefile

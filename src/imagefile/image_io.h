@@ -1,6 +1,5 @@
-// Image and mask files for the command-line host: PNG and TIFF reading and writing, and the
-// conversion between the samples a file stores and the host's sample scale handed to the filter.
-// Every function reports failure as one line of text naming the file; none throws.
+// Image and mask files for the hosts: an image as its file stores it, and PNG and TIFF reading
+// and writing. Every function reports failure as one line of text naming the file; none throws.
 #pragma once
 
 #include <cstddef>
@@ -8,13 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/host_image.h"
+#include "filter/host/image_modes.h"
 #include "hostkit/host_rules.h"
 
-namespace areafill_cli {
+// The image files of the hosts; ColourModel is the interface's, from image_modes.h.
+namespace imagefile {
 
-enum class ColorModel { Gray, RGB, CMYK, Lab };
 enum class FileFormat { PNG, TIFF };
+
+// The colour channels of a file image of `model` (grey, RGB, CMYK or Lab), from the table of
+// image modes: 1 grey, 3 RGB and Lab, 4 CMYK.
+constexpr int ColourChannelsOf(ColourModel model) {
+  return ColourPlanesOf(ImageModeOf(model, 8), 0);
+}
 
 // TIFF ExtraSamples values (the same numbers as the TIFF tag).
 inline constexpr uint16_t kExtraUnspecified = 0;
@@ -30,8 +35,8 @@ using hostkit::kMaxImageSide;
 struct FileImage {
   int32_t width = 0;
   int32_t height = 0;
-  ColorModel model = ColorModel::Gray;
-  int colorChannels = 1;  // 1 grey, 3 RGB and Lab, 4 CMYK
+  ColourModel model = ColourModel::kGrey;  // grey, RGB, CMYK or Lab; never multichannel
+  int colorChannels = 1;                   // ColourChannelsOf(model)
   int extraChannels = 0;  // alpha and other extra channels, after the colour channels
   int bitsPerSample = 8;  // 8 or 16 (unsigned integers), or 32 (IEEE float, grey and RGB only)
   // One ExtraSamples value per extra channel; PNG alpha reads as kExtraUnassociatedAlpha.
@@ -74,30 +79,4 @@ bool WriteImage(const std::string& path, const FileImage& image, std::string* er
 bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight,
               std::vector<uint8_t>* mask, std::string* error);
 
-// The host image mode (plugInMode…) for a file image's model and depth, or -1 for none.
-int16_t HostModeOf(const FileImage& image);
-
-// Converts a file image into the host's scale in `*host`: planes = colour + extra channels,
-// the depth of the file, the mode of HostModeOf. 8-bit CMYK ink k is handed as 255 − k;
-// 16-bit values v as (v × 32768 + 32767) ÷ 65535, CMYK ink not inverted; 8-bit Lab a and b
-// as a + 128 and b + 128; 16-bit Lab a and b (signed s) as the 16-bit rule of s + 32768; extra
-// channels as stored (16-bit by the 16-bit rule); floats as stored.
-// Returns true, or false with `*error` set when memory is short or the image is malformed.
-bool ToHostImage(const FileImage& file, hostkit::HostImage* host, std::string* error);
-
-// Converts the filter's result back into the file's samples: `*result` becomes `original`
-// with each sample replaced by the inverse rule of ToHostImage applied to `filtered`. A 16-bit
-// sample whose host value equals the one ToHostImage made from `original` keeps its original
-// file value exactly; host values above 32768 become the largest file value (65535, or 32767
-// for Lab a and b); otherwise v = (h × 65535 + 16384) ÷ 32768. `filtered` must have the
-// width, height, planes, depth and mode that ToHostImage gives `original`.
-// Returns true, or false with `*error` set when the shapes differ or memory is short.
-bool FromHostImage(const hostkit::HostImage& filtered, const FileImage& original, FileImage* result,
-                   std::string* error);
-
-// The 16-bit scale rules, file value to host value and back (host values above 32768 give
-// 65535), shared with the other hosts.
-using hostkit::FileToHost16;
-using hostkit::HostToFile16;
-
-}  // namespace areafill_cli
+}  // namespace imagefile

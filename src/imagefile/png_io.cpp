@@ -1,4 +1,4 @@
-// PNG reading and writing for the command-line host, through libpng. libpng reports errors by
+// PNG reading and writing for the image files, through libpng. libpng reports errors by
 // longjmp: every function that holds a setjmp holds no object with a destructor, and the
 // structures are released by the caller's guard, so a jump skips no C++ cleanup.
 #include <png.h>
@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/image_formats.h"
+#include "imagefile/image_formats.h"
 
-namespace areafill_cli {
+namespace imagefile {
 namespace {
 
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
@@ -53,7 +53,7 @@ struct PngHeader {
 };
 
 // Reads the signature and IHDR without libpng, so that a zero or oversized side gets this
-// host's own message instead of libpng's. Returns "" when the sizes are acceptable.
+// image files' own message instead of libpng's. Returns "" when the sizes are acceptable.
 std::string _PrecheckHeader(std::FILE* file) {
   unsigned char bytes[24];
   if (std::fread(bytes, 1, sizeof bytes, file) != sizeof bytes) {
@@ -143,8 +143,8 @@ std::string ReadPngFile(std::FILE* file, uint64_t fileBytes, FileImage* image) {
   image->format = FileFormat::PNG;
   image->tiffCompression = 0;
   const bool colour = (header.colorType & PNG_COLOR_MASK_COLOR) != 0;
-  image->model = colour ? ColorModel::RGB : ColorModel::Gray;
-  image->colorChannels = colour ? 3 : 1;
+  image->model = colour ? ColourModel::kRGB : ColourModel::kGrey;
+  image->colorChannels = ColourChannelsOf(image->model);
   image->extraChannels = (header.colorType & PNG_COLOR_MASK_ALPHA) ? 1 : 0;
   if (image->extraChannels) image->extraSampleKinds = {kExtraUnassociatedAlpha};
 
@@ -162,7 +162,7 @@ std::string ReadPngFile(std::FILE* file, uint64_t fileBytes, FileImage* image) {
 }
 
 std::string WritePngFile(std::FILE* file, const FileImage& image) {
-  int colorType = image.model == ColorModel::RGB ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY;
+  int colorType = image.model == ColourModel::kRGB ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY;
   if (image.extraChannels == 1) colorType |= PNG_COLOR_MASK_ALPHA;
 
   PngContext context = {};
@@ -177,4 +177,4 @@ std::string WritePngFile(std::FILE* file, const FileImage& image) {
   return "";
 }
 
-}  // namespace areafill_cli
+}  // namespace imagefile

@@ -1,4 +1,4 @@
-// TIFF reading and writing for the command-line host, through libtiff. Each file gets its own
+// TIFF reading and writing for the image files, through libtiff. Each file gets its own
 // error handler that keeps libtiff's first message for the one-line report; libtiff's own
 // printing is switched off.
 #include <tiffio.h>
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_formats.h"
+#include "imagefile/image_formats.h"
 
-namespace areafill_cli {
+namespace imagefile {
 namespace {
 
 // More samples per pixel than this is taken for a damaged header, not an image.
@@ -92,7 +92,7 @@ std::string _WithCause(const std::string& what, const TiffContext& context) {
 }
 
 // Finds ImageWidth and ImageLength in the first directory without libtiff. Used only when
-// libtiff refuses a file, to say "no pixels" or "too large" in this host's words when that is
+// libtiff refuses a file, to say "no pixels" or "too large" in the image files' words when that is
 // the cause. Returns false when the directory cannot be walked.
 bool _PeekTiffSize(const std::string& path, int64_t* width, int64_t* height) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -132,7 +132,7 @@ bool _PeekTiffSize(const std::string& path, int64_t* width, int64_t* height) {
   return found;
 }
 
-// The layout of the first directory, as far as this host cares.
+// The layout of the first directory, as far as the image files care.
 struct TiffLayout {
   uint32_t width = 0, height = 0;
   uint16_t samplesPerPixel = 1, bitsPerSample = 1, sampleFormat = SAMPLEFORMAT_UINT;
@@ -164,22 +164,18 @@ std::string _ReadLayout(TIFF* tiff, TiffLayout* layout) {
 std::string _DescribeImage(const TiffLayout& layout, FileImage* image) {
   switch (layout.photometric) {
     case PHOTOMETRIC_MINISBLACK:
-      image->model = ColorModel::Gray;
-      image->colorChannels = 1;
+      image->model = ColourModel::kGrey;
       break;
     case PHOTOMETRIC_RGB:
-      image->model = ColorModel::RGB;
-      image->colorChannels = 3;
+      image->model = ColourModel::kRGB;
       break;
     case PHOTOMETRIC_CIELAB:
-      image->model = ColorModel::Lab;
-      image->colorChannels = 3;
+      image->model = ColourModel::kLab;
       break;
     case PHOTOMETRIC_SEPARATED:
       if (layout.inkSet != INKSET_CMYK)
         return "separated images with an ink set other than CMYK are not supported";
-      image->model = ColorModel::CMYK;
-      image->colorChannels = 4;
+      image->model = ColourModel::kCMYK;
       break;
     case PHOTOMETRIC_MINISWHITE:
       return "min-is-white grey images are not supported";
@@ -194,15 +190,17 @@ std::string _DescribeImage(const TiffLayout& layout, FileImage* image) {
       return "photometric interpretation " + std::to_string(layout.photometric) +
              " is not supported";
   }
+  image->colorChannels = ColourChannelsOf(image->model);
   const uint16_t bits = layout.bitsPerSample;
   const uint16_t format = layout.sampleFormat;
   // CIELab a and b are signed whatever SampleFormat says; other integer data must be unsigned.
   const bool integer = format == SAMPLEFORMAT_UINT ||
-                       (format == SAMPLEFORMAT_INT && image->model == ColorModel::Lab);
+                       (format == SAMPLEFORMAT_INT && image->model == ColourModel::kLab);
   if ((bits == 8 || bits == 16) && integer) {
     image->bitsPerSample = bits;
   } else if (bits == 32 && format == SAMPLEFORMAT_IEEEFP) {
-    if (image->model != ColorModel::Gray && image->model != ColorModel::RGB) {
+    // Only grey and RGB have a 32-bit image mode.
+    if (ImageModeOf(image->model, 32) < 0) {
       return "32-bit float samples are supported for grey and RGB only";
     }
     image->bitsPerSample = 32;
@@ -382,9 +380,9 @@ std::string WriteTiffFile(int fd, const std::string& name, const FileImage& imag
   closer.tiff = tiff;
 
   uint16_t photometric = PHOTOMETRIC_MINISBLACK;
-  if (image.model == ColorModel::RGB) photometric = PHOTOMETRIC_RGB;
-  if (image.model == ColorModel::CMYK) photometric = PHOTOMETRIC_SEPARATED;
-  if (image.model == ColorModel::Lab) photometric = PHOTOMETRIC_CIELAB;
+  if (image.model == ColourModel::kRGB) photometric = PHOTOMETRIC_RGB;
+  if (image.model == ColourModel::kCMYK) photometric = PHOTOMETRIC_SEPARATED;
+  if (image.model == ColourModel::kLab) photometric = PHOTOMETRIC_CIELAB;
   bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(image.width)) &&
             TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(image.height)) &&
             TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(image.SamplesPerPixel())) &&
@@ -397,7 +395,7 @@ std::string WriteTiffFile(int fd, const std::string& name, const FileImage& imag
   // The predictor tag exists only once a compression that uses it is set.
   if (ok && compression != COMPRESSION_NONE)
     ok = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_NONE);
-  if (ok && image.model == ColorModel::CMYK) ok = TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
+  if (ok && image.model == ColourModel::kCMYK) ok = TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
   if (ok && image.extraChannels > 0) {
     ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(image.extraChannels),
                       image.extraSampleKinds.data());
@@ -418,4 +416,4 @@ std::string WriteTiffFile(int fd, const std::string& name, const FileImage& imag
   return "";
 }
 
-}  // namespace areafill_cli
+}  // namespace imagefile

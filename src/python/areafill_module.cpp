@@ -219,12 +219,12 @@ py::array Fill(py::handle image, py::handle mask, const std::string& method, py:
 
 py::array ReadImage(py::handle path) {
   const std::string name = py::module_::import("os").attr("fsdecode")(path).cast<std::string>();
-  areafill_cli::FileImage file;
+  imagefile::FileImage file;
   std::string error;
   bool read;
   {
     py::gil_scoped_release release;
-    read = areafill_cli::ReadImage(name, &file, &error);
+    read = imagefile::ReadImage(name, &file, &error);
   }
   if (!read) {
     PyErr_SetString(PyExc_OSError, error.c_str());
@@ -247,13 +247,13 @@ void WriteImage(py::handle path, py::handle image) {
   const std::string name = py::module_::import("os").attr("fsdecode")(path).cast<std::string>();
   hostkit::StoredLayout layout;
   py::array input = _ImageArray(image, &layout);
-  areafill_cli::FileImage file = FileImageOfArray(layout, input.data());
+  imagefile::FileImage file = FileImageOfArray(layout, input.data());
   std::string error;
-  if (!areafill_cli::CanWrite(file, name, &error)) throw py::value_error(error);
+  if (!imagefile::CanWrite(file, name, &error)) throw py::value_error(error);
   bool written;
   {
     py::gil_scoped_release release;
-    written = areafill_cli::WriteImage(name, file, &error);
+    written = imagefile::WriteImage(name, file, &error);
   }
   if (!written) {
     PyErr_SetString(PyExc_OSError, error.c_str());

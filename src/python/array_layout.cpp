@@ -19,10 +19,9 @@ std::string ArrayLayout(int64_t height, int64_t width, int64_t channels, int dep
   return hostkit::CheckStoredLayout(*layout);
 }
 
-std::string ArrayLayoutOfFile(const areafill_cli::FileImage& file, hostkit::StoredLayout* layout) {
-  using areafill_cli::ColorModel;
-  if (file.model == ColorModel::CMYK) return "CMYK images cannot be read into an array";
-  if (file.model == ColorModel::Lab) return "Lab images cannot be read into an array";
+std::string ArrayLayoutOfFile(const imagefile::FileImage& file, hostkit::StoredLayout* layout) {
+  if (file.model == ColourModel::kCMYK) return "CMYK images cannot be read into an array";
+  if (file.model == ColourModel::kLab) return "Lab images cannot be read into an array";
   if (file.extraChannels > 1) {
     return "images with " + std::to_string(file.extraChannels) +
            " extra channels cannot be read into an array (one alpha channel at most)";
@@ -31,16 +30,15 @@ std::string ArrayLayoutOfFile(const areafill_cli::FileImage& file, hostkit::Stor
                      file.bitsPerSample, layout);
 }
 
-areafill_cli::FileImage FileImageOfArray(const hostkit::StoredLayout& layout, const void* samples) {
-  areafill_cli::FileImage file;
+imagefile::FileImage FileImageOfArray(const hostkit::StoredLayout& layout, const void* samples) {
+  imagefile::FileImage file;
   file.width = layout.width;
   file.height = layout.height;
-  file.model =
-      layout.colorPlanes == 1 ? areafill_cli::ColorModel::Gray : areafill_cli::ColorModel::RGB;
+  file.model = layout.colorPlanes == 1 ? ColourModel::kGrey : ColourModel::kRGB;
   file.colorChannels = layout.colorPlanes;
   file.extraChannels = layout.extraPlanes;
   file.bitsPerSample = layout.depth;
-  file.extraSampleKinds.assign(size_t(layout.extraPlanes), areafill_cli::kExtraUnassociatedAlpha);
+  file.extraSampleKinds.assign(size_t(layout.extraPlanes), imagefile::kExtraUnassociatedAlpha);
   const auto* bytes = static_cast<const uint8_t*>(samples);
   file.data.assign(bytes, bytes + layout.ByteCount());
   return file;

@@ -82,35 +82,35 @@ void CheckNothingLeft(const char* where) {
 
 }  // namespace fuzz
 
-#include "cli/image_io.h"
+#include "imagefile/host_conversion.h"
+#include "imagefile/image_io.h"
 
 namespace fuzz {
 
 void ExerciseImageFile(const std::string& path) {
-  areafill_cli::FileImage image;
+  imagefile::FileImage image;
   std::string error;
-  if (!areafill_cli::ReadImage(path, &image, &error)) {
+  if (!imagefile::ReadImage(path, &image, &error)) {
     // A refusal is one line naming the file.
     if (error.rfind(path + ": ", 0) != 0 || !IsOneLine(error)) std::abort();
     return;
   }
-  if (image.width <= 0 || image.height <= 0 || image.width > areafill_cli::kMaxImageSide ||
-      image.height > areafill_cli::kMaxImageSide ||
+  if (image.width <= 0 || image.height <= 0 || image.width > imagefile::kMaxImageSide ||
+      image.height > imagefile::kMaxImageSide ||
       image.data.size() != image.RowBytes() * size_t(image.height))
     std::abort();
   hostkit::HostImage host;
-  if (!areafill_cli::ToHostImage(image, &host, &error)) return;  // e.g. no mode for it
-  areafill_cli::FileImage back;
-  if (!areafill_cli::FromHostImage(host, image, &back, &error) || back.data != image.data)
+  if (!imagefile::ToHostImage(image, &host, &error)) return;  // e.g. no mode for it
+  imagefile::FileImage back;
+  if (!imagefile::FromHostImage(host, image, &back, &error) || back.data != image.data)
     std::abort();
   if (image.data.size() > (1u << 20)) return;
-  const bool png = image.format == areafill_cli::FileFormat::PNG;
+  const bool png = image.format == imagefile::FileFormat::PNG;
   std::string out = ScratchFolder() + (png ? "round-trip.png" : "round-trip.tif");
-  if (!areafill_cli::CanWrite(image, out, &error)) return;
-  areafill_cli::FileImage reread;
-  if (!areafill_cli::WriteImage(out, image, &error) ||
-      !areafill_cli::ReadImage(out, &reread, &error) || reread.data != image.data ||
-      reread.width != image.width || reread.height != image.height)
+  if (!imagefile::CanWrite(image, out, &error)) return;
+  imagefile::FileImage reread;
+  if (!imagefile::WriteImage(out, image, &error) || !imagefile::ReadImage(out, &reread, &error) ||
+      reread.data != image.data || reread.width != image.width || reread.height != image.height)
     std::abort();
 }
 

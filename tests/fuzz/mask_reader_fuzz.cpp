@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "cli/image_io.h"
 #include "fuzz_support.h"
+#include "imagefile/image_io.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string path = fuzz::WriteInput("mask", data + 4, size - 4);
   std::vector<uint8_t> mask;
   std::string error;
-  if (areafill_cli::ReadMask(path, width, height, &mask, &error)) {
+  if (imagefile::ReadMask(path, width, height, &mask, &error)) {
     if (mask.size() != size_t(width) * size_t(height)) std::abort();
   } else if (error.rfind(path + ": ", 0) != 0 || !fuzz::IsOneLine(error)) {
     std::abort();

@@ -14,7 +14,7 @@
 namespace {
 
 using namespace gimp_test;
-using areafill_cli::FileImage;
+using imagefile::FileImage;
 
 constexpr int kScreenWidth = 1024;
 constexpr int kScreenHeight = 768;
@@ -34,7 +34,7 @@ class GimpDialog : public ::testing::Test {
     *error_ = MakeSession(session_);
     if (!error_->empty()) return;
     const fs::path& work = session_->work;
-    if (!areafill_cli::WriteImage((work / "in.png").string(), TestImage(8), error_)) return;
+    if (!imagefile::WriteImage((work / "in.png").string(), TestImage(8), error_)) return;
     auto path = [&work](const char* name) { return SchemeString((work / name).string()); };
     // A script's run leaves "mean colour" as the last choice; the dialog opens on it.
     std::ofstream(work / "dialog.scm")

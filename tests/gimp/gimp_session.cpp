@@ -111,11 +111,11 @@ std::string GimpBatchCommand(const fs::path& script) {
          ShellWord("(load " + SchemeString(script.string()) + ")") + " -b '(gimp-quit 0)'";
 }
 
-areafill_cli::FileImage TestImage(int bits) {
-  areafill_cli::FileImage image;
+imagefile::FileImage TestImage(int bits) {
+  imagefile::FileImage image;
   image.width = kTestWidth;
   image.height = kTestHeight;
-  image.model = areafill_cli::ColorModel::RGB;
+  image.model = ColourModel::kRGB;
   image.colorChannels = 3;
   image.bitsPerSample = bits;
   image.data.resize(image.RowBytes() * kTestHeight);
@@ -155,10 +155,10 @@ std::string SchemeHelpers() {
 )";
 }
 
-areafill_cli::FileImage ReadPng(const std::string& path) {
-  areafill_cli::FileImage image;
+imagefile::FileImage ReadPng(const std::string& path) {
+  imagefile::FileImage image;
   std::string error;
-  EXPECT_TRUE(areafill_cli::ReadImage(path, &image, &error)) << error;
+  EXPECT_TRUE(imagefile::ReadImage(path, &image, &error)) << error;
   return image;
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_io.h"
+#include "imagefile/image_io.h"
 
 namespace gimp_test {
 
@@ -51,7 +51,7 @@ std::string ShellWord(const std::string& text);
 // that the 16-bit path is not 8 bits scaled.
 inline constexpr int kTestWidth = 64;
 inline constexpr int kTestHeight = 48;
-areafill_cli::FileImage TestImage(int bits);
+imagefile::FileImage TestImage(int bits);
 
 // Script-Fu that the tests' scripts start with:
 // (areafill-load FILE) loads a PNG and selects a rectangle (hard-edged) and an ellipse
@@ -60,10 +60,10 @@ areafill_cli::FileImage TestImage(int bits);
 std::string SchemeHelpers();
 
 // The image file at `path`, or a failed test.
-areafill_cli::FileImage ReadPng(const std::string& path);
+imagefile::FileImage ReadPng(const std::string& path);
 
 // Sample `c` of pixel (x, y) of an 8- or 16-bit image.
-inline uint32_t Sample(const areafill_cli::FileImage& image, int x, int y, int c) {
+inline uint32_t Sample(const imagefile::FileImage& image, int x, int y, int c) {
   const size_t index =
       (size_t(y) * size_t(image.width) + size_t(x)) * size_t(image.SamplesPerPixel()) + size_t(c);
   if (image.bitsPerSample == 8) return image.data[index];

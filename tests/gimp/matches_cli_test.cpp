@@ -24,7 +24,7 @@
 namespace {
 
 using namespace gimp_test;
-using areafill_cli::FileImage;
+using imagefile::FileImage;
 
 // The images compared: the test image at 8 and 16 bits, and its 8-bit version as GIMP turns it
 // into grey with an alpha plane, which the filter carries through as an extra plane.
@@ -159,8 +159,8 @@ void _RunBoth(Run* run) {
   if (!run->error.empty()) return;
   const Session& s = run->session;
   for (const Kind& kind : {kRgb8, kRgb16}) {
-    if (!areafill_cli::WriteImage((s.work / Name("in", kind)).string(), TestImage(kind.depth),
-                                  &run->error))
+    if (!imagefile::WriteImage((s.work / Name("in", kind)).string(), TestImage(kind.depth),
+                               &run->error))
       return;
   }
   std::ofstream(s.work / "compare.scm") << Script(s);

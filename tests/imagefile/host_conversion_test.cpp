@@ -1,15 +1,16 @@
 // The conversion between file samples and the host's scale: 16-bit rescaling and its exact
 // write-back, CMYK ink, CIELab's signed a and b, extra channels, modes and planes.
+#include "imagefile/host_conversion.h"
+
 #include <cstring>
 
-#include "cli/image_io.h"
 #include "filter/host/filter_record.h"
 #include "image_files.h"
 
-namespace areafill_cli {
+namespace imagefile {
 namespace {
 
-FileImage MakeFile(ColorModel model, int colour, int extra, int bits,
+FileImage MakeFile(ColourModel model, int colour, int extra, int bits,
                    const std::vector<uint16_t>& values) {
   FileImage f;
   f.model = model;
@@ -52,16 +53,16 @@ void SetSamples(hostkit::HostImage* host, const std::vector<uint16_t>& values) {
 TEST(SixteenBitScale, MapsFileValuesToHostValuesAndBack) {
   const std::pair<uint32_t, uint16_t> toHost[] = {
       {0, 0}, {1, 1}, {2, 1}, {32768, 16384}, {32769, 16385}, {65534, 32767}, {65535, 32768}};
-  for (auto [v, h] : toHost) EXPECT_EQ(FileToHost16(v), h) << v;
+  for (auto [v, h] : toHost) EXPECT_EQ(hostkit::FileToHost16(v), h) << v;
   const std::pair<uint32_t, uint16_t> toFile[] = {{0, 0},         {1, 2},         {16384, 32768},
                                                   {32767, 65533}, {32768, 65535}, {32769, 65535},
                                                   {65535, 65535}};
-  for (auto [h, v] : toFile) EXPECT_EQ(HostToFile16(h), v) << h;
+  for (auto [h, v] : toFile) EXPECT_EQ(hostkit::HostToFile16(h), v) << h;
 }
 
 struct Conversion {
   const char* name;
-  ColorModel model;
+  ColourModel model;
   int colour, extra, bits;
   std::vector<uint16_t> file;      // one pixel or more, as stored
   std::vector<uint16_t> host;      // as handed to the filter
@@ -92,7 +93,7 @@ TEST_P(HostConversion, HandsOverAndTakesBack) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, HostConversion,
     ::testing::Values(Conversion{"Grey8AsStored",
-                                 ColorModel::Gray,
+                                 ColourModel::kGrey,
                                  1,
                                  0,
                                  8,
@@ -104,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // round (32767 and 3 do not survive a plain round trip); changed ones follow
                       // the rule, and wrapped results above 32768 become 65535.
                       Conversion{"Grey16",
-                                 ColorModel::Gray,
+                                 ColourModel::kGrey,
                                  1,
                                  0,
                                  16,
@@ -113,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {0, 32768, 16384, 2, 32768, 40000},
                                  {0, 65535, 32767, 3, 65535, 65535}},
                       Conversion{"RGBAlpha8",
-                                 ColorModel::RGB,
+                                 ColourModel::kRGB,
                                  3,
                                  1,
                                  8,
@@ -123,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {11, 20, 30, 41}},
                       // 8-bit ink is inverted; the alpha after it is not.
                       Conversion{"CMYK8InkInverted",
-                                 ColorModel::CMYK,
+                                 ColourModel::kCMYK,
                                  4,
                                  1,
                                  8,
@@ -133,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {0, 255, 200, 245, 7}},
                       // 16-bit ink keeps its sense and is rescaled.
                       Conversion{"CMYK16NotInverted",
-                                 ColorModel::CMYK,
+                                 ColourModel::kCMYK,
                                  4,
                                  0,
                                  16,
@@ -142,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {32768, 32768, 16384, 0},
                                  {65535, 65535, 32768, 0}},
                       Conversion{"Lab8SignedOffset",
-                                 ColorModel::Lab,
+                                 ColourModel::kLab,
                                  3,
                                  0,
                                  8,
@@ -151,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {201, 0, 255, 100, 130, 0},
                                  {201, 0x80, 0x7F, 100, 2, 0x80}},
                       Conversion{"Lab16SignedOffset",
-                                 ColorModel::Lab,
+                                 ColourModel::kLab,
                                  3,
                                  1,
                                  16,
@@ -164,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HostConversion, UntouchedSixteenBitImageComesBackBitExactly) {
   std::vector<uint16_t> every(65536);
   for (size_t v = 0; v < every.size(); ++v) every[v] = uint16_t(v);
-  FileImage file = MakeFile(ColorModel::Gray, 1, 0, 16, every);
+  FileImage file = MakeFile(ColourModel::kGrey, 1, 0, 16, every);
   file.width = 256;
   file.height = 256;
   hostkit::HostImage host;
@@ -177,7 +178,7 @@ TEST(HostConversion, UntouchedSixteenBitImageComesBackBitExactly) {
 
 TEST(HostConversion, FloatsPassAsStored) {
   FileImage file;
-  file.model = ColorModel::RGB;
+  file.model = ColourModel::kRGB;
   file.colorChannels = 3;
   file.bitsPerSample = 32;
   file.width = 2;
@@ -199,21 +200,21 @@ TEST(HostConversion, FloatsPassAsStored) {
 
 TEST(HostConversion, ModesAndPlanes) {
   struct Expect {
-    ColorModel model;
+    ColourModel model;
     int colour, extra, bits;
     int16_t mode;
   };
   const Expect cases[] = {
-      {ColorModel::Gray, 1, 0, 8, plugInModeGrayScale},
-      {ColorModel::Gray, 1, 1, 16, plugInModeGray16},
-      {ColorModel::Gray, 1, 0, 32, plugInModeGray32},
-      {ColorModel::RGB, 3, 1, 8, plugInModeRGBColor},
-      {ColorModel::RGB, 3, 0, 16, plugInModeRGB48},
-      {ColorModel::RGB, 3, 2, 32, plugInModeRGB96},
-      {ColorModel::CMYK, 4, 0, 8, plugInModeCMYKColor},
-      {ColorModel::CMYK, 4, 1, 16, plugInModeCMYK64},
-      {ColorModel::Lab, 3, 0, 8, plugInModeLabColor},
-      {ColorModel::Lab, 3, 1, 16, plugInModeLab48},
+      {ColourModel::kGrey, 1, 0, 8, plugInModeGrayScale},
+      {ColourModel::kGrey, 1, 1, 16, plugInModeGray16},
+      {ColourModel::kGrey, 1, 0, 32, plugInModeGray32},
+      {ColourModel::kRGB, 3, 1, 8, plugInModeRGBColor},
+      {ColourModel::kRGB, 3, 0, 16, plugInModeRGB48},
+      {ColourModel::kRGB, 3, 2, 32, plugInModeRGB96},
+      {ColourModel::kCMYK, 4, 0, 8, plugInModeCMYKColor},
+      {ColourModel::kCMYK, 4, 1, 16, plugInModeCMYK64},
+      {ColourModel::kLab, 3, 0, 8, plugInModeLabColor},
+      {ColourModel::kLab, 3, 1, 16, plugInModeLab48},
   };
   for (const Expect& e : cases) {
     FileImage file = MakeFile(e.model, e.colour, e.extra, e.bits == 32 ? 8 : e.bits,
@@ -230,7 +231,7 @@ TEST(HostConversion, ModesAndPlanes) {
 }
 
 TEST(HostConversion, RefusesAFilteredImageOfAnotherShape) {
-  const FileImage file = MakeFile(ColorModel::RGB, 3, 0, 8, {1, 2, 3, 4, 5, 6});
+  const FileImage file = MakeFile(ColourModel::kRGB, 3, 0, 8, {1, 2, 3, 4, 5, 6});
   hostkit::HostImage host;
   std::string error;
   ASSERT_TRUE(ToHostImage(file, &host, &error));
@@ -241,4 +242,4 @@ TEST(HostConversion, RefusesAFilteredImageOfAnotherShape) {
 }
 
 }  // namespace
-}  // namespace areafill_cli
+}  // namespace imagefile

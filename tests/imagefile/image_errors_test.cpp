@@ -1,4 +1,4 @@
-// What the command-line host refuses, and how it says so: damaged and unsupported files,
+// What the image files refuse, and how they say so: damaged and unsupported files,
 // oversized and implausible headers, masks that do not fit, and outputs a format cannot hold.
 #include <gmock/gmock.h>
 #include <png.h>
@@ -6,10 +6,10 @@
 
 #include <chrono>
 
-#include "cli/image_io.h"
 #include "image_files.h"
+#include "imagefile/image_io.h"
 
-namespace areafill_cli {
+namespace imagefile {
 namespace {
 
 using ::testing::HasSubstr;
@@ -175,7 +175,7 @@ TEST_F(Masks, RefusesWrongSizesColourAndAlpha) {
 
 struct Refusal {
   const char* name;
-  ColorModel model;
+  ColourModel model;
   int colour, extra, bits;
   uint16_t extraKind;
   const char* output;
@@ -216,21 +216,21 @@ constexpr uint16_t kAlpha = kExtraUnassociatedAlpha;
 INSTANTIATE_TEST_SUITE_P(
     Formats, OutputChecks,
     ::testing::Values(
-        Refusal{"CmykToPng", ColorModel::CMYK, 4, 0, 8, kAlpha, "out.png",
+        Refusal{"CmykToPng", ColourModel::kCMYK, 4, 0, 8, kAlpha, "out.png",
                 "PNG cannot hold CMYK images; write a .tif instead"},
-        Refusal{"LabToPng", ColorModel::Lab, 3, 0, 16, kAlpha, "out.png",
+        Refusal{"LabToPng", ColourModel::kLab, 3, 0, 16, kAlpha, "out.png",
                 "PNG cannot hold Lab images; write a .tif instead"},
-        Refusal{"FloatToPng", ColorModel::Gray, 1, 0, 32, kAlpha, "out.Png",
+        Refusal{"FloatToPng", ColourModel::kGrey, 1, 0, 32, kAlpha, "out.Png",
                 "PNG cannot hold 32-bit float samples; write a .tif instead"},
-        Refusal{"TwoExtrasToPng", ColorModel::RGB, 3, 2, 8, kAlpha, "out.png",
+        Refusal{"TwoExtrasToPng", ColourModel::kRGB, 3, 2, 8, kAlpha, "out.png",
                 "PNG cannot hold 2 extra channels (only one, as alpha); write a .tif instead"},
-        Refusal{"PremultipliedToPng", ColorModel::RGB, 3, 1, 8, kExtraAssociatedAlpha, "out.png",
+        Refusal{"PremultipliedToPng", ColourModel::kRGB, 3, 1, 8, kExtraAssociatedAlpha, "out.png",
                 "PNG cannot hold premultiplied (associated) alpha; write a .tif instead"},
-        Refusal{"UnknownExtension", ColorModel::Gray, 1, 0, 8, kAlpha, "out.jpg",
+        Refusal{"UnknownExtension", ColourModel::kGrey, 1, 0, 8, kAlpha, "out.jpg",
                 "cannot tell the output format from the name; use .png, .tif or .tiff"},
-        Refusal{"CmykToTiff", ColorModel::CMYK, 4, 1, 16, kAlpha, "out.TIFF", ""},
-        Refusal{"FloatToTif", ColorModel::RGB, 3, 0, 32, kAlpha, "out.tif", ""},
-        Refusal{"GreyAlphaToPng", ColorModel::Gray, 1, 1, 16, kAlpha, "out.PNG", ""}),
+        Refusal{"CmykToTiff", ColourModel::kCMYK, 4, 1, 16, kAlpha, "out.TIFF", ""},
+        Refusal{"FloatToTif", ColourModel::kRGB, 3, 0, 32, kAlpha, "out.tif", ""},
+        Refusal{"GreyAlphaToPng", ColourModel::kGrey, 1, 1, 16, kAlpha, "out.PNG", ""}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(OutputChecks, RefusesAMissingFolderAndKeepsAnExistingFileOnRefusal) {
@@ -242,7 +242,7 @@ TEST_F(OutputChecks, RefusesAMissingFolderAndKeepsAnExistingFileOnRefusal) {
   EXPECT_EQ(error, PathOf("no/out.png") + ": the folder " + PathOf("no") + " does not exist");
 
   WriteBytes(PathOf("keep.png"), {1, 2, 3});
-  image.model = ColorModel::CMYK;
+  image.model = ColourModel::kCMYK;
   image.colorChannels = 4;
   image.data.assign(4, 0);
   EXPECT_FALSE(WriteImage(PathOf("keep.png"), image, &error));
@@ -250,4 +250,4 @@ TEST_F(OutputChecks, RefusesAMissingFolderAndKeepsAnExistingFileOnRefusal) {
 }
 
 }  // namespace
-}  // namespace areafill_cli
+}  // namespace imagefile

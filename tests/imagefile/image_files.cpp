@@ -1,4 +1,4 @@
-// Test file writers for the command-line host's image files; see image_files.h.
+// Test file writers for the image files' tests; see image_files.h.
 #include "image_files.h"
 
 #include <png.h>
@@ -14,7 +14,7 @@
 void TempFolderTest::SetUp() {
   auto base = std::filesystem::temp_directory_path() / "areafill-tests";
   std::filesystem::create_directories(base);
-  std::string pattern = (base / "cli-io-XXXXXX").string();
+  std::string pattern = (base / "imagefile-XXXXXX").string();
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
   folder_ = pattern;
 }

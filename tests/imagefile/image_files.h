@@ -1,6 +1,6 @@
-// Test helpers for the command-line host's image files: a temporary folder per test, PNG and
-// TIFF files written straight through libpng and libtiff (independently of the code under
-// test), hand-made headers for damaged files, and deterministic sample patterns.
+// Test helpers for the image files, also used by the program's tests: a temporary folder per
+// test, PNG and TIFF files written straight through libpng and libtiff (independently of the
+// code under test), hand-made headers for damaged files, and deterministic sample patterns.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,13 +1,13 @@
 // Reading files written independently by libpng and libtiff, and writing them back: every
-// model, depth and layout the command-line host accepts.
-#include "cli/image_io.h"
+// model, depth and layout the image files accept.
+#include "imagefile/image_io.h"
 
 #include <png.h>
 #include <tiffio.h>
 
 #include "image_files.h"
 
-namespace areafill_cli {
+namespace imagefile {
 namespace {
 
 constexpr int kWidth = 37;  // odd sizes: partial strips and tiles at the right and bottom
@@ -17,7 +17,7 @@ struct PngCase {
   const char* name;
   int colorType;
   int bits;
-  ColorModel model;
+  ColourModel model;
   int colour, extra;
   bool interlaced;
 };
@@ -61,20 +61,20 @@ TEST_P(PngRoundTrip, ReadsSamplesAndWritesThemBack) {
 INSTANTIATE_TEST_SUITE_P(
     Layouts, PngRoundTrip,
     ::testing::Values(
-        PngCase{"Grey8", PNG_COLOR_TYPE_GRAY, 8, ColorModel::Gray, 1, 0, false},
-        PngCase{"Grey16", PNG_COLOR_TYPE_GRAY, 16, ColorModel::Gray, 1, 0, false},
-        PngCase{"GreyAlpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8, ColorModel::Gray, 1, 1, false},
-        PngCase{"GreyAlpha16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, ColorModel::Gray, 1, 1, false},
-        PngCase{"RGB8", PNG_COLOR_TYPE_RGB, 8, ColorModel::RGB, 3, 0, false},
-        PngCase{"RGB16", PNG_COLOR_TYPE_RGB, 16, ColorModel::RGB, 3, 0, false},
-        PngCase{"RGBA8", PNG_COLOR_TYPE_RGBA, 8, ColorModel::RGB, 3, 1, false},
-        PngCase{"RGBA16Interlaced", PNG_COLOR_TYPE_RGBA, 16, ColorModel::RGB, 3, 1, true}),
+        PngCase{"Grey8", PNG_COLOR_TYPE_GRAY, 8, ColourModel::kGrey, 1, 0, false},
+        PngCase{"Grey16", PNG_COLOR_TYPE_GRAY, 16, ColourModel::kGrey, 1, 0, false},
+        PngCase{"GreyAlpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8, ColourModel::kGrey, 1, 1, false},
+        PngCase{"GreyAlpha16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, ColourModel::kGrey, 1, 1, false},
+        PngCase{"RGB8", PNG_COLOR_TYPE_RGB, 8, ColourModel::kRGB, 3, 0, false},
+        PngCase{"RGB16", PNG_COLOR_TYPE_RGB, 16, ColourModel::kRGB, 3, 0, false},
+        PngCase{"RGBA8", PNG_COLOR_TYPE_RGBA, 8, ColourModel::kRGB, 3, 1, false},
+        PngCase{"RGBA16Interlaced", PNG_COLOR_TYPE_RGBA, 16, ColourModel::kRGB, 3, 1, true}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct TiffCase {
   const char* name;
   TestTiff layout;  // width and height are filled in by the test
-  ColorModel model;
+  ColourModel model;
   int colour;
   uint16_t writtenCompression;
 };
@@ -137,7 +137,7 @@ TEST_P(TiffRoundTrip, ReadsSamplesAndWritesThemBack) {
   EXPECT_EQ(tags.photometric, layout.photometric);
   EXPECT_EQ(tags.planar, PLANARCONFIG_CONTIG);
   EXPECT_EQ(tags.extraSamples, layout.extraSamples);
-  if (c.model == ColorModel::CMYK) {
+  if (c.model == ColourModel::kCMYK) {
     EXPECT_EQ(tags.inkSet, INKSET_CMYK);
   }
 }
@@ -151,33 +151,34 @@ constexpr uint16_t kAlpha = EXTRASAMPLE_UNASSALPHA, kPremultiplied = EXTRASAMPLE
 INSTANTIATE_TEST_SUITE_P(
     Layouts, TiffRoundTrip,
     ::testing::Values(
-        TiffCase{"Grey8", Layout(kGrey, 1, 8, kNone), ColorModel::Gray, 1, kNone},
-        TiffCase{"Grey16Lzw", Layout(kGrey, 1, 16, kLzw), ColorModel::Gray, 1, kLzw},
+        TiffCase{"Grey8", Layout(kGrey, 1, 8, kNone), ColourModel::kGrey, 1, kNone},
+        TiffCase{"Grey16Lzw", Layout(kGrey, 1, 16, kLzw), ColourModel::kGrey, 1, kLzw},
         TiffCase{"Grey16PredictedTiles", Layout(kGrey, 1, 16, kDeflate, false, 16, {}, 2),
-                 ColorModel::Gray, 1, kDeflate},
-        TiffCase{"RGB8SeparateDeflate", Layout(kRgb, 3, 8, kDeflate, true), ColorModel::RGB, 3,
+                 ColourModel::kGrey, 1, kDeflate},
+        TiffCase{"RGB8SeparateDeflate", Layout(kRgb, 3, 8, kDeflate, true), ColourModel::kRGB, 3,
                  kDeflate},
-        TiffCase{"RGB16Tiles", Layout(kRgb, 3, 16, kNone, false, 16), ColorModel::RGB, 3, kNone},
-        TiffCase{"RGB16BigEndian", BigEndian(Layout(kRgb, 3, 16, kLzw)), ColorModel::RGB, 3, kLzw},
-        TiffCase{"RGBFloatBigEndian", BigEndian(Layout(kRgb, 3, 32, kNone)), ColorModel::RGB, 3,
+        TiffCase{"RGB16Tiles", Layout(kRgb, 3, 16, kNone, false, 16), ColourModel::kRGB, 3, kNone},
+        TiffCase{"RGB16BigEndian", BigEndian(Layout(kRgb, 3, 16, kLzw)), ColourModel::kRGB, 3,
+                 kLzw},
+        TiffCase{"RGBFloatBigEndian", BigEndian(Layout(kRgb, 3, 32, kNone)), ColourModel::kRGB, 3,
                  kNone},
         TiffCase{"RGBA8SeparateTilesLzw", Layout(kRgb, 4, 8, kLzw, true, 16, {kAlpha}),
-                 ColorModel::RGB, 3, kLzw},
+                 ColourModel::kRGB, 3, kLzw},
         TiffCase{"RGB8TwoExtras", Layout(kRgb, 5, 8, kNone, false, 0, {kPremultiplied, 0}),
-                 ColorModel::RGB, 3, kNone},
-        TiffCase{"CMYK8", Layout(kCmyk, 4, 8, kDeflate), ColorModel::CMYK, 4, kDeflate},
+                 ColourModel::kRGB, 3, kNone},
+        TiffCase{"CMYK8", Layout(kCmyk, 4, 8, kDeflate), ColourModel::kCMYK, 4, kDeflate},
         TiffCase{"CMYK16SeparateAlpha", Layout(kCmyk, 5, 16, kLzw, true, 0, {kAlpha}),
-                 ColorModel::CMYK, 4, kLzw},
-        TiffCase{"Lab8", Layout(kLab, 3, 8, kNone), ColorModel::Lab, 3, kNone},
-        TiffCase{"Lab16Tiles", Layout(kLab, 3, 16, kDeflate, false, 16), ColorModel::Lab, 3,
+                 ColourModel::kCMYK, 4, kLzw},
+        TiffCase{"Lab8", Layout(kLab, 3, 8, kNone), ColourModel::kLab, 3, kNone},
+        TiffCase{"Lab16Tiles", Layout(kLab, 3, 16, kDeflate, false, 16), ColourModel::kLab, 3,
                  kDeflate},
-        TiffCase{"GreyFloat", Layout(kGrey, 1, 32, kNone), ColorModel::Gray, 1, kNone},
+        TiffCase{"GreyFloat", Layout(kGrey, 1, 32, kNone), ColourModel::kGrey, 1, kNone},
         TiffCase{"RGBAFloatPredicted", Layout(kRgb, 4, 32, kLzw, false, 0, {kAlpha}, 3),
-                 ColorModel::RGB, 3, kLzw},
+                 ColourModel::kRGB, 3, kLzw},
         // Compressions other than none, LZW and deflate are read and written as deflate.
         TiffCase{"PackBitsBecomesDeflate", Layout(kGrey, 1, 8, COMPRESSION_PACKBITS),
-                 ColorModel::Gray, 1, kDeflate}),
+                 ColourModel::kGrey, 1, kDeflate}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
-}  // namespace areafill_cli
+}  // namespace imagefile

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/image_io.h"
 #include "hostkit/descriptor_json.h"
+#include "imagefile/image_io.h"
 
 namespace {
 
@@ -75,9 +75,9 @@ TEST(FuzzRegressions, TiffLibraryMessagesBecomeOneLine) {
                       ("areafill-inks-" + std::to_string(::getpid()) + ".tif"))
                          .string();
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(kTiff), sizeof kTiff);
-  areafill_cli::FileImage image;
+  imagefile::FileImage image;
   std::string error;
-  bool read = areafill_cli::ReadImage(path, &image, &error);
+  bool read = imagefile::ReadImage(path, &image, &error);
   std::filesystem::remove(path);
   ASSERT_FALSE(read);
   EXPECT_TRUE(PrintableOneLine(error)) << error;

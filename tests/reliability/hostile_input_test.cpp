@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/image_io.h"
+#include "imagefile/image_io.h"
 #include "run_harness.h"
 
 namespace {
@@ -157,15 +157,15 @@ class HostileInput : public ::testing::Test {
     dir_ = pattern;
     fs::create_directory(dir_ / "prefs");
     // A valid 12 × 9 grey image and a mask for it.
-    areafill_cli::FileImage image;
+    imagefile::FileImage image;
     image.width = 12;
     image.height = 9;
     for (int i = 0; i < 12 * 9; ++i) image.data.push_back(uint8_t(i * 11));
     std::string error;
-    ASSERT_TRUE(areafill_cli::WriteImage(Path("in.png"), image, &error)) << error;
-    areafill_cli::FileImage mask = image;
+    ASSERT_TRUE(imagefile::WriteImage(Path("in.png"), image, &error)) << error;
+    imagefile::FileImage mask = image;
     for (int i = 0; i < 12 * 9; ++i) mask.data[size_t(i)] = (i % 12 > 3 && i % 12 < 8) ? 255 : 0;
-    ASSERT_TRUE(areafill_cli::WriteImage(Path("mask.png"), mask, &error)) << error;
+    ASSERT_TRUE(imagefile::WriteImage(Path("mask.png"), mask, &error)) << error;
   }
   void TearDown() override {
     std::error_code ec;
@@ -241,12 +241,12 @@ TEST_F(HostileInput, HugeDeclaredSizesInSmallFilesAllocateNothing) {
 }
 
 TEST_F(HostileInput, MasksThatDoNotFit) {
-  areafill_cli::FileImage mask;
+  imagefile::FileImage mask;
   mask.width = 11;
   mask.height = 9;
   mask.data.assign(11 * 9, 255);
   std::string error;
-  ASSERT_TRUE(areafill_cli::WriteImage(Path("small-mask.png"), mask, &error));
+  ASSERT_TRUE(imagefile::WriteImage(Path("small-mask.png"), mask, &error));
   ExpectRefused({Path("in.png"), "--mask", Path("small-mask.png")}, "mask is 11x9",
                 Path("out.png"));
   WriteTiff(Path("rgb-mask.tif"), 12, 9, PHOTOMETRIC_RGB, 3, 8, SAMPLEFORMAT_UINT, false);
@@ -259,16 +259,16 @@ TEST_F(HostileInput, MasksThatDoNotFit) {
   ExpectRefused({Path("in.png"), "--mask", Path("float-mask.tif")}, "32-bit", Path("out.png"));
   mask.width = 12;
   mask.data.assign(12 * 9, 0);  // selects nothing
-  ASSERT_TRUE(areafill_cli::WriteImage(Path("black-mask.png"), mask, &error));
+  ASSERT_TRUE(imagefile::WriteImage(Path("black-mask.png"), mask, &error));
   ExpectRefused({Path("in.png"), "--mask", Path("black-mask.png")}, "empty", Path("out.png"));
 }
 
 TEST_F(HostileInput, SixteenBitMaskSelectsAsItsHighByte) {
   // Taken, not refused: 16-bit masks are read as their high byte.
-  areafill_cli::FileImage mask8;
+  imagefile::FileImage mask8;
   std::string error;
-  ASSERT_TRUE(areafill_cli::ReadImage(Path("mask.png"), &mask8, &error));
-  areafill_cli::FileImage mask16 = mask8;
+  ASSERT_TRUE(imagefile::ReadImage(Path("mask.png"), &mask8, &error));
+  imagefile::FileImage mask16 = mask8;
   mask16.bitsPerSample = 16;
   mask16.data.clear();
   for (uint8_t v : mask8.data) {
@@ -276,7 +276,7 @@ TEST_F(HostileInput, SixteenBitMaskSelectsAsItsHighByte) {
     mask16.data.push_back(uint8_t(wide));
     mask16.data.push_back(uint8_t(wide >> 8));
   }
-  ASSERT_TRUE(areafill_cli::WriteImage(Path("mask16.tif"), mask16, &error)) << error;
+  ASSERT_TRUE(imagefile::WriteImage(Path("mask16.tif"), mask16, &error)) << error;
   Outcome a = RunProgram(
       {Path("in.png"), "--mask", Path("mask.png"), "--method", "membrane", "-o", Path("a.png")},
       Path("prefs"));

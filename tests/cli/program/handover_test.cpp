@@ -41,7 +41,7 @@ class HandOver : public ProgramTest, public ::testing::WithParamInterface<FileLa
     if (raw) args.push_back("--raw");
     ProgramResult r = RunProbe(args, answer);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    areafill_cli::FileImage image = ReadImageFile(out);
+    imagefile::FileImage image = ReadImageFile(out);
     EXPECT_EQ(image.bitsPerSample, GetParam().bits);
     EXPECT_EQ(image.SamplesPerPixel(), GetParam().Samples());
     return image.data;

@@ -156,7 +156,7 @@ class Mode : public ProgramTest, public ::testing::WithParamInterface<FileLayout
     const std::string said = l.bits == 32 ? "no fill (32-bit images are written back as they are)"
                                           : "filled with " + method;
     EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
-    areafill_cli::FileImage out = ReadImageFile(PathOf("out" + l.Extension()));
+    imagefile::FileImage out = ReadImageFile(PathOf("out" + l.Extension()));
     EXPECT_EQ(out.bitsPerSample, l.bits);
     EXPECT_EQ(out.colorChannels, l.Colour());
     EXPECT_EQ(out.extraChannels, l.extra);

@@ -81,10 +81,10 @@ void WriteMask(const std::string& path, int width, int height, const std::vector
   WriteTestPng(path, width, height, PNG_COLOR_TYPE_GRAY, 8, bytes);
 }
 
-areafill_cli::FileImage ReadImageFile(const std::string& path) {
-  areafill_cli::FileImage image;
+imagefile::FileImage ReadImageFile(const std::string& path) {
+  imagefile::FileImage image;
   std::string error;
-  if (!areafill_cli::ReadImage(path, &image, &error)) {
+  if (!imagefile::ReadImage(path, &image, &error)) {
     ADD_FAILURE() << error;
     return {};
   }

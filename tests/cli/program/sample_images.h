@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_io.h"
+#include "imagefile/image_io.h"
 
 enum class Kind { Grey, RGB, CMYK, Lab };
 
@@ -36,7 +36,7 @@ void WriteImageFile(const std::string& path, const FileLayout& layout, int width
 void WriteMask(const std::string& path, int width, int height, const std::vector<uint8_t>& bytes);
 
 // Reads a file with the host's reader; an unreadable file fails the test and gives an empty one.
-areafill_cli::FileImage ReadImageFile(const std::string& path);
+imagefile::FileImage ReadImageFile(const std::string& path);
 
 // Sample `index` of 8- or 16-bit data, and of float data.
 uint32_t SampleAt(const std::vector<uint8_t>& data, int bits, size_t index);

@@ -1,0 +1,58 @@
+// A file written beside its destination and put in place whole. The data goes into a new,
+// private temporary file in the destination's folder; Commit flushes it to disk, gives it the
+// permissions of the file it replaces and renames it onto the destination. A reader never sees
+// half a file, and a write that fails leaves the old file as it was and no temporary file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace imagefile {
+
+class StagedFile {
+ public:
+  StagedFile() = default;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  // Closes and removes the temporary file unless it was committed.
+  ~StagedFile();
+
+  // Creates the temporary file ".NAME.XXXXXX" (a random suffix) in the folder of `path`, whose
+  // last component is NAME: exclusively, never through a link, closed on exec, readable and
+  // writable by its owner only while it is written. Returns 0, or the errno of the failure.
+  int Open(const std::string& path);
+
+  // The temporary file's descriptor, open for writing: -1 before Open and after Finish. Writers
+  // that close what they are given (stdio, libtiff) take a dup() of it.
+  int descriptor() const { return fd_; }
+
+  // Writes all `size` bytes of `data` at the descriptor's position. Returns 0 or an errno.
+  int Write(const void* data, size_t size);
+
+  // Ends the writing: flushes the data to disk, gives the file the permission bits of the file
+  // it will replace (and its group, where the user may) or, for a new file, 0666 less the
+  // umask, and closes it. A link at the destination is not followed: the file replaces the link
+  // and is new. Returns 0, or the errno of the failure, after which the temporary file is gone.
+  int Finish();
+
+  // Finishes the file when that was not done, then renames it onto the destination (a link
+  // there is replaced, not written through). Returns 0, or the errno of the failure; the
+  // destination is then as it was, and the destructor removes the temporary file.
+  int Commit();
+
+  // The destination given to Open.
+  const std::string& path() const { return path_; }
+
+  // The temporary file's path from Open until it is committed or removed, else "". Its
+  // characters stay where they are meanwhile, so a signal handler may unlink() them.
+  const char* temporaryPath() const { return temporary_.c_str(); }
+
+ private:
+  void _Remove();
+
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+};
+
+}  // namespace imagefile
