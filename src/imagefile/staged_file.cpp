@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -20,29 +22,32 @@ namespace {
 // Tries before giving up on names that other files already hold.
 constexpr int kNameTries = 100;
 
-// Six letters or digits from the system's random source (or, without one, the clock).
+// Six letters or digits from the system's random source (or, without one, the clock and a
+// count of the names made).
 std::string _RandomSuffix() {
   static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<uint64_t> made{0};
   uint64_t bits = 0;
   if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != ssize_t(sizeof bits)) {
-    bits = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) *
-               6364136223846793005u +
-           uint64_t(getpid());
+    bits = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+           (uint64_t(getpid()) << 32) ^ (made++ * 0x9E3779B97F4A7C15u);
   }
   std::string suffix;
   for (int i = 0; i < 6; ++i, bits /= 62) suffix += kLetters[bits % 62];
   return suffix;
 }
 
-// The process's umask, read without changing it (umask() cannot be read without setting it,
-// which would race other threads creating files); 022 when /proc does not say.
+// The process's umask. /proc says it without changing it; umask() can only be read by setting
+// it, which races other threads creating files, so it is the fallback.
 mode_t _Umask() {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) return mode_t(std::stoul(line.substr(6), nullptr, 8)) & 0777;
+    if (line.rfind("Umask:", 0) == 0) return mode_t(std::strtoul(line.c_str() + 6, nullptr, 8));
   }
-  return 022;
+  const mode_t mask = umask(022);
+  umask(mask);
+  return mask;
 }
 
 }  // namespace
@@ -83,12 +88,9 @@ int StagedFile::Finish() {
   // The file it replaces, never through a link: a link is replaced, so the file is new.
   struct stat replaced = {};
   const bool replacing = lstat(path_.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode);
-  mode_t mode = 0666 & ~_Umask();
-  if (replacing) {
-    mode = replaced.st_mode & 0777;
-    // Only a member of the group may give it; the file keeps the user's group otherwise.
-    if (replaced.st_gid != getegid()) (void)!fchown(fd_, uid_t(-1), replaced.st_gid);
-  }
+  const mode_t mode = replacing ? replaced.st_mode & 0777 : 0666 & ~_Umask();
+  // Only a member of the group may give it; the file keeps the user's group otherwise.
+  if (replacing && replaced.st_gid != getegid()) (void)!fchown(fd_, uid_t(-1), replaced.st_gid);
   int failure = 0;
   if (fsync(fd_) != 0 || fchmod(fd_, mode) != 0) failure = errno;
   if (close(fd_) != 0 && failure == 0) failure = errno;
