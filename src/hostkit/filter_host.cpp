@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "filter/host/image_modes.h"
 #include "platform/memory.h"
 
 namespace hostkit {
@@ -155,7 +156,7 @@ void ApplyMask(HostRun& run) {
   const HostImage& orig = *run.original;
   HostImage& out = run.output;
   const Rect& area = run.record.filterRect;
-  int colour = ColorPlanesOfMode(orig.imageMode, orig.planes);
+  int colour = ColourPlanesOf(orig.imageMode, orig.planes);
   for (int y = area.top; y < area.bottom; ++y) {
     for (int x = area.left; x < area.right; ++x) {
       int m = run.options->mask[size_t(y) * size_t(orig.width) + size_t(x)];
