@@ -50,7 +50,7 @@ fi
 # 3. A 20,000 × 20,000 grey image with a small hole: scratch images on disk under a 256 MiB cap
 #    against the same run in memory; then half the width and a tenth of the height on disk.
 large() {  # width height mode output [cap]
-  AREAFILL_PREFS_DIR="$work/large-prefs" "$build/tests/reliability/areafill_large_image" "$@"
+  "$build/tests/reliability/areafill_large_image" "$1" "$2" "$3" "$4" "${5:-0}" "$work/large-prefs"
 }
 mkdir -p "$work/large-prefs"
 disk=$(large 20000 20000 disk "$work/large-disk.raw" 256) || fail "large image on disk: $disk"

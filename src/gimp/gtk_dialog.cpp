@@ -3,14 +3,14 @@
 // to it. Radio buttons, check boxes, text and colour swatches are laid out in columns as the
 // module's item rectangles order them, the buttons go to the action area, and the window stands
 // where the module's dialog utilities placed it.
+#include "gimp/gtk_dialog.h"
+
 #include <libgimp/gimp.h>
 #include <libgimp/gimpui.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
-
-#include "platform/host_dialog.h"
 
 namespace {
 
@@ -206,8 +206,8 @@ const AreaFillDialogHost kDialogHost = {AREAFILL_DIALOG_HOST_VERSION, _ScreenSiz
 
 }  // namespace
 
-// Found by the module with dlsym; the plug-in's link exports it (see CMakeLists.txt).
-extern "C" __attribute__((visibility("default"))) const AreaFillDialogHost* AreaFillGetDialogHost(
-    void) {
-  return &kDialogHost;
-}
+namespace areafill_gimp {
+
+const AreaFillDialogHost* GtkDialogHost() { return &kDialogHost; }
+
+}  // namespace areafill_gimp

@@ -6,20 +6,16 @@
 #include <libgimp/gimp.h>
 #include <libgimp/gimpui.h>
 
-#include <cstdlib>
 #include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "gimp/drawable_area.h"
+#include "gimp/gtk_dialog.h"
 #include "gimp/run_plan.h"
-#include "hostkit/descriptor.h"
-#include "hostkit/fill_methods.h"
-#include "hostkit/filter_host.h"
+#include "hostkit/host_call.h"
 #include "hostkit/host_rules.h"
-#include "hostkit/module_loader.h"
-#include "hostkit/status_text.h"
 
 namespace {
 
@@ -71,11 +67,11 @@ std::optional<int32_t> LastChoice() {
 }
 
 // The filter module: beside the plug-in (its installed folder), else in the build tree.
-PluginEntryProc LoadModule(std::string* error) {
+bool LoadModule(hostkit::FilterModule* module, std::string* error) {
   const std::string here = hostkit::ProgramFolder();
   const std::string path = hostkit::FirstExistingPath(
       {here + "/" + hostkit::kFilterModuleName, here + "/../../lib/" + hostkit::kFilterModuleName});
-  return hostkit::LoadFilterModule(path, error);
+  return hostkit::LoadFilterModule(path, module, error);
 }
 
 Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t method) {
@@ -84,9 +80,6 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
   // Without a display (gimp-console in a batch) GTK cannot start, and gimp_ui_init would end the
   // plug-in. The dialog then reports that it cannot be shown, and the filter cancels the run.
   if (plan.showDialog && gtk_init_check(nullptr, nullptr)) gimp_ui_init(kBinary, FALSE);
-  // The module reaches its host only through its environment: it shows its dialog through the
-  // dialog table this program exports, or not at all.
-  ::setenv("AREAFILL_DIALOG", plan.dialogBackend, 1);
 
   DrawableArea area;
   std::string error;
@@ -99,35 +92,30 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
       break;
   }
 
-  hostkit::RunOptions run;
-  run.foreground = ContextColour(true, area.format);
-  run.background = ContextColour(false, area.format);
+  hostkit::HostCall call;
+  call.run.foreground = ContextColour(true, area.format);
+  call.run.background = ContextColour(false, area.format);
   // GIMP confines the result to the selection when it merges the shadow buffer, so the host
   // kit hands the filter the selection and masks nothing itself. Selection bytes that round to
   // 0 at 8 bits lie outside the filter's area; GIMP still merges them, from the original pixels.
   if (!area.mask.empty() &&
-      !hostkit::SelectArea(&run, std::move(area.mask), area.layout.width, area.layout.height,
+      !hostkit::SelectArea(&call.run, std::move(area.mask), area.layout.width, area.layout.height,
                            /*raw=*/true))
     return {};
 
-  PluginEntryProc entry = LoadModule(&error);
-  if (!entry) return Fail(GIMP_PDB_EXECUTION_ERROR, error);
-
-  hostkit::ScriptingHost scripting;
-  if (const hostkit::FillMethod* replay = hostkit::FillMethodByChoice(plan.replayChoice)) {
-    hostkit::Descriptor descriptor;
-    descriptor.Put(hostkit::FillMethodDescriptorItem(*replay));
-    if (!scripting.SetPlay(descriptor, plan.playInfo))
-      return Fail(GIMP_PDB_EXECUTION_ERROR, "out of memory");
-  } else {
-    scripting.descriptorParameters()->playInfo = plan.playInfo;
-  }
-  run.descriptorParameters = scripting.descriptorParameters();
-  run.handleProcs = scripting.handleProcs();
+  hostkit::FilterModule module;
+  if (!LoadModule(&module, &error)) return Fail(GIMP_PDB_EXECUTION_ERROR, error);
+  call.module = &module;
+  call.choice.method = hostkit::FillMethodByChoice(plan.replayChoice);
+  call.choice.showDialog = plan.showDialog;
+  call.settings = hostkit::HostSettingsFromEnvironment();
+  // The module shows its dialog through GTK, or, in a batch, not at all.
+  call.settings.dialog = plan.showDialog ? kAreaFillDialogHost : kAreaFillDialogHeadless;
+  call.settings.dialogHost = GtkDialogHost();
 
   gimp_progress_init("Area Fill");
   double shown = 0;
-  run.progress = [&shown](int32_t done, int32_t total) {
+  call.run.progress = [&shown](int32_t done, int32_t total) {
     const double fraction = total > 0 ? double(done) / double(total) : 0;
     if (fraction - shown < kProgressStep && fraction < 1) return;
     shown = fraction;
@@ -135,17 +123,11 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
   };
 
   hostkit::HostImage host = hostkit::StoredToHost(area.layout, area.samples.data());
-  hostkit::RunReport report;
-  intptr_t data = 0;
-  int16_t result;
-  {
-    hostkit::ScriptingHost::Activation active(scripting);
-    result = hostkit::RunFilter(entry, host, run, &data, &report);
-  }
-  hostkit::ReleasePluginData(&data);
-  if (result == userCanceledErr) return Fail(GIMP_PDB_CANCEL, "cancelled");
-  if (result != 0)
-    return Fail(GIMP_PDB_EXECUTION_ERROR, hostkit::DescribeFailure(result, report.failedSelector));
+  const hostkit::HostCallOutcome outcome = hostkit::RunHostCall(host, call);
+  if (outcome.status == hostkit::HostCallStatus::kCancelled)
+    return Fail(GIMP_PDB_CANCEL, "cancelled");
+  if (outcome.status == hostkit::HostCallStatus::kFailed)
+    return Fail(GIMP_PDB_EXECUTION_ERROR, outcome.message);
 
   hostkit::HostToStored(host, area.layout, area.samples.data(), area.samples.data());
   WriteDrawableArea(area, area.samples.data());
@@ -155,13 +137,9 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
     if (area.layout.depth == 32)
       g_message("Area Fill leaves 32-bit floating-point images as they are.");
   }
-
-  hostkit::Descriptor recorded;
-  if (scripting.TakeRecorded(&recorded)) {
-    if (const hostkit::FillMethod* ran = hostkit::RecordedMethod(recorded)) {
-      const LastValues values = EncodeLastValues(ran->choice);
-      gimp_set_data(kProcedure, &values, sizeof values);
-    }
+  if (outcome.ran) {
+    const LastValues values = EncodeLastValues(outcome.ran->choice);
+    gimp_set_data(kProcedure, &values, sizeof values);
   }
   return {};
 }

@@ -31,16 +31,12 @@ RunPlan PlanRun(int32_t runMode, int32_t method, std::optional<int32_t> lastChoi
     case RunMode::kInteractive:
       plan.showDialog = true;
       plan.replayChoice = namesChoice ? method : lastChoice.value_or(0);
-      plan.dialogBackend = "host";
-      plan.playInfo = plugInDialogDisplay;
       break;
     case RunMode::kNonInteractive:
       plan.replayChoice = namesChoice ? method : 0;
-      plan.playInfo = plugInDialogDontDisplay;
       break;
     case RunMode::kWithLastValues:
       plan.replayChoice = lastChoice.value_or(0);
-      plan.playInfo = plugInDialogDontDisplay;
       break;
     default:
       plan.error = "unknown run mode " + std::to_string(runMode);

@@ -1,6 +1,6 @@
 // How one call of the GIMP procedure becomes a filter run: from GIMP's run mode, the method
 // argument and the values of the last run, whether the dialog shows, which choice is replayed
-// to the filter as its scripting descriptor, and which dialog backend the module uses. Nothing
+// to the filter as its scripting descriptor. Nothing
 // here calls GIMP, so it is tested on its own.
 #pragma once
 
@@ -32,11 +32,9 @@ std::optional<int32_t> DecodeLastValues(const void* bytes, size_t size);
 
 struct RunPlan {
   bool ok = false;
-  std::string error;                   // when !ok: what is wrong with the call, for the caller
-  bool showDialog = false;             // the module shows its dialog through the host backend
-  int32_t replayChoice = 0;            // 3..9: handed to the filter as the descriptor; 0: none
-  const char* dialogBackend = "none";  // $AREAFILL_DIALOG for the module
-  int16_t playInfo = 0;                // the descriptor parameters' playInfo
+  std::string error;         // when !ok: what is wrong with the call, for the caller
+  bool showDialog = false;   // the module shows its dialog through the host backend
+  int32_t replayChoice = 0;  // 3..9: handed to the filter as the descriptor; 0: none
 };
 
 // The plan for a call with `runMode` (a GimpRunMode number), the `method` argument and the

@@ -1,37 +1,25 @@
-// The table of fill methods shared by the hosts.
+// The fill methods by name and code, over the filter's table of fill choices.
 #include "hostkit/fill_methods.h"
 
 namespace hostkit {
 
-namespace {
-
-constexpr FillMethod kMethods[] = {
-    {"membrane", 3, "membrane fill: a smooth surface stretched over the selection's edge"},
-    {"mean", 4, "the mean colour of the selected area"},
-    {"foreground", 5, "the foreground colour"},
-    {"black", 6, "solid black"},
-    {"white", 7, "solid white"},
-    {"hblend", 8, "horizontal blend from the foreground (left) to the background (right)"},
-    {"vblend", 9, "vertical blend from the foreground (top) to the background (bottom)"},
-};
-
-constexpr DescriptorKeyID kFillChoiceKey = FourCC("FilM");
-constexpr DescType kFillChoiceType = FourCC("rB22");
-
-}  // namespace
-
-std::span<const FillMethod> FillMethods() { return kMethods; }
-
 const FillMethod* FillMethodByName(const std::string& name) {
-  for (const FillMethod& method : kMethods)
+  for (const FillMethod& method : FillMethods())
     if (name == method.name) return &method;
   return nullptr;
 }
 
 const FillMethod* FillMethodByChoice(int64_t choice) {
-  for (const FillMethod& method : kMethods)
+  for (const FillMethod& method : FillMethods())
     if (choice == method.choice) return &method;
   return nullptr;
+}
+
+std::string FillMethodNames() {
+  std::string names;
+  for (const FillMethod& method : FillMethods())
+    names += (names.empty() ? "" : ", ") + std::string(method.name);
+  return names;
 }
 
 DescriptorItem FillMethodDescriptorItem(const FillMethod& method) {
@@ -50,7 +38,7 @@ std::string DescribeRecordedMethod(const Descriptor& recorded) {
   if (!item || item->kind != DescriptorItemKind::Enumerated) return "fill choice unknown";
   const FillMethod* method = FillMethodByChoice(item->enumValue);
   if (!method) return "fill choice " + std::to_string(item->enumValue);
-  return std::string("filled with ") + method->name + " (" + method->label + ")";
+  return std::string("filled with ") + method->name + " (" + method->description + ")";
 }
 
 }  // namespace hostkit

@@ -1,27 +1,28 @@
-// The fill methods by the names hosts offer them (the command line's --method, the Python
-// module's method=), with their fill-choice numbers and the descriptor that replays them.
+// The fill methods as hosts offer them (the command line's --method, the Python module's
+// method=, GIMP's method argument): the filter's one table of fill choices, looked up by name
+// and by code, and the descriptor item that replays a choice.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
 
+#include "filter/host/fill_choices.h"
 #include "hostkit/descriptor.h"
 
 namespace hostkit {
 
-struct FillMethod {
-  const char* name;   // as a host's user types it
-  int32_t choice;     // the filter's fill choice, 3..9
-  const char* label;  // what it does
-};
+using FillMethod = FillChoiceInfo;
 
 // Every method, in fill-choice order (membrane first).
-std::span<const FillMethod> FillMethods();
+inline std::span<const FillMethod> FillMethods() { return kFillChoices; }
 
 // Null for an unknown name or choice.
 const FillMethod* FillMethodByName(const std::string& name);
 const FillMethod* FillMethodByChoice(int64_t choice);
+
+// "membrane, mean, foreground, black, white, hblend, vblend": the names, for messages.
+std::string FillMethodNames();
 
 // The descriptor item that replays `method`: "FilM", an enumeration of type "rB22".
 DescriptorItem FillMethodDescriptorItem(const FillMethod& method);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "filter/host/image_modes.h"
 #include "platform/memory.h"
 
 namespace hostkit {
@@ -150,31 +151,28 @@ int16_t Call(PluginEntryProc entry, HostRun& run, int16_t selector, intptr_t* da
   return result;
 }
 
-// The host's masking of the filter's output over the filter area, colour planes only.
-void ApplyMask(HostRun& run) {
-  const HostImage& orig = *run.original;
-  HostImage& out = run.output;
-  const Rect& area = run.record.filterRect;
-  int colour = ColorPlanesOfMode(orig.imageMode, orig.planes);
+}  // namespace
+
+void ApplyHostMask(const HostImage& original, const std::vector<uint8_t>& mask, const Rect& area,
+                   HostImage* output) {
+  const int colour = ColourPlanesOf(original.imageMode, original.planes);
   for (int y = area.top; y < area.bottom; ++y) {
     for (int x = area.left; x < area.right; ++x) {
-      int m = run.options->mask[size_t(y) * size_t(orig.width) + size_t(x)];
+      const int m = mask[size_t(y) * size_t(original.width) + size_t(x)];
       for (int p = 0; p < colour; ++p) {
-        double f = out.Get(x, y, p), o = orig.Get(x, y, p);
-        if (orig.depth == 32) {
+        const double f = output->Get(x, y, p), o = original.Get(x, y, p);
+        if (original.depth == 32) {
           // In double, so a sample the filter left as it was comes back exactly.
-          double mf = m / 255.0;
-          out.Set(x, y, p, float(f * mf + o * (1.0 - mf)));
+          const double mf = m / 255.0;
+          output->Set(x, y, p, float(f * mf + o * (1.0 - mf)));
         } else {
-          int64_t v = (int64_t(f) * m + int64_t(o) * (255 - m) + 127) / 255;
-          out.Set(x, y, p, double(v));
+          const int64_t v = (int64_t(f) * m + int64_t(o) * (255 - m) + 127) / 255;
+          output->Set(x, y, p, double(v));
         }
       }
     }
   }
 }
-
-}  // namespace
 
 int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& options,
                   intptr_t* data, RunReport* report) {
@@ -255,7 +253,8 @@ int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& opt
   if (rec.parameters) DisposeHandle(rec.parameters);
 
   if (result == 0) {
-    if (options.applyMask && rec.haveMask) ApplyMask(run);
+    if (options.applyMask && rec.haveMask)
+      ApplyHostMask(*run.original, options.mask, rec.filterRect, &run.output);
     image = std::move(run.output);
   }
   return result;

@@ -60,6 +60,13 @@ struct RunReport {
 int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& options,
                   intptr_t* data, RunReport* report = nullptr);
 
+// The host's masking of filter output: within `area`, every colour sample of `*output` becomes
+// (filtered × m + original × (255 − m) + 127) ÷ 255 with m the pixel's byte of `mask` (one per
+// pixel of the whole image); float samples filtered × m/255 + original × (1 − m/255) in double,
+// so that m = 0 gives the original and m = 255 the filtered value exactly.
+void ApplyHostMask(const HostImage& original, const std::vector<uint8_t>& mask, const Rect& area,
+                   HostImage* output);
+
 // Calls one selector outside a run (for example about), with a minimal parameter block.
 int16_t CallSelector(PluginEntryProc entry, int16_t selector, intptr_t* data);
 

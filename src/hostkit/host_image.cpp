@@ -1,6 +1,5 @@
+// A host image's samples read and written one at a time, in the image's own scale.
 #include "hostkit/host_image.h"
-
-#include "filter/host/filter_record.h"
 
 namespace hostkit {
 
@@ -39,29 +38,6 @@ void HostImage::Set(int32_t x, int32_t y, int plane, double value) {
   } else {
     float f = float(value);
     std::memcpy(p, &f, 4);
-  }
-}
-
-int ColorPlanesOfMode(int16_t imageMode, int16_t planes) {
-  switch (imageMode) {
-    case plugInModeGrayScale:
-    case plugInModeGray16:
-    case plugInModeGray32:
-      return 1;
-    case plugInModeRGBColor:
-    case plugInModeRGB48:
-    case plugInModeRGB96:
-    case plugInModeLabColor:
-    case plugInModeLab48:
-      return 3;
-    case plugInModeCMYKColor:
-    case plugInModeCMYK64:
-      return 4;
-    case plugInModeMultichannel:
-    case plugInModeDeepMultichannel:
-      return planes;
-    default:
-      return 0;
   }
 }
 

@@ -30,8 +30,4 @@ struct HostImage {
   void Set(int32_t x, int32_t y, int plane, double value);
 };
 
-// Colour planes of an image mode: 1 grey, 3 RGB and Lab, 4 CMYK, all planes for multichannel;
-// 0 for modes a filter host does not hand over (bitmap, indexed, HSL, HSB, duotone).
-int ColorPlanesOfMode(int16_t imageMode, int16_t planes);
-
 }  // namespace hostkit

@@ -22,6 +22,22 @@ std::string CheckImageSize(int64_t width, int64_t height) {
   return "";
 }
 
+bool ParseHexColour(const std::string& text, std::array<uint8_t, 3>* rgb) {
+  if (text.size() != 7 || text[0] != '#') return false;
+  std::array<uint8_t, 3> value{};
+  for (size_t i = 1; i < 7; ++i) {
+    const char c = text[i];
+    const int digit = (c >= '0' && c <= '9')   ? c - '0'
+                      : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                      : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                               : -1;
+    if (digit < 0) return false;
+    value[(i - 1) / 2] = uint8_t(value[(i - 1) / 2] * 16 + digit);
+  }
+  *rgb = value;
+  return true;
+}
+
 std::optional<Rect> SelectionBounds(const std::vector<uint8_t>& mask, int32_t width,
                                     int32_t height) {
   int32_t top = height, left = width, bottom = -1, right = -1;

@@ -4,6 +4,7 @@
 // so the same file and the same array give the same pixels.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,6 +21,10 @@ inline constexpr int32_t kMaxImageSide = 32767;
 // "" when width × height is a size a host can hand over, else what is wrong, for example
 // "image is 40000 pixels wide; the largest supported is 32767".
 std::string CheckImageSize(int64_t width, int64_t height);
+
+// Reads a colour written "#rrggbb" (hexadecimal digits, either case) into *rgb. Returns false,
+// leaving *rgb as it was, for anything else.
+bool ParseHexColour(const std::string& text, std::array<uint8_t, 3>* rgb);
 
 // The 16-bit scale rules: a stored value 0..65535 to the host's 0..32768 and back (host values
 // above 32768 give 65535).

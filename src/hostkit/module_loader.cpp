@@ -26,20 +26,23 @@ std::string FirstExistingPath(const std::vector<std::string>& candidates) {
   return candidates.empty() ? std::string() : candidates.front();
 }
 
-PluginEntryProc LoadFilterModule(const std::string& path, std::string* error) {
+bool LoadFilterModule(const std::string& path, FilterModule* module, std::string* error) {
   const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-  void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!module) {
+  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
     *error = "cannot load the filter module: " + std::string(dlerror());
-    return nullptr;
+    return false;
   }
-  void* entry = dlsym(module, "main");
+  void* entry = dlsym(handle, "main");
   if (!entry) {
     *error = path + ": not a filter module (no entry point)";
-    dlclose(module);
-    return nullptr;
+    dlclose(handle);
+    return false;
   }
-  return reinterpret_cast<PluginEntryProc>(entry);
+  module->entry = reinterpret_cast<PluginEntryProc>(entry);
+  module->setHostServices =
+      reinterpret_cast<AreaFillSetHostServicesProc>(dlsym(handle, AREAFILL_HOST_SERVICES_SYMBOL));
+  return true;
 }
 
 }  // namespace hostkit

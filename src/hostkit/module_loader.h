@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "filter/host/filter_record.h"
+#include "platform/host_services.h"
 
 namespace hostkit {
 
@@ -20,9 +21,16 @@ std::string ProgramFolder();
 // (so that the error names where the module was expected); "" for an empty list.
 std::string FirstExistingPath(const std::vector<std::string>& candidates);
 
+// A loaded filter module: its entry point `main`, and the call through which a host hands the
+// module's platform layer its settings (null for a module without one).
+struct FilterModule {
+  PluginEntryProc entry = nullptr;
+  AreaFillSetHostServicesProc setHostServices = nullptr;
+};
+
 // Loads the module at `path` (a name without a slash is taken relative to the current folder,
-// not searched for) and returns its entry point `main`. The module stays loaded. Returns null
-// with a one-line *error when it cannot be loaded or has no entry point.
-PluginEntryProc LoadFilterModule(const std::string& path, std::string* error);
+// not searched for). The module stays loaded for the process's life. Returns false with a
+// one-line *error when it cannot be loaded or has no entry point.
+bool LoadFilterModule(const std::string& path, FilterModule* module, std::string* error);
 
 }  // namespace hostkit

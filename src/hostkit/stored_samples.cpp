@@ -4,28 +4,23 @@
 
 #include <cstring>
 
-#include "filter/host/filter_record.h"
+#include "filter/host/image_modes.h"
 #include "hostkit/host_rules.h"
 
 namespace hostkit {
 
-int16_t GreyOrRgbMode(int colorPlanes, int depth) {
+namespace {
+
+// The interface's mode for grey (1 colour plane) or RGB (3) samples of `depth` bits, or -1.
+int16_t _GreyOrRgbMode(int colorPlanes, int depth) {
   if (colorPlanes != 1 && colorPlanes != 3) return -1;
-  const bool grey = colorPlanes == 1;
-  switch (depth) {
-    case 8:
-      return grey ? plugInModeGrayScale : plugInModeRGBColor;
-    case 16:
-      return grey ? plugInModeGray16 : plugInModeRGB48;
-    case 32:
-      return grey ? plugInModeGray32 : plugInModeRGB96;
-    default:
-      return -1;
-  }
+  return ImageModeOf(colorPlanes == 1 ? ColourModel::kGrey : ColourModel::kRGB, depth);
 }
 
+}  // namespace
+
 std::string CheckStoredLayout(const StoredLayout& layout) {
-  if (GreyOrRgbMode(layout.colorPlanes, layout.depth) < 0) {
+  if (_GreyOrRgbMode(layout.colorPlanes, layout.depth) < 0) {
     return std::to_string(layout.depth) + "-bit samples with " +
            std::to_string(layout.colorPlanes) + " colour planes cannot be handed to the filter";
   }
@@ -37,7 +32,7 @@ std::string CheckStoredLayout(const StoredLayout& layout) {
 HostImage StoredToHost(const StoredLayout& layout, const void* samples) {
   HostImage image =
       HostImage::Make(layout.width, layout.height, int16_t(layout.Planes()), int16_t(layout.depth),
-                      GreyOrRgbMode(layout.colorPlanes, layout.depth));
+                      _GreyOrRgbMode(layout.colorPlanes, layout.depth));
   if (layout.depth != 16) {
     std::memcpy(image.pixels.data(), samples, image.pixels.size());
     return image;

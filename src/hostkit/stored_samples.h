@@ -23,10 +23,6 @@ struct StoredLayout {
   }
 };
 
-// The interface's image mode for grey (1 colour plane) or RGB (3) samples of `depth` bits:
-// plugInModeGrayScale, …Gray16, …Gray32, …RGBColor, …RGB48 or …RGB96; -1 for anything else.
-int16_t GreyOrRgbMode(int colorPlanes, int depth);
-
 // "" when `layout` can be handed to the filter, else what is wrong, for example
 // "16-bit samples with 2 colour planes cannot be handed to the filter".
 std::string CheckStoredLayout(const StoredLayout& layout);

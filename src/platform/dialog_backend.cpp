@@ -1,11 +1,10 @@
 // The choice of dialog backend, and the scripted backend: events from a queue that a test or a
 // host fills, the headless answer (the default item) once the queue is empty, and a snapshot of
 // each dialog as it is disposed of, so that what was drawn can be checked afterwards.
-#include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <map>
 
+#include "platform/host_settings.h"
 #include "platform/toolbox_internal.h"
 
 namespace {
@@ -82,17 +81,25 @@ void PlatformSetDialogBackend(DialogBackend* backend) { gChosen = backend; }
 
 DialogBackend* PlatformCurrentDialogBackend() {
   if (gChosen) return gChosen;
-  const char* choice = std::getenv("AREAFILL_DIALOG");
-  if (choice && std::strcmp(choice, "terminal") == 0) {
-    static std::unique_ptr<DialogBackend> terminal = PlatformNewTerminalDialogBackend(-1, -1);
-    return terminal.get();
+  const AreaFillDialogHost* host = nullptr;
+  switch (PlatformDialogMode(&host)) {
+    case kAreaFillDialogTerminal: {
+      static std::unique_ptr<DialogBackend> terminal = PlatformNewTerminalDialogBackend(-1, -1);
+      return terminal.get();
+    }
+    case kAreaFillDialogHost: {
+      // One backend per host table; a host passes the same table run after run.
+      static const AreaFillDialogHost* madeFor = nullptr;
+      static std::unique_ptr<DialogBackend> backend;
+      if (!backend || madeFor != host) {
+        backend = PlatformNewHostDialogBackend(host);
+        madeFor = host;
+      }
+      return backend.get();
+    }
+    default:
+      return &gScripted;
   }
-  if (choice && std::strcmp(choice, "host") == 0) {
-    static std::unique_ptr<DialogBackend> host =
-        PlatformNewHostDialogBackend(PlatformFindDialogHost());
-    return host.get();
-  }
-  return &gScripted;
 }
 
 DialogBackend* PlatformScriptedDialogBackend() { return &gScripted; }

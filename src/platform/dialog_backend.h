@@ -33,9 +33,9 @@ class DialogBackend {
 };
 
 // Chooses the backend of the dialogs made from now on (the caller keeps it alive while they are
-// open). Null returns to the environment's choice: $AREAFILL_DIALOG "terminal" shows dialogs on
-// /dev/tty, "host" hands them to the hosting program (PlatformFindDialogHost), anything else
-// ("none", unset) uses the scripted backend, headless unless a queue was filled.
+// open). Null returns to the host's choice (the host-services record): the terminal backend,
+// the host backend over the host's dialog table, or the scripted backend, which is headless
+// unless a queue was filled.
 void PlatformSetDialogBackend(DialogBackend* backend);
 // The backend that a dialog made now would get.
 DialogBackend* PlatformCurrentDialogBackend();
@@ -94,7 +94,3 @@ struct AreaFillDialogHost;
 // or without runDialog, makes it headless: every dialog ends with its default item. The host's
 // screenSize, when given, becomes the main screen's size.
 std::unique_ptr<DialogBackend> PlatformNewHostDialogBackend(const AreaFillDialogHost* host);
-
-// The table that the hosting program exports as AREAFILL_DIALOG_HOST_SYMBOL, or null when it
-// exports none.
-const AreaFillDialogHost* PlatformFindDialogHost();

@@ -1,8 +1,6 @@
 // The host backend: the hosting program shows each dialog with its own toolkit. The first wait
 // on a dialog describes it to the host (platform/host_dialog.h) and takes the user's answer, a
 // list of items hit; every wait then hands out the next of them as a click on that item.
-#include <dlfcn.h>
-
 #include <map>
 #include <vector>
 
@@ -110,12 +108,4 @@ bool HostBackend::ScreenRect(Rect* screen) {
 
 std::unique_ptr<DialogBackend> PlatformNewHostDialogBackend(const AreaFillDialogHost* host) {
   return std::make_unique<HostBackend>(host);
-}
-
-const AreaFillDialogHost* PlatformFindDialogHost() {
-  // The symbol is looked for in the program and the libraries loaded globally, not in the module
-  // itself; a host exports it from its executable.
-  void* symbol = dlsym(RTLD_DEFAULT, AREAFILL_DIALOG_HOST_SYMBOL);
-  if (!symbol) return nullptr;
-  return reinterpret_cast<AreaFillDialogHostProc>(symbol)();
 }

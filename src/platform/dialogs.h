@@ -21,7 +21,6 @@ typedef ModalFilterProcPtr ModalFilterUPP;
 
 // Routine descriptors are the functions themselves here: nothing is allocated.
 inline ModalFilterUPP NewModalFilterUPP(ModalFilterProcPtr proc) { return proc; }
-inline void DisposeModalFilterUPP(ModalFilterUPP) {}
 
 // The 'DLOG' resource. `boundsRect` is the window's content in global coordinates.
 struct DialogTemplate {

@@ -16,6 +16,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/host_settings.h"
+
 namespace {
 
 constexpr int kMaxOpenFiles = 256;
@@ -76,13 +78,10 @@ OSErr ErrFromErrno(int err) {
   }
 }
 
+// The host's folder, else the user's own; "" when there is none.
 std::string ResolvePrefsFolderLocked() {
   if (!gHostPrefsFolder.empty()) return gHostPrefsFolder;
-  if (const char* env = std::getenv("AREAFILL_PREFS_DIR"); env && *env) return env;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-    return std::string(xdg) + "/areafill";
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : ".") + "/.config/areafill";
+  return PlatformDefaultPreferencesFolder();
 }
 
 // Builds the path of `fileName` in folder `dirID`; bdNamErr for names that are not plain names.
@@ -207,6 +206,7 @@ OSErr FindFolder(int16_t vRefNum, OSType folderType, Boolean createFolder, int16
   if (folderType != kPreferencesFolderType) return fnfErr;
   std::lock_guard<std::mutex> guard(gLock);
   std::string folder = ResolvePrefsFolderLocked();
+  if (folder.empty()) return dirNFErr;
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (!std::filesystem::is_directory(folder, ec)) return dirNFErr;

@@ -5,10 +5,11 @@
 #include "platform/mac_types.h"
 
 // Locates a system folder. Only kPreferencesFolderType is known. The Preferences folder is the
-// folder a host set with PlatformSetPreferencesFolder, else $AREAFILL_PREFS_DIR, else
-// $XDG_CONFIG_HOME/areafill, else ~/.config/areafill. Like a real system's Preferences folder it
+// folder the host set (PlatformSetPreferencesFolder, or the host-services record), else the
+// user's own (PlatformDefaultPreferencesFolder). Like a real system's Preferences folder it
 // always exists: it is created on first use whatever `createFolder` says.
-// Returns noErr, fnfErr for an unknown folder type, or dirNFErr when it cannot be created.
+// Returns noErr, fnfErr for an unknown folder type, or dirNFErr when there is no folder or it
+// cannot be created.
 OSErr FindFolder(int16_t vRefNum, OSType folderType, Boolean createFolder, int16_t* foundVRefNum,
                  long* foundDirID);
 
@@ -46,7 +47,7 @@ OSErr AllocContig(int16_t refNum, long* count);
 
 // ---- Controls for tests and hosts ----
 
-// Sets the Preferences folder (a path); null returns to the environment's choice.
+// Sets the Preferences folder (a path); null or "" returns to the user's own.
 void PlatformSetPreferencesFolder(const char* path);
 // The Preferences folder's path as FindFolder would choose it now (not created).
 const char* PlatformPreferencesFolderPath();

@@ -1,11 +1,11 @@
 /* The dialog exchange between the filter module and the program that hosts it, when that program
- * shows the module's dialogs with its own toolkit ($AREAFILL_DIALOG=host). Plain C, so that a
- * host in any language can implement it: the module describes a dialog once, when its first wait
- * begins, and the host answers with the items the user hit, which the module replays as clicks.
+ * shows the module's dialogs with its own toolkit. Plain C, so that a host in any language can
+ * implement it: the module describes a dialog once, when its first wait begins, and the host
+ * answers with the items the user hit, which the module replays as clicks.
  *
- * The host program exports AREAFILL_DIALOG_HOST_SYMBOL with C linkage from its executable (the
- * module finds it with dlsym(RTLD_DEFAULT, ...)); an AreaFillDialogHostProc returns the host's
- * table. Without the symbol the module's dialogs run headless: each ends with its default item. */
+ * The host hands its table to the module in the host-services record (platform/host_services.h,
+ * dialog kAreaFillDialogHost). Without a table the module's dialogs run headless: each ends with
+ * its default item. */
 #ifndef AREAFILL_PLATFORM_HOST_DIALOG_H
 #define AREAFILL_PLATFORM_HOST_DIALOG_H
 
@@ -15,7 +15,6 @@
 extern "C" {
 #endif
 
-#define AREAFILL_DIALOG_HOST_SYMBOL "AreaFillGetDialogHost"
 #define AREAFILL_DIALOG_HOST_VERSION 1
 
 /* Item kinds, numbered as the dialog item lists number them. */
@@ -66,8 +65,6 @@ typedef struct AreaFillDialogHost {
      cancel item, so that nothing changes without the user's answer). */
   int (*runDialog)(const AreaFillDialogDescription* dialog, int16_t* hits, int capacity);
 } AreaFillDialogHost;
-
-typedef const AreaFillDialogHost* (*AreaFillDialogHostProc)(void);
 
 #ifdef __cplusplus
 }

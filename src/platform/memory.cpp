@@ -36,20 +36,10 @@ long gLiveBlocks = 0;
 long gAllocations = 0;
 long gAllowBeforeRefusing = 0;
 long gRefuseCount = 0;
-long long gTempLimit = -2;  // -2: not yet read from the environment; -1: no cap
+long long gTempLimit = -1;  // -1: no cap
 long long gTempInUse = 0;
 
-long long TempLimitLocked() {
-  if (gTempLimit == -2) {
-    gTempLimit = -1;
-    if (const char* env = std::getenv("AREAFILL_TEMP_MEMORY")) {
-      char* end = nullptr;
-      long long v = std::strtoll(env, &end, 10);
-      if (end != env && v >= 0) gTempLimit = v;
-    }
-  }
-  return gTempLimit;
-}
+long long TempLimitLocked() { return gTempLimit; }
 
 // Counts an allocation and decides whether the test controls refuse it.
 bool RefusedLocked() {

@@ -30,7 +30,7 @@ OSErr MemError();
 // ---- Controls for tests and hosts ----
 
 // Caps the temporary memory that live TempNewHandle blocks may hold together; negative
-// removes the cap. The cap is also read from $AREAFILL_TEMP_MEMORY (bytes) at first use.
+// removes the cap. Hosts set it through the host-services record.
 void PlatformSetTempMemoryLimit(long long bytes);
 
 // Lets the next `allow` allocations succeed, then refuses the following `refuse` ones

@@ -27,7 +27,6 @@ void GetPort(GrafPtr* port) { *port = gCurrentPort; }
 void SetPort(GrafPtr port) { gCurrentPort = port ? port : &gScreenPort; }
 
 void RGBForeColor(const RGBColor* color) { gCurrentPort->fore = *color; }
-void GetForeColor(RGBColor* color) { *color = gCurrentPort->fore; }
 
 void MoveTo(int16_t h, int16_t v) { gCurrentPort->pen = Point{v, h}; }
 
@@ -51,10 +50,6 @@ void LineTo(int16_t h, int16_t v) {
     }
   }
   gCurrentPort->pen = Point{v, h};
-}
-
-void SetRect(Rect* r, int16_t left, int16_t top, int16_t right, int16_t bottom) {
-  *r = Rect{top, left, bottom, right};
 }
 
 void OffsetRect(Rect* r, int16_t dh, int16_t dv) {

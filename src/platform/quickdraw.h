@@ -20,9 +20,8 @@ typedef GrafPtr CGrafPtr;
 void GetPort(GrafPtr* port);
 void SetPort(GrafPtr port);
 
-// The current port's foreground colour (black in a new port).
+// Sets the current port's foreground colour (black in a new port).
 void RGBForeColor(const RGBColor* color);
-void GetForeColor(RGBColor* color);
 
 // The pen (one pixel, local coordinates): MoveTo places it, LineTo draws in the foreground
 // colour every pixel of the line from the pen to (h, v), both ends included, and leaves the pen
@@ -30,7 +29,6 @@ void GetForeColor(RGBColor* color);
 void MoveTo(int16_t h, int16_t v);
 void LineTo(int16_t h, int16_t v);
 
-void SetRect(Rect* r, int16_t left, int16_t top, int16_t right, int16_t bottom);
 void OffsetRect(Rect* r, int16_t dh, int16_t dv);
 void InsetRect(Rect* r, int16_t dh, int16_t dv);
 // True when the pixel below and to the right of `pt` lies inside `r`.

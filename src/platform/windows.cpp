@@ -26,7 +26,6 @@ Rect TitleBar(WindowRef window) {
 SRefCon GetWRefCon(WindowRef window) { return window->refCon; }
 void SetWRefCon(WindowRef window, SRefCon refCon) { window->refCon = refCon; }
 
-CGrafPtr GetWindowPort(WindowRef window) { return &window->port; }
 void SetPortWindowPort(WindowRef window) { SetPort(&window->port); }
 
 WindowRef FrontWindow() { return gWindows.empty() ? nullptr : gWindows.front(); }

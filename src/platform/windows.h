@@ -42,7 +42,6 @@ constexpr int16_t kTitleBarHeight = 20;
 SRefCon GetWRefCon(WindowRef window);
 void SetWRefCon(WindowRef window, SRefCon refCon);
 
-CGrafPtr GetWindowPort(WindowRef window);
 void SetPortWindowPort(WindowRef window);
 
 WindowRef FrontWindow();

@@ -1,19 +1,16 @@
-// The Python module's filter runs: loading the filter module and driving one run through the
-// host kit, serialised by one lock per process.
+// The Python module's filter runs: the filter module loaded once per process, and one run
+// through the host kit's host call.
 #include "python/fill_run.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
-#include <optional>
 
-#include "hostkit/descriptor.h"
-#include "hostkit/filter_host.h"
+#include "hostkit/host_call.h"
 #include "hostkit/host_rules.h"
-#include "hostkit/module_loader.h"
-#include "hostkit/status_text.h"
 
 #ifndef AREAFILL_INSTALLED_MODULE_PATH
 #define AREAFILL_INSTALLED_MODULE_PATH "/usr/local/lib/areafill/areafill-filter.so"
@@ -24,17 +21,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// One filter run at a time per process: concurrent runs would share the Preferences folder,
-// its scratch files ("BackingStore", …) and AREAFILL_PREFS_DIR.
-std::mutex gRunLock;
-
 struct LoadedModule {
   bool tried = false;
   std::string path;
   std::string error;
-  PluginEntryProc entry = nullptr;
+  hostkit::FilterModule module;
 };
-LoadedModule gModule;  // guarded by gRunLock
+std::mutex gModuleLock;
+LoadedModule gModule;  // guarded by gModuleLock until loaded, then read only
+// The environment's user switches, read once, when the module is first used.
+hostkit::HostSettings gSettings;
 
 // The folder of the shared object this code is in (the Python extension).
 std::string _ExtensionFolder() {
@@ -45,43 +41,46 @@ std::string _ExtensionFolder() {
   return (ec ? fs::path(info.dli_fname) : self).parent_path().string();
 }
 
-// Loads the module once; the handle stays open for the life of the process. Under gRunLock.
-// It is looked for beside the extension (a self-contained install), then in the build tree's
-// lib/ (the extension is built into <build>/python/), then in the module folder that
-// `cmake --install` fills.
-void _LoadModuleLocked() {
-  if (gModule.tried) return;
-  gModule.tried = true;
-  const std::string here = _ExtensionFolder();
-  gModule.path = hostkit::FirstExistingPath({here + "/" + hostkit::kFilterModuleName,
-                                             here + "/../lib/" + hostkit::kFilterModuleName,
-                                             AREAFILL_INSTALLED_MODULE_PATH});
-  gModule.entry = hostkit::LoadFilterModule(gModule.path, &gModule.error);
+// Loads the module once; it stays loaded for the life of the process. It is looked for beside
+// the extension (a self-contained install), then in the build tree's lib/ (the extension is
+// built into <build>/python/), then in the module folder that `cmake --install` fills.
+const LoadedModule& _Module() {
+  std::lock_guard<std::mutex> lock(gModuleLock);
+  if (!gModule.tried) {
+    gModule.tried = true;
+    gSettings = hostkit::HostSettingsFromEnvironment();
+    const std::string here = _ExtensionFolder();
+    gModule.path = hostkit::FirstExistingPath({here + "/" + hostkit::kFilterModuleName,
+                                               here + "/../lib/" + hostkit::kFilterModuleName,
+                                               AREAFILL_INSTALLED_MODULE_PATH});
+    if (!hostkit::LoadFilterModule(gModule.path, &gModule.module, &gModule.error))
+      gModule.module = {};
+  }
+  return gModule;
 }
 
-// Points AREAFILL_PREFS_DIR at a folder for the length of a run and puts back what was there.
-class PrefsFolderOverride {
- public:
-  explicit PrefsFolderOverride(const std::string& folder) {
-    if (folder.empty()) return;
-    active_ = true;
-    if (const char* old = std::getenv("AREAFILL_PREFS_DIR")) previous_ = old;
-    ::setenv("AREAFILL_PREFS_DIR", folder.c_str(), 1);
-  }
-  ~PrefsFolderOverride() {
-    if (!active_) return;
-    if (previous_)
-      ::setenv("AREAFILL_PREFS_DIR", previous_->c_str(), 1);
-    else
-      ::unsetenv("AREAFILL_PREFS_DIR");
-  }
-  PrefsFolderOverride(const PrefsFolderOverride&) = delete;
-  PrefsFolderOverride& operator=(const PrefsFolderOverride&) = delete;
+// A fill without prefs= must not write into the user's folders: its preferences live in a
+// folder of this process's own, made private (0700) on first use and removed when the process
+// ends. "" when it cannot be made.
+std::string gPrivateFolder;  // guarded by gModuleLock
 
- private:
-  bool active_ = false;
-  std::optional<std::string> previous_;
-};
+void _RemovePrivateFolder() {
+  std::error_code ec;
+  if (!gPrivateFolder.empty()) fs::remove_all(gPrivateFolder, ec);
+}
+
+std::string _PrivatePrefsFolder() {
+  std::lock_guard<std::mutex> lock(gModuleLock);
+  if (gPrivateFolder.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/areafill-XXXXXX";
+    if (::mkdtemp(pattern.data())) {
+      gPrivateFolder = pattern;
+      std::atexit(_RemovePrivateFolder);
+    }
+  }
+  return gPrivateFolder;
+}
 
 FillOutcome _Outcome(FillStatus status, std::string message = {}) {
   return FillOutcome{status, std::move(message)};
@@ -90,11 +89,11 @@ FillOutcome _Outcome(FillStatus status, std::string message = {}) {
 }  // namespace
 
 FillOutcome RunFill(hostkit::HostImage& image, FillRequest& request) {
-  hostkit::RunOptions run;
-  run.foreground = request.foreground;
-  run.background = request.background;
-  if (!request.mask.empty() &&
-      !hostkit::SelectArea(&run, std::move(request.mask), image.width, image.height, request.raw)) {
+  hostkit::HostCall call;
+  call.run.foreground = request.foreground;
+  call.run.background = request.background;
+  if (!request.mask.empty() && !hostkit::SelectArea(&call.run, std::move(request.mask), image.width,
+                                                    image.height, request.raw)) {
     return _Outcome(FillStatus::BadInput, "mask: selection is empty");
   }
   if (!request.prefsFolder.empty()) {
@@ -103,42 +102,35 @@ FillOutcome RunFill(hostkit::HostImage& image, FillRequest& request) {
     if (!fs::is_directory(request.prefsFolder, ec))
       return _Outcome(FillStatus::BadInput, "prefs: " + request.prefsFolder + " is not a folder");
   }
+  const LoadedModule& loaded = _Module();
+  if (!loaded.module.entry) return _Outcome(FillStatus::Failed, loaded.error);
 
   // The method is replayed as a recorded action, so the filter never shows its dialog.
-  hostkit::ScriptingHost scripting;
-  hostkit::Descriptor play;
-  play.Put(hostkit::FillMethodDescriptorItem(*request.method));
-  if (!scripting.SetPlay(play, plugInDialogDontDisplay))
-    return _Outcome(FillStatus::Failed, "out of memory");
-  run.descriptorParameters = scripting.descriptorParameters();
-  run.handleProcs = scripting.handleProcs();
-  run.progress = request.progress;
-  run.abort = request.cancel;
-
-  std::lock_guard<std::mutex> lock(gRunLock);
-  _LoadModuleLocked();
-  if (!gModule.entry) return _Outcome(FillStatus::Failed, gModule.error);
-
-  PrefsFolderOverride prefs(request.prefsFolder);
-  hostkit::RunReport report;
-  intptr_t data = 0;
-  int16_t result;
-  {
-    hostkit::ScriptingHost::Activation active(scripting);
-    result = hostkit::RunFilter(gModule.entry, image, run, &data, &report);
+  call.module = &loaded.module;
+  call.choice.method = request.method;
+  call.settings = gSettings;
+  call.settings.preferencesFolder =
+      request.prefsFolder.empty() ? _PrivatePrefsFolder() : request.prefsFolder;
+  if (call.settings.preferencesFolder.empty())
+    return _Outcome(FillStatus::Failed, "cannot make a private folder for the preferences");
+  call.run.progress = request.progress;
+  call.run.abort = request.cancel;
+  const hostkit::HostCallOutcome outcome = hostkit::RunHostCall(image, call);
+  switch (outcome.status) {
+    case hostkit::HostCallStatus::kFilled:
+      return _Outcome(FillStatus::Filled);
+    case hostkit::HostCallStatus::kCancelled:
+      return _Outcome(FillStatus::Cancelled);
+    case hostkit::HostCallStatus::kFailed:
+      break;
   }
-  hostkit::ReleasePluginData(&data);
-  if (result == userCanceledErr) return _Outcome(FillStatus::Cancelled);
-  if (result != 0)
-    return _Outcome(FillStatus::Failed, hostkit::DescribeFailure(result, report.failedSelector));
-  return _Outcome(FillStatus::Filled);
+  return _Outcome(FillStatus::Failed, outcome.message);
 }
 
 std::string FilterModulePath(std::string* error) {
-  std::lock_guard<std::mutex> lock(gRunLock);
-  _LoadModuleLocked();
-  *error = gModule.error;
-  return gModule.entry ? gModule.path : std::string();
+  const LoadedModule& loaded = _Module();
+  *error = loaded.error;
+  return loaded.module.entry ? loaded.path : std::string();
 }
 
 }  // namespace areafill_py

@@ -23,7 +23,7 @@ struct FillRequest {
   // from its outer ring, or from its alpha plane as the filter decides).
   std::vector<uint8_t> mask;
   bool raw = false;         // write the filter's rows unmasked
-  std::string prefsFolder;  // empty: the platform's default Preferences folder
+  std::string prefsFolder;  // empty: a private folder of this process, removed at its end
   // Called on the calling thread; either may be empty.
   std::function<void(int32_t done, int32_t total)> progress;
   std::function<bool()> cancel;
@@ -40,8 +40,7 @@ struct FillOutcome {
 // `image` holds the result; otherwise it is unchanged. BadInput: an empty selection ("mask:
 // selection is empty") or a prefs path that is not a folder; Failed: the filter module cannot be
 // loaded or the filter failed ("filter failed while running: out of memory (-108)"); Cancelled: the
-// cancel callback said so. Runs are serialised within the process: the filter's Preferences
-// folder, scratch file names and environment are process-wide.
+// cancel callback said so. Runs are serialised within the process (the host call does so).
 FillOutcome RunFill(hostkit::HostImage& image, FillRequest& request);
 
 // The path of the filter module this process runs: beside the Python extension when

@@ -10,6 +10,7 @@
 #include "hostkit/descriptor.h"
 #include "hostkit/descriptor_json.h"
 #include "hostkit/filter_host.h"
+#include "hostkit/scripting_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string json(reinterpret_cast<const char*>(data), size);

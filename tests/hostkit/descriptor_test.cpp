@@ -9,6 +9,7 @@
 
 #include "filter/settings/script_params.h"
 #include "hostkit/descriptor_json.h"
+#include "hostkit/scripting_host.h"
 #include "platform/memory.h"
 #include "support/platform_fixture.h"
 

@@ -10,6 +10,7 @@
 #include "platform/dialog_backend.h"
 #include "platform/dialog_test_resources.h"
 #include "platform/host_dialog.h"
+#include "platform/host_settings.h"
 #include "support/platform_fixture.h"
 
 namespace {
@@ -235,36 +236,31 @@ TEST_F(HostDialogTest, TheHostsScreenIsTheMainScreenUnlessOneWasSet) {
   EXPECT_EQ((*GetMainDevice())->gdRect.right, 1024);
 }
 
-// The table this test program exports, as a host program does (see tests/CMakeLists.txt).
-int gExportedCalls = 0;
-int _RunExported(const AreaFillDialogDescription* d, int16_t* hits, int capacity) {
-  ++gExportedCalls;
+int gServicesCalls = 0;
+int _RunFromServices(const AreaFillDialogDescription* d, int16_t* hits, int capacity) {
+  ++gServicesCalls;
   hits[0] = kFirstRadio;
   hits[1] = kCancel;
   return 2;
 }
-const AreaFillDialogHost kExported = {AREAFILL_DIALOG_HOST_VERSION, nullptr, _RunExported};
 
-TEST_F(HostDialogTest, EnvironmentHostFindsTheTableTheProgramExports) {
-  EXPECT_EQ(PlatformFindDialogHost(), &kExported);
-  const char* saved = std::getenv("AREAFILL_DIALOG");
-  const std::string savedValue = saved ? saved : "";
-  setenv("AREAFILL_DIALOG", "host", 1);
+// The host-services record picks the backend: the host's table, the terminal, or none.
+TEST_F(HostDialogTest, HostServicesChooseTheBackend) {
+  const AreaFillDialogHost table = {AREAFILL_DIALOG_HOST_VERSION, nullptr, _RunFromServices};
+  AreaFillHostServices services{
+      AREAFILL_HOST_SERVICES_VERSION, nullptr, kAreaFillDialogHost, &table, -1, 0,
+      kAreaFillMembraneFast};
   PlatformSetDialogBackend(nullptr);
-  EXPECT_NE(PlatformCurrentDialogBackend(), PlatformScriptedDialogBackend());
+  PlatformSetHostServices(&services);
   DialogItemIndex radio = 0;
   EXPECT_EQ(RunDialog(&radio), kCancel);
   EXPECT_EQ(radio, kFirstRadio);
-  EXPECT_EQ(gExportedCalls, 1);
-  if (saved)
-    setenv("AREAFILL_DIALOG", savedValue.c_str(), 1);
-  else
-    unsetenv("AREAFILL_DIALOG");
+  EXPECT_EQ(gServicesCalls, 1);
+  services.dialog = kAreaFillDialogTerminal;
+  PlatformSetHostServices(&services);
+  EXPECT_NE(PlatformCurrentDialogBackend(), PlatformScriptedDialogBackend());
+  PlatformSetHostServices(nullptr);
+  EXPECT_EQ(PlatformCurrentDialogBackend(), PlatformScriptedDialogBackend());
 }
 
 }  // namespace
-
-extern "C" __attribute__((visibility("default"))) const AreaFillDialogHost* AreaFillGetDialogHost(
-    void) {
-  return &kExported;
-}

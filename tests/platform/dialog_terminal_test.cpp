@@ -206,20 +206,4 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyCase{"HangUpCancels", {kCloseTerminal}, kCancel, kSecondRadio}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST(DialogBackendChoice, EnvironmentChoosesTheTerminalOnlyWhenAskedTo) {
-  PlatformSetDialogBackend(nullptr);
-  const char* saved = std::getenv("AREAFILL_DIALOG");
-  std::string savedValue = saved ? saved : "";
-  unsetenv("AREAFILL_DIALOG");
-  EXPECT_EQ(PlatformCurrentDialogBackend(), PlatformScriptedDialogBackend());
-  setenv("AREAFILL_DIALOG", "none", 1);
-  EXPECT_EQ(PlatformCurrentDialogBackend(), PlatformScriptedDialogBackend());
-  setenv("AREAFILL_DIALOG", "terminal", 1);
-  EXPECT_NE(PlatformCurrentDialogBackend(), PlatformScriptedDialogBackend());
-  if (saved)
-    setenv("AREAFILL_DIALOG", savedValue.c_str(), 1);
-  else
-    unsetenv("AREAFILL_DIALOG");
-}
-
 }  // namespace

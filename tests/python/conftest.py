@@ -1,5 +1,6 @@
-"""Shared set-up of the Python module's tests: where the areafill program is, and a private
-Preferences folder so that no test touches the user's own."""
+"""Shared set-up of the Python module's tests: where the areafill program is, with a private
+Preferences folder so that no test touches the user's own (fills without prefs= use a private
+folder of their process by themselves)."""
 
 import os
 import subprocess
@@ -10,10 +11,6 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).parent))
-
-# Fills that pass no prefs= use AREAFILL_PREFS_DIR: point it away from the user's folder
-# before the module is used.
-os.environ["AREAFILL_PREFS_DIR"] = tempfile.mkdtemp(prefix="areafill-pytest-prefs-")
 
 SOURCE_DIR = Path(__file__).resolve().parents[2]
 

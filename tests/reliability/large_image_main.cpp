@@ -3,10 +3,12 @@
 // output rows go straight to a file. What the run itself holds therefore shows in the process's
 // peak memory.
 //
-//   areafill_large_image WIDTH HEIGHT disk|memory OUTPUT-FILE [MEMORY-CAP-MIB]
+//   areafill_large_image WIDTH HEIGHT disk|memory OUTPUT-FILE [MEMORY-CAP-MIB [PREFS-DIR]]
 //
-// "disk" puts every scratch image in the Preferences folder ($AREAFILL_PREFS_DIR) by allowing
-// no temporary memory; "memory" lets them all be held in memory. MEMORY-CAP-MIB caps the
+// A cap of 0 leaves the address space uncapped.
+//
+// "disk" puts every scratch image in the Preferences folder (PREFS-DIR, else the user's own) by
+// allowing no temporary memory; "memory" lets them all be held in memory. MEMORY-CAP-MIB caps the
 // process's address space. Prints one line: width, height, mode, result, peak RSS in KiB,
 // seconds, and the number of pixels the fill changed. Exit status 0 when the run succeeded.
 #include <fcntl.h>
@@ -23,6 +25,7 @@
 
 #include "filter/entry/entry.h"
 #include "platform/dialog_backend.h"
+#include "platform/files.h"
 #include "platform/memory.h"
 
 namespace {
@@ -92,7 +95,8 @@ Boolean Abort() { return 0; }
 
 int main(int argc, char** argv) {
   if (argc < 5) {
-    std::fprintf(stderr, "usage: %s WIDTH HEIGHT disk|memory OUTPUT-FILE [MEMORY-CAP-MIB]\n",
+    std::fprintf(stderr,
+                 "usage: %s WIDTH HEIGHT disk|memory OUTPUT-FILE [MEMORY-CAP-MIB [PREFS-DIR]]\n",
                  argv[0]);
     return 2;
   }
@@ -101,7 +105,8 @@ int main(int argc, char** argv) {
   host.height = std::atoi(argv[2]);
   const bool disk = std::strcmp(argv[3], "disk") == 0;
   host.radius = 12;
-  if (argc > 5) {
+  if (argc > 6) PlatformSetPreferencesFolder(argv[6]);
+  if (argc > 5 && std::atoll(argv[5]) > 0) {
     rlim_t cap = rlim_t(std::atoll(argv[5])) << 20;
     struct rlimit limit = {cap, cap};
     setrlimit(RLIMIT_AS, &limit);

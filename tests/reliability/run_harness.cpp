@@ -8,6 +8,7 @@
 
 #include "filter/entry/entry.h"
 #include "hostkit/descriptor.h"
+#include "hostkit/scripting_host.h"
 
 namespace reliability {
 

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/host_settings.h"
 #include "platform/memory.h"
 
 struct FillWorkers {
@@ -59,16 +60,7 @@ void _WorkerLoop(FillWorkers* w) {
 
 }  // namespace
 
-int32_t FillThreadsWanted() {
-  if (const char* env = std::getenv("AREAFILL_THREADS"); env != nullptr && *env != 0) {
-    char* end = nullptr;
-    const long n = std::strtol(env, &end, 10);
-    if (*end == 0 && n >= 1) return n > kMaxFillThreads ? kMaxFillThreads : int32_t(n);
-  }
-  const unsigned cores = std::thread::hardware_concurrency();
-  if (cores < 1) return 1;
-  return cores > unsigned(kMaxFillThreads) ? kMaxFillThreads : int32_t(cores);
-}
+int32_t FillThreadsWanted() { return PlatformFillThreads(kMaxFillThreads); }
 
 OSErr StartFillWorkers(int32_t threads, FillWorkers** out) {
   *out = nullptr;

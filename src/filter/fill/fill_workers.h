@@ -15,8 +15,8 @@ struct FillWorkers;
 // the same time, so each must touch only its own data.
 typedef void (*FillTask)(void* context, int32_t index);
 
-// The number of threads a fill should use: AREAFILL_THREADS when it is a number from 1 up
-// (1: the calling thread alone), else one per processor; at most kMaxFillThreads.
+// The number of threads a fill should use: the host's choice (1: the calling thread alone), else
+// one per processor; at most kMaxFillThreads.
 int32_t FillThreadsWanted();
 
 // Starts a set of `threads` workers (the calling thread is one of them; clamped to

@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "filter/fill/membrane_steps.h"
+#include "platform/host_settings.h"
 
 namespace {
 
@@ -98,12 +99,9 @@ int32_t _MembraneFillReference(NamedImage* image, RunRecord* record) {
   return err;
 }
 
-// The engine asked for by AREAFILL_MEMBRANE: "reference" selects the reference engine, anything
-// else (or nothing) the fast one. Read on every call, so that one process can time both.
-bool _ReferenceAsked() {
-  const char* choice = std::getenv("AREAFILL_MEMBRANE");
-  return choice != nullptr && std::strcmp(choice, "reference") == 0;
-}
+// The engine the host asked for: the reference engine, or the fast one. Asked on every call, so
+// that one process can time both.
+bool _ReferenceAsked() { return PlatformUseReferenceMembrane(); }
 
 }  // namespace
 

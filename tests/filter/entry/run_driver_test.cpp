@@ -11,6 +11,7 @@
 #include "filter/fill/process_image.h"
 #include "hostkit/descriptor.h"
 #include "hostkit/filter_host.h"
+#include "hostkit/scripting_host.h"
 #include "platform/dialog_backend.h"
 #include "platform/memory.h"
 #include "support/platform_fixture.h"

@@ -17,6 +17,7 @@
 
 #include "filter/fill/fill_workers.h"
 #include "filter/fill/membrane_fill.h"
+#include "platform/host_settings.h"
 #include "platform/memory.h"
 #include "support/platform_fixture.h"
 
@@ -547,49 +548,40 @@ TEST_F(MembraneFastTest, CancelLeavesTheRowsTheReferenceLeaves) {
   }
 }
 
-// ---- The environment ----
+// ---- The host's choice of engine and threads ----
 
-// Sets an environment variable (null: unsets it) for the life of the object, then puts back
-// what was there.
-struct ScopedEnv {
-  const char* name;
-  std::string saved;
-  bool had;
-  ScopedEnv(const char* variable, const char* value) : name(variable) {
-    const char* now = std::getenv(name);
-    had = now != nullptr;
-    if (had) saved = now;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
+// Sets the host's fill settings for the life of the object, then returns to the defaults.
+struct ScopedFillSettings {
+  ScopedFillSettings(int32_t threads, int32_t engine) {
+    const AreaFillHostServices services{AREAFILL_HOST_SERVICES_VERSION,
+                                        nullptr,
+                                        kAreaFillDialogHeadless,
+                                        nullptr,
+                                        -1,
+                                        threads,
+                                        engine};
+    PlatformSetHostServices(&services);
   }
-  ~ScopedEnv() {
-    if (had)
-      setenv(name, saved.c_str(), 1);
-    else
-      unsetenv(name);
-  }
+  ~ScopedFillSettings() { PlatformSetHostServices(nullptr); }
 };
 
-TEST(FillThreads, TakesAreafillThreadsWhenItIsACount) {
+TEST(FillThreads, TakesTheHostsCountUpToTheMost) {
   const int32_t perProcessor =
       std::clamp(int32_t(std::thread::hardware_concurrency()), 1, kMaxFillThreads);
-  struct Case {
-    const char* value;
-    int32_t threads;
-  };
-  for (const Case& c : {Case{"1", 1}, Case{"3", 3}, Case{"64", 64}, Case{"1000", kMaxFillThreads},
-                        Case{"0", perProcessor}, Case{"-2", perProcessor}, Case{"4x", perProcessor},
-                        Case{"", perProcessor}, Case{nullptr, perProcessor}}) {
-    ScopedEnv env("AREAFILL_THREADS", c.value);
-    EXPECT_EQ(FillThreadsWanted(), c.threads) << (c.value ? c.value : "(unset)");
+  for (auto [asked, threads] : {std::pair{1, 1},
+                                {3, 3},
+                                {64, 64},
+                                {1000, kMaxFillThreads},
+                                {0, perProcessor},
+                                {-2, perProcessor}}) {
+    ScopedFillSettings settings(asked, kAreaFillMembraneFast);
+    EXPECT_EQ(FillThreadsWanted(), threads) << asked;
   }
 }
 
 // The engines differ in the blocks they ask for (the fast one's grow with its threads), which
 // shows which one MembraneFill ran and with how many threads.
-TEST_F(MembraneFastTest, EnvironmentChoosesTheEngineAndItsThreads) {
+TEST_F(MembraneFastTest, HostChoosesTheEngineAndItsThreads) {
   std::mt19937 rng(42);
   for (int bits : {8, 16}) {
     const Picture original = RandomPicture(rng, kDiscs, 20, 20, 3, bits);
@@ -604,16 +596,14 @@ TEST_F(MembraneFastTest, EnvironmentChoosesTheEngineAndItsThreads) {
     ASSERT_NE(reference, fast1);
     ASSERT_NE(fast1, fast3);
     {
-      ScopedEnv engine("AREAFILL_MEMBRANE", "reference");
-      ScopedEnv threads("AREAFILL_THREADS", "3");
+      ScopedFillSettings settings(3, kAreaFillMembraneReference);
       EXPECT_EQ(blocks(kChosen, 0), reference) << bits;
     }
-    ScopedEnv threads("AREAFILL_THREADS", "3");
-    for (const char* choice : {static_cast<const char*>(nullptr), "fast", "Reference"}) {
-      ScopedEnv engine("AREAFILL_MEMBRANE", choice);
-      EXPECT_EQ(blocks(kChosen, 0), fast3) << bits << " " << (choice ? choice : "(unset)");
+    {
+      ScopedFillSettings settings(3, kAreaFillMembraneFast);
+      EXPECT_EQ(blocks(kChosen, 0), fast3) << bits;
     }
-    ScopedEnv one("AREAFILL_THREADS", "1");
+    ScopedFillSettings one(1, kAreaFillMembraneFast);
     EXPECT_EQ(blocks(kChosen, 0), fast1) << bits;
   }
 }

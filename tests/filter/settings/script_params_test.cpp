@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "hostkit/descriptor.h"
+#include "hostkit/scripting_host.h"
 #include "platform/memory.h"
 #include "support/platform_fixture.h"
 

@@ -1,0 +1,87 @@
+// The program's options and their parsing.
+#include "cli/options.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+#include "hostkit/fill_methods.h"
+
+#ifndef AREAFILL_VERSION
+#define AREAFILL_VERSION "0.0.0"
+#endif
+
+namespace areafill_cli {
+
+namespace {
+
+// One line per method: name, choice and what it does.
+void _PrintMethods() {
+  for (const hostkit::FillMethod& method : hostkit::FillMethods())
+    std::printf("%-11s %d  %s\n", method.name, method.choice, method.description);
+}
+
+int _UsageError(const std::string& message) {
+  std::fprintf(stderr, "areafill: %s\n", message.c_str());
+  return kExitBadInput;
+}
+
+}  // namespace
+
+std::optional<int> ParseCommandLine(int argc, char** argv, Options* options) {
+  CLI::App app{"areafill: fill the selected area of an image from the pixels around it.\n"};
+  app.set_version_flag("--version", std::string("areafill ") + AREAFILL_VERSION);
+  bool listMethods = false;
+  app.add_flag("--list-methods", listMethods, "List the fill methods and exit");
+  app.add_option("INPUT", options->input, "Image to fill (PNG or TIFF)")->type_name("FILE");
+  app.add_option("-o,--output", options->output,
+                 "Where to write the result; .png, .tif or .tiff picks the format")
+      ->type_name("FILE");
+  app.add_option("--mask", options->mask,
+                 "Selection: 8- or 16-bit grey PNG/TIFF the size of INPUT (white = selected). "
+                 "Without it the whole image is filled from its outer ring")
+      ->type_name("FILE");
+  app.add_option("--method", options->method, "Fill method (skips the dialog); see --list-methods")
+      ->type_name("NAME");
+  app.add_option("--fg", options->fg, "Foreground colour (default #000000)")->type_name("#rrggbb");
+  app.add_option("--bg", options->bg, "Background colour (default #ffffff)")->type_name("#rrggbb");
+  app.add_flag("--raw", options->raw,
+               "Write the filter's rows as they are, without masking by MASK");
+  app.add_option("--prefs", options->prefs,
+                 "Preferences folder (preferences file and scratch files)")
+      ->type_name("DIR");
+  app.add_flag("-q,--quiet", options->quiet, "No progress and no summary");
+  app.add_flag("--dialog", options->dialog,
+               "Show the choice dialog even when replaying or not on a terminal");
+  app.add_option("--record", options->record, "Write the recorded action (JSON) to FILE")
+      ->type_name("FILE");
+  app.add_option("--replay", options->replay, "Replay a recorded action (JSON) from FILE")
+      ->type_name("FILE");
+  app.add_option("--plugin", options->plugin, "Filter module to load instead of the built-in one")
+      ->type_name("PATH");
+  app.footer(
+      "Examples:\n"
+      "  areafill photo.png --mask hole.png -o filled.png\n"
+      "  areafill scan.tif --mask dust.png --method mean --quiet -o cleaned.tif\n\n"
+      "Without --method or --replay the choice dialog appears on a terminal; elsewhere the\n"
+      "method of the last run (remembered in the preferences folder) is used.\n"
+      "Exit status: 0 done, 1 bad usage or input, 3 the filter failed, 130 cancelled.");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return _UsageError(e.what());
+  }
+  if (listMethods) {
+    _PrintMethods();
+    return kExitOk;
+  }
+  if (options->input.empty()) return _UsageError("missing INPUT (see --help)");
+  if (options->output.empty()) return _UsageError("missing -o OUTPUT (see --help)");
+  if (!options->method.empty() && !options->replay.empty())
+    return _UsageError("--method and --replay cannot be used together");
+  return std::nullopt;
+}
+
+}  // namespace areafill_cli

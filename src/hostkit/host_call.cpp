@@ -1,0 +1,131 @@
+// The one host call: settings to the module, scripting, the run, and its outcome in words.
+#include "hostkit/host_call.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+#include "hostkit/float_samples.h"
+#include "hostkit/scripting_host.h"
+#include "hostkit/status_text.h"
+
+namespace hostkit {
+
+namespace {
+
+// The module's platform layer (its Preferences folder, scratch file names, dialog backend) is
+// one per process, so one run at a time per process.
+std::mutex gRunLock;
+thread_local bool tInRun = false;
+
+// Marks this thread as running a fill for the length of a scope.
+struct _RunMark {
+  _RunMark() { tInRun = true; }
+  ~_RunMark() { tInRun = false; }
+};
+
+// A whole non-negative number, or -1.
+long long _Count(const char* text) {
+  if (!text || !*text) return -1;
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text, &end, 10);
+  return (*end != 0 || errno != 0 || value < 0) ? -1 : value;
+}
+
+HostCallOutcome _Failed(std::string message) {
+  HostCallOutcome outcome;
+  outcome.status = HostCallStatus::kFailed;
+  outcome.message = std::move(message);
+  return outcome;
+}
+
+// A float image run through the 16-bit mode (float_samples.h); the host's masking is done here,
+// in floats, against the original samples.
+void _RunFloats(PluginEntryProc entry, HostImage& image, const RunOptions& options, intptr_t* data,
+                RunReport* report) {
+  Rect area = options.filterRect;
+  if (area.bottom <= area.top || area.right <= area.left)
+    area = Rect{0, 0, int16_t(image.height), int16_t(image.width)};
+  const double scale = FloatScale(image, area);
+  HostImage sixteen = FloatToSixteen(image, scale);
+  RunOptions run = options;
+  run.applyMask = false;
+  report->result = RunFilter(entry, sixteen, run, data, report);
+  if (report->result != 0) return;
+  HostImage result = SixteenToFloat(sixteen, image, area, scale);
+  if (options.applyMask && !options.mask.empty()) ApplyHostMask(image, options.mask, area, &result);
+  image = std::move(result);
+}
+
+}  // namespace
+
+HostSettings HostSettingsFromEnvironment() {
+  HostSettings settings;
+  if (const long long threads = _Count(std::getenv("AREAFILL_THREADS")); threads >= 1)
+    settings.threads = threads > 64 ? 64 : int32_t(threads);
+  if (const char* engine = std::getenv("AREAFILL_MEMBRANE"))
+    settings.referenceMembrane = std::string(engine) == "reference";
+  settings.scratchMemoryLimit = _Count(std::getenv("AREAFILL_TEMP_MEMORY"));
+  return settings;
+}
+
+HostCallOutcome RunHostCall(HostImage& image, const HostCall& call) {
+  if (tInRun) return _Failed("a fill cannot start while another fill runs on the same thread");
+
+  ScriptingHost scripting;
+  const int16_t playInfo = call.choice.showDialog ? plugInDialogDisplay : plugInDialogDontDisplay;
+  Descriptor play;
+  if (call.choice.method) {
+    play.Put(FillMethodDescriptorItem(*call.choice.method));
+  } else if (call.choice.replay) {
+    play = *call.choice.replay;
+  }
+  if (call.choice.method || call.choice.replay) {
+    if (!scripting.SetPlay(play, playInfo)) return _Failed("out of memory");
+  } else {
+    scripting.descriptorParameters()->playInfo = playInfo;
+  }
+  RunOptions run = call.run;
+  run.descriptorParameters = scripting.descriptorParameters();
+  run.handleProcs = scripting.handleProcs();
+
+  const HostSettings& s = call.settings;
+  const AreaFillHostServices services{
+      AREAFILL_HOST_SERVICES_VERSION,
+      s.preferencesFolder.c_str(),
+      s.dialog,
+      s.dialogHost,
+      s.scratchMemoryLimit,
+      s.threads,
+      s.referenceMembrane ? kAreaFillMembraneReference : kAreaFillMembraneFast};
+
+  std::lock_guard<std::mutex> lock(gRunLock);
+  _RunMark mark;
+  if (call.module->setHostServices) call.module->setHostServices(&services);
+  RunReport report;
+  intptr_t data = 0;
+  {
+    ScriptingHost::Activation active(scripting);
+    if (call.fillFloats && image.depth == 32) {
+      _RunFloats(call.module->entry, image, run, &data, &report);
+    } else {
+      report.result = RunFilter(call.module->entry, image, run, &data, &report);
+    }
+  }
+  ReleasePluginData(&data);
+
+  HostCallOutcome outcome;
+  outcome.result = report.result;
+  if (report.result == userCanceledErr) {
+    outcome.status = HostCallStatus::kCancelled;
+  } else if (report.result != 0) {
+    outcome.status = HostCallStatus::kFailed;
+    outcome.message = DescribeFailure(report.result, report.failedSelector);
+  }
+  outcome.recorded = scripting.TakeRecorded(&outcome.recording);
+  if (outcome.recorded) outcome.ran = RecordedMethod(outcome.recording);
+  return outcome;
+}
+
+}  // namespace hostkit
