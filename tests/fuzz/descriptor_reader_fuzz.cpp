@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "filter/entry/run_record.h"
+#include "filter/run/run_record.h"
 #include "filter/settings/script_params.h"
 #include "filter/settings/settings_block.h"
 #include "fuzz_support.h"

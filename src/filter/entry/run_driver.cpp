@@ -8,6 +8,7 @@
 #include "filter/entry/image_modes.h"
 #include "filter/entry/preferences.h"
 #include "filter/fill/process_image.h"
+#include "filter/image/named_image.h"
 #include "filter/settings/script_params.h"
 #include "filter/settings/settings_block.h"
 #include "platform/memory.h"

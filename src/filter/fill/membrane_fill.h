@@ -3,8 +3,8 @@
 // passes run over the whole image. MembraneFill works on 8-bit samples, MembraneFill16 on 16-bit.
 #pragma once
 
-#include "filter/entry/run_record.h"
 #include "filter/image/named_image.h"
+#include "filter/run/run_record.h"
 
 constexpr int32_t kMaxBoundaryPoints = 32000;  // edge points beyond these are dropped
 constexpr int32_t kSectorCount = 32;           // directions of 11.25° around a filled pixel

@@ -2,8 +2,8 @@
 // the settings block), record it, and carry it out on the working image, at 8 or 16 bits.
 #pragma once
 
-#include "filter/entry/run_record.h"
 #include "filter/image/named_image.h"
+#include "filter/run/run_record.h"
 #include "filter/settings/settings_block.h"
 
 // The fill methods, numbered like the dialog's radio items.

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "filter/entry/run_record.h"
+#include "filter/run/run_record.h"
 #include "platform/memory.h"
 
 static_assert(sizeof(SPHeader) <= 2 * sizeof(SPSetting), "the header must fit two entry places");
