@@ -46,7 +46,7 @@ bool _DeriveShape(const Globals* globals, RunShape* shape) {
   shape->width = host->filterRect.right - host->filterRect.left;
   shape->height = host->filterRect.bottom - host->filterRect.top;
   shape->planes = host->planes;
-  ImageModeInfo mode = _ImageModeInfo(host->imageMode, shape->planes);
+  _RunMode mode = _ImageModeInfo(host->imageMode, shape->planes);
   shape->c = mode.colourPlanes;
   shape->cmyk = mode.cmyk;
   shape->lab = mode.lab;

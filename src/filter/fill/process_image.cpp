@@ -208,7 +208,7 @@ OSErr _ProcessImage(NamedImage* image, RunRecord* record, SPSettings* settings,
   int16_t choice = kChoiceForeground;
   if (done) {
     int32_t stored = GetSPInputSettingRadio(settings, 0);
-    if (stored >= kChoiceMembrane && stored <= kChoiceVerticalBlend) choice = int16_t(stored);
+    if (stored >= kFirstFillChoice && stored <= kLastFillChoice) choice = int16_t(stored);
     if (!skipDialog) {
       done = UserChoice(record, kFillChoiceDialogID, &choice, D::Swatch(means[0]),
                         D::Swatch(means[1]), D::Swatch(means[2])) == kChoiceOKItem;
