@@ -123,16 +123,6 @@ int32_t _SectorOf(int32_t dx, int32_t dy) {
   return sector;
 }
 
-bool _PixelFromSectors(const SectorSlot* slots, int32_t planes, bool haveSelection,
-                       uint8_t* pixel) {
-  return _DecodePixel<_Depth8>(slots, planes, haveSelection, pixel);
-}
-
-bool _PixelFromSectors(const SectorSlot* slots, int32_t planes, bool haveSelection,
-                       uint16_t* pixel) {
-  return _DecodePixel<_Depth16>(slots, planes, haveSelection, pixel);
-}
-
 int32_t MembraneFill(NamedImage* image, RunRecord* record) {
   return _ReferenceAsked() ? _MembraneFillReference<_Depth8>(image, record)
                            : _MembraneFillFast<_Depth8>(image, record, 0);

@@ -23,7 +23,7 @@ int32_t MembraneFill(NamedImage* image, RunRecord* record);
 // The same for 16-bit samples (0..32768 is the host's scale; results are not clamped to it).
 int32_t MembraneFill16(NamedImage* image, RunRecord* record);
 
-// ---- Internal steps, exposed for tests ----
+// ---- Internal steps, exposed for tests and benchmarks ----
 
 // The two engines by name, whatever AREAFILL_MEMBRANE says (MembraneFill runs the fast one unless
 // it says "reference"). Same arguments, results and statuses as MembraneFill and MembraneFill16.
@@ -34,19 +34,6 @@ int32_t _MembraneFillReference16(NamedImage* image, RunRecord* record);
 int32_t _MembraneFillFast8(NamedImage* image, RunRecord* record, int32_t threads);
 int32_t _MembraneFillFast16(NamedImage* image, RunRecord* record, int32_t threads);
 
-// One direction's nearest edge point so far for the pixel being filled.
-struct SectorSlot {
-  int32_t distance2;  // squared distance; 999999999 while the slot is empty
-  int32_t sample[3];  // the point's encoded samples; sample[0] is -1 while the slot is empty
-};
-
 // The sector, 0..31, of an edge point seen from a pixel, with dx = pixel x - point x and
 // dy = pixel y - point y, not both 0.
 int32_t _SectorOf(int32_t dx, int32_t dy);
-
-// Weighs the 32 slots of one pixel and writes its new samples (|planes| of them, 1 or 3) to
-// `pixel`. Returns false, leaving `pixel` as it was, when a selection is present and no slot
-// counts; true otherwise.
-bool _PixelFromSectors(const SectorSlot* slots, int32_t planes, bool haveSelection, uint8_t* pixel);
-bool _PixelFromSectors(const SectorSlot* slots, int32_t planes, bool haveSelection,
-                       uint16_t* pixel);
