@@ -5,6 +5,7 @@
 #include <string>
 
 #include "filter/entry/entry.h"
+#include "filter/host/fill_choices.h"
 #include "filter/settings/settings_block.h"
 #include "fuzz_support.h"
 #include "hostkit/descriptor.h"
@@ -50,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     hostkit::Descriptor recorded;
     if (!scripting.TakeRecorded(&recorded)) std::abort();
     const hostkit::DescriptorItem* choice = recorded.Find(kFillChoiceKey);
-    if (!choice || choice->enumValue < DescriptorEnumID(kFillChoiceMin) ||
-        choice->enumValue > DescriptorEnumID(kFillChoiceMax))
+    if (!choice || choice->enumValue < DescriptorEnumID(kFirstFillChoice) ||
+        choice->enumValue > DescriptorEnumID(kLastFillChoice))
       std::abort();
   }
   fuzz::CheckNothingLeft("replay");

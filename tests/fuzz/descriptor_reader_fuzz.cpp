@@ -10,7 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "filter/entry/run_record.h"
+#include "filter/host/fill_choices.h"
+#include "filter/run/run_record.h"
 #include "filter/settings/script_params.h"
 #include "filter/settings/settings_block.h"
 #include "fuzz_support.h"
@@ -159,7 +160,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SPSettings* block = _AllocateSPBlock(22);
   if (!block) std::abort();
   InitializeSPSettings(block, kFilterSignature, 0, 0);
-  AddSPInputSettingRadio(block, kFillChoiceKey, kFillChoiceType, kFillChoiceMin, kFillChoiceMax, 5);
+  AddSPInputSettingRadio(block, kFillChoiceKey, kFillChoiceType, kFirstFillChoice, kLastFillChoice,
+                         5);
   AddSPInputSettingLong(block, FourCC("Lng "), -5, 5, 1);
   AddSPInputSettingLong(block, kSPUnitKey, 0, 3, 2);
   AddSPInputSettingFloat(block, FourCC("Flt "), -1.0f, 1.0f, 0.5f);
@@ -176,9 +178,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t unit = uint32_t(GetSPInputSettingLong(block, 2));
   float real = GetSPInputSettingFloat(block, 3);
   uint32_t radio = uint32_t(GetSPInputSettingRadio(block, 6));
-  if (choice < kFillChoiceMin || choice > kFillChoiceMax || whole < -5 || whole > 5 || unit > 3 ||
-      std::isnan(real) || real < -1.0f || real > 1.0f || GetSPInputSettingBoolean(block, 4) > 1 ||
-      !GetSPInputSettingCString(block, 5))
+  if (choice < kFirstFillChoice || choice > kLastFillChoice || whole < -5 || whole > 5 ||
+      unit > 3 || std::isnan(real) || real < -1.0f || real > 1.0f ||
+      GetSPInputSettingBoolean(block, 4) > 1 || !GetSPInputSettingCString(block, 5))
     std::abort();
   // Enumerations compare as unsigned, so the range -5..5 (0xFFFFFFFB..5) takes no value.
   if (radio != 2) std::abort();

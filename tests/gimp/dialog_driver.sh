@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Plays the user for the dialog test, inside xvfb-run: starts GIMP's batch (which runs the
-# plug-in interactively twice), waits for each "Fill Area" dialog, and answers with synthetic
+# plug-in interactively twice), waits for each "Area Fill" dialog, and answers with synthetic
 # key presses: the first dialog is measured and photographed, then Return; the second gets
 # Escape.
 #   dialog_driver.sh BATCH-COMMAND GRAB-TOOL OUT-FOLDER
@@ -19,11 +19,11 @@ sh -c "$batch" >>"$out/gimp.log" 2>&1 &
 gimp=$!
 set +m
 
-# Prints the id of the shown "Fill Area" window; fails after 60 s or when GIMP ends.
+# Prints the id of the shown "Area Fill" window; fails after 60 s or when GIMP ends.
 next_dialog() {
   local id
   for _ in $(seq 600); do
-    id=$(xdotool search --onlyvisible --name '^Fill Area$' 2>/dev/null | head -n 1)
+    id=$(xdotool search --onlyvisible --name '^Area Fill$' 2>/dev/null | head -n 1)
     if [ -n "$id" ]; then
       echo "$id"
       return 0
@@ -39,7 +39,7 @@ next_dialog() {
 # dialog is told apart by the first one having gone, not by its id.
 dialog_gone() {
   for _ in $(seq 600); do
-    xdotool search --onlyvisible --name '^Fill Area$' 2>/dev/null | grep -qx "$1" || return 0
+    xdotool search --onlyvisible --name '^Area Fill$' 2>/dev/null | grep -qx "$1" || return 0
     kill -0 "$gimp" 2>/dev/null || return 1
     sleep 0.1
   done

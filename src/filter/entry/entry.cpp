@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "filter/entry/image_modes.h"
+#include "filter/image/named_image.h"
 #include "platform/memory.h"
 
 namespace {
@@ -163,17 +164,6 @@ OSErr DoStart(Globals* globals) {
     if (err != noErr) return err;
     if (RectIsEmpty(host->inRect) && RectIsEmpty(host->outRect)) return noErr;
   }
-}
-
-void DoProgress(RunRecord* record, int32_t done, int32_t total) {
-  FilterRecord* host = record->host;
-  if (host && host->progressProc) host->progressProc(total + 4 * done, 6 * total);
-}
-
-uint8_t CommandPeriod(RunRecord* record) {
-  FilterRecord* host = record->host;
-  if (!host || !host->abortProc) return 0;
-  return uint8_t(host->abortProc());
 }
 
 OSErr GetParameters(NamedImage*, RunRecord*, Handle* handle, void*, uint8_t) {

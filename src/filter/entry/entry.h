@@ -1,7 +1,7 @@
 // The module's entry point and its selector handlers.
 #pragma once
 
-#include "filter/entry/run_record.h"
+#include "filter/run/run_record.h"
 
 // The entry point. The module exports it as the C symbol `main`; in-process hosts and tests
 // call it by this name. The outcome is the code stored through `result`.

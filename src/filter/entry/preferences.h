@@ -2,7 +2,7 @@
 // values and 48 strings, loaded at the start of the fill step and stored at its end.
 #pragma once
 
-#include "filter/entry/run_record.h"
+#include "filter/run/run_record.h"
 
 constexpr long kPrefsFileBytes = 53248;
 constexpr long kPrefsSlotBytes = 1024;

@@ -8,6 +8,7 @@
 #include "filter/entry/image_modes.h"
 #include "filter/entry/preferences.h"
 #include "filter/fill/process_image.h"
+#include "filter/image/named_image.h"
 #include "filter/settings/script_params.h"
 #include "filter/settings/settings_block.h"
 #include "platform/memory.h"
@@ -45,7 +46,7 @@ bool _DeriveShape(const Globals* globals, RunShape* shape) {
   shape->width = host->filterRect.right - host->filterRect.left;
   shape->height = host->filterRect.bottom - host->filterRect.top;
   shape->planes = host->planes;
-  ImageModeInfo mode = _ImageModeInfo(host->imageMode, shape->planes);
+  _RunMode mode = _ImageModeInfo(host->imageMode, shape->planes);
   shape->c = mode.colourPlanes;
   shape->cmyk = mode.cmyk;
   shape->lab = mode.lab;

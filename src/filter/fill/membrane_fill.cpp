@@ -1,7 +1,7 @@
 // The membrane fill's entry points, and its reference engine: every filled pixel visits every
 // kept edge point in the order they were found, and the smoothing passes are written as plainly
 // as the mean is defined. Its result is the one the fast engine (membrane_fast.cpp) reproduces
-// bit for bit; AREAFILL_MEMBRANE=reference in the environment selects it for a run.
+// bit for bit; a host selects it for a run through its settings (AREAFILL_MEMBRANE=reference).
 #include "filter/fill/membrane_fill.h"
 
 #include <algorithm>
@@ -119,16 +119,6 @@ int32_t _SectorOf(int32_t dx, int32_t dy) {
   else if (dy < 0)
     sector += 8;
   return sector;
-}
-
-bool _PixelFromSectors(const SectorSlot* slots, int32_t planes, bool haveSelection,
-                       uint8_t* pixel) {
-  return _DecodePixel<_Depth8>(slots, planes, haveSelection, pixel);
-}
-
-bool _PixelFromSectors(const SectorSlot* slots, int32_t planes, bool haveSelection,
-                       uint16_t* pixel) {
-  return _DecodePixel<_Depth16>(slots, planes, haveSelection, pixel);
 }
 
 int32_t MembraneFill(NamedImage* image, RunRecord* record) {

@@ -3,8 +3,8 @@
 // passes run over the whole image. MembraneFill works on 8-bit samples, MembraneFill16 on 16-bit.
 #pragma once
 
-#include "filter/entry/run_record.h"
 #include "filter/image/named_image.h"
+#include "filter/run/run_record.h"
 
 constexpr int32_t kMaxBoundaryPoints = 32000;  // edge points beyond these are dropped
 constexpr int32_t kSectorCount = 32;           // directions of 11.25° around a filled pixel
@@ -23,30 +23,17 @@ int32_t MembraneFill(NamedImage* image, RunRecord* record);
 // The same for 16-bit samples (0..32768 is the host's scale; results are not clamped to it).
 int32_t MembraneFill16(NamedImage* image, RunRecord* record);
 
-// ---- Internal steps, exposed for tests ----
+// ---- Internal steps, exposed for tests and benchmarks ----
 
-// The two engines by name, whatever AREAFILL_MEMBRANE says (MembraneFill runs the fast one unless
-// it says "reference"). Same arguments, results and statuses as MembraneFill and MembraneFill16.
-// `threads` is the number of threads the fast engine may use, the calling one included; 0 takes
-// AREAFILL_THREADS from the environment, or else one per processor.
+// The two engines by name, whatever the host chose (MembraneFill runs the fast one unless the host
+// asked for the reference). Same arguments, results and statuses as MembraneFill and
+// MembraneFill16. `threads` is the number of threads the fast engine may use, the calling one
+// included; 0 takes the host's count, or else one per processor.
 int32_t _MembraneFillReference8(NamedImage* image, RunRecord* record);
 int32_t _MembraneFillReference16(NamedImage* image, RunRecord* record);
 int32_t _MembraneFillFast8(NamedImage* image, RunRecord* record, int32_t threads);
 int32_t _MembraneFillFast16(NamedImage* image, RunRecord* record, int32_t threads);
 
-// One direction's nearest edge point so far for the pixel being filled.
-struct SectorSlot {
-  int32_t distance2;  // squared distance; 999999999 while the slot is empty
-  int32_t sample[3];  // the point's encoded samples; sample[0] is -1 while the slot is empty
-};
-
 // The sector, 0..31, of an edge point seen from a pixel, with dx = pixel x - point x and
 // dy = pixel y - point y, not both 0.
 int32_t _SectorOf(int32_t dx, int32_t dy);
-
-// Weighs the 32 slots of one pixel and writes its new samples (|planes| of them, 1 or 3) to
-// `pixel`. Returns false, leaving `pixel` as it was, when a selection is present and no slot
-// counts; true otherwise.
-bool _PixelFromSectors(const SectorSlot* slots, int32_t planes, bool haveSelection, uint8_t* pixel);
-bool _PixelFromSectors(const SectorSlot* slots, int32_t planes, bool haveSelection,
-                       uint16_t* pixel);

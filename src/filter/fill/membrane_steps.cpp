@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "filter/run/host_services.h"
 #include "platform/memory.h"
 
 #if defined(__SSE2__)

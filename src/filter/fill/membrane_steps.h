@@ -32,6 +32,12 @@ constexpr int32_t kFirstSmoothingPass = 2;     // passes are numbered 2..9 for t
 constexpr int32_t kLastSmoothingPass = 9;
 constexpr uint8_t kSelectedThreshold = 128;  // mask bytes from here on are selected
 
+// One direction's nearest edge point so far for the pixel being filled.
+struct SectorSlot {
+  int32_t distance2;  // squared distance; 999999999 while the slot is empty
+  int32_t sample[3];  // the point's encoded samples; sample[0] is -1 while the slot is empty
+};
+
 template <class Depth>
 struct _BoundaryPoint {
   uint16_t x;
@@ -111,7 +117,9 @@ void _SlotWeights(const SectorSlot* slots, float* weights);
 // The same weights from 32 squared distances in a row (distances2[0..31]).
 void _DistanceWeights(const int32_t* distances2, float* weights);
 
-// The new value of a pixel from its weighted slots (see _PixelFromSectors).
+// Weighs the 32 slots of one pixel and writes its new samples (|planes| of them, 1 or 3) to
+// `pixel`. Returns false, leaving `pixel` as it was, when a selection is present and no slot
+// counts; true otherwise.
 template <class Depth>
 bool _DecodePixel(const SectorSlot* slots, int32_t planes, bool haveSelection,
                   typename Depth::Sample* pixel);

@@ -4,6 +4,7 @@
 
 #include "filter/fill/membrane_fill.h"
 #include "filter/fill/user_choice.h"
+#include "filter/run/host_services.h"
 #include "filter/util/module_resources.h"
 #include "platform/memory.h"
 
@@ -207,7 +208,7 @@ OSErr _ProcessImage(NamedImage* image, RunRecord* record, SPSettings* settings,
   int16_t choice = kChoiceForeground;
   if (done) {
     int32_t stored = GetSPInputSettingRadio(settings, 0);
-    if (stored >= kChoiceMembrane && stored <= kChoiceVerticalBlend) choice = int16_t(stored);
+    if (stored >= kFirstFillChoice && stored <= kLastFillChoice) choice = int16_t(stored);
     if (!skipDialog) {
       done = UserChoice(record, kFillChoiceDialogID, &choice, D::Swatch(means[0]),
                         D::Swatch(means[1]), D::Swatch(means[2])) == kChoiceOKItem;

@@ -2,21 +2,10 @@
 // the settings block), record it, and carry it out on the working image, at 8 or 16 bits.
 #pragma once
 
-#include "filter/entry/run_record.h"
+#include "filter/host/fill_choices.h"
 #include "filter/image/named_image.h"
+#include "filter/run/run_record.h"
 #include "filter/settings/settings_block.h"
-
-// The fill methods, numbered like the dialog's radio items.
-enum FillChoice : int16_t {
-  kChoiceMembrane = 3,    // membrane fill of the selected pixels, then smoothing
-  kChoiceMean = 4,        // the area's mean colour
-  kChoiceForeground = 5,  // the host's foreground colour
-  kChoiceBlack = 6,       // 0 in every sample
-  kChoiceWhite = 7,       // full intensity in every sample
-  kChoiceHorizontalBlend =
-      8,                     // every pixel: foreground at the left towards background at the right
-  kChoiceVerticalBlend = 9,  // every pixel: foreground at the top towards background at the bottom
-};
 
 // Fills `image` (grey or RGB, 8 bits per sample, |record->planes| samples per pixel) where
 // record->selection selects it (everywhere without a selection). The choice is the settings

@@ -2,7 +2,7 @@
 // mean colour.
 #pragma once
 
-#include "filter/entry/run_record.h"
+#include "filter/run/run_record.h"
 
 // Shows dialog `dialogID` with radio item *choice turned on and the swatch painted in (red,
 // green, blue), each 0..255, and lets the user pick until OK or Cancel. On return *choice holds

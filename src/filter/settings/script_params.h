@@ -2,7 +2,7 @@
 // are read into the block's inputs before the fill, and every setting is recorded afterwards.
 #pragma once
 
-#include "filter/entry/run_record.h"
+#include "filter/run/run_record.h"
 #include "filter/settings/settings_block.h"
 
 // Size of the text handle handed to the host for a text setting: the string, its NUL, zeros.

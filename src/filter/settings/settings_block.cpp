@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "filter/entry/run_record.h"
+#include "filter/host/fill_choices.h"
+#include "filter/run/run_record.h"
 #include "platform/memory.h"
 
 static_assert(sizeof(SPHeader) <= 2 * sizeof(SPSetting), "the header must fit two entry places");
@@ -325,7 +326,7 @@ OSErr GetDefaultSettings(RunRecord* record, SPSettings* block) {
   int32_t choice = 0;
   if (stored > -2147483648.0f && stored < 2147483648.0f) choice = int32_t(stored);
   InitializeSPSettings(block, kFilterSignature, 0, 0);
-  AddSPInputSettingRadio(block, kFillChoiceKey, kFillChoiceType, kFillChoiceMin, kFillChoiceMax,
+  AddSPInputSettingRadio(block, kFillChoiceKey, kFillChoiceType, kFirstFillChoice, kLastFillChoice,
                          choice);
   return noErr;
 }

@@ -15,12 +15,9 @@ constexpr OSType kSPTypeText = FourCC("Pth ");
 constexpr OSType kSPUnitKey = FourCC("unCd");  // a "long" exchanged as an enumeration
 constexpr OSType kSPUnitType = FourCC("UniT");
 
-// The filter's one setting.
+// The owner of the filter's block. Its one setting, the fill choice, is declared with the
+// choices themselves (filter/host/fill_choices.h).
 constexpr OSType kFilterSignature = FourCC("FilR");
-constexpr OSType kFillChoiceKey = FourCC("FilM");
-constexpr OSType kFillChoiceType = FourCC("rB22");
-constexpr int32_t kFillChoiceMin = 3;
-constexpr int32_t kFillChoiceMax = 9;
 
 // True for radio types: codes whose first two characters are "rB".
 constexpr bool IsSPRadioType(OSType type) { return (type >> 16) == ((OSType('r') << 8) | 'B'); }

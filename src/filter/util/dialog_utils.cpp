@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "filter/entry/run_record.h"
+#include "filter/run/run_record.h"
 #include "platform/gestalt.h"
 #include "platform/memory.h"
 #include "platform/resources.h"

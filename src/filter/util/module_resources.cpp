@@ -19,21 +19,33 @@ struct ItemSpec {
 
 constexpr uint8_t kDisabled = kItemDisableBit;
 
-// Items 1 and 2 are the buttons, 3 to 9 the fill choices in FillChoice order, 10 the swatch
-// that the dialog paints in the area's mean colour, 11 its label.
+// The radio button of fill choice `choice`, labelled as the choice's declaration says, in a
+// column of buttons 22 pixels apart.
+constexpr ItemSpec _ChoiceRadio(FillChoice choice) {
+  const int16_t top = int16_t(12 + 22 * (choice - kFirstFillChoice));
+  return {{top, 16, int16_t(top + 18), 244},
+          kRadioButtonDialogItem,
+          kFillChoices[choice - kFirstFillChoice].dialogLabel};
+}
+
+// Items 1 and 2 are the buttons, 3 to 9 the fill choices in code order, 10 the swatch that the
+// dialog paints in the area's mean colour, 11 its label.
 constexpr ItemSpec kChoiceItems[] = {
     {{176, 272, 196, 344}, kButtonDialogItem, "OK"},
     {{176, 184, 196, 264}, kButtonDialogItem, "Cancel"},
-    {{12, 16, 30, 244}, kRadioButtonDialogItem, "Membrane fill"},
-    {{34, 16, 52, 244}, kRadioButtonDialogItem, "Mean colour of the area"},
-    {{56, 16, 74, 244}, kRadioButtonDialogItem, "Foreground colour"},
-    {{78, 16, 96, 244}, kRadioButtonDialogItem, "Black"},
-    {{100, 16, 118, 244}, kRadioButtonDialogItem, "White"},
-    {{122, 16, 140, 244}, kRadioButtonDialogItem, "Horizontal blend, foreground to background"},
-    {{144, 16, 162, 244}, kRadioButtonDialogItem, "Vertical blend, foreground to background"},
+    _ChoiceRadio(kChoiceMembrane),
+    _ChoiceRadio(kChoiceMean),
+    _ChoiceRadio(kChoiceForeground),
+    _ChoiceRadio(kChoiceBlack),
+    _ChoiceRadio(kChoiceWhite),
+    _ChoiceRadio(kChoiceHorizontalBlend),
+    _ChoiceRadio(kChoiceVerticalBlend),
     {{34, 256, 94, 344}, kUserDialogItem | kDisabled, ""},
     {{12, 256, 30, 344}, kStaticTextDialogItem | kDisabled, "Mean colour"},
 };
+static_assert(kChoiceFirstRadioItem == 3 && kChoiceLastRadioItem == 9 &&
+                  std::size(kFillChoices) == kChoiceLastRadioItem - kChoiceFirstRadioItem + 1,
+              "the radio buttons are items 3 to 9, one for each fill choice");
 
 template <size_t N>
 constexpr size_t _ItemListBytes(const ItemSpec (&items)[N]) {
@@ -78,7 +90,7 @@ constexpr DialogTemplate _MakeTemplate(Rect bounds, int16_t itemsID, std::string
 }
 
 constexpr DialogTemplate kChoiceDialog =
-    _MakeTemplate({40, 40, 248, 400}, kFillChoiceDialogID, "Fill Area");
+    _MakeTemplate({40, 40, 248, 400}, kFillChoiceDialogID, "Area Fill");
 constexpr auto kChoiceItemList = _BuildItemList<_ItemListBytes(kChoiceItems)>(kChoiceItems);
 
 // 'vers': version 0.1.0, final (first 16-bit field 0x0010, major and minor in BCD), region 0,

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/fill/membrane_steps.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "support/platform_fixture.h"
@@ -154,6 +155,14 @@ void Smooth(Picture& p) {
   }
 }
 
+// The fill's decoding step (_DecodePixel) at the depth of `pixel`.
+bool DecodePixel(const SectorSlot* slots, int32_t planes, bool haveSelection, uint8_t* pixel) {
+  return _DecodePixel<_Depth8>(slots, planes, haveSelection, pixel);
+}
+bool DecodePixel(const SectorSlot* slots, int32_t planes, bool haveSelection, uint16_t* pixel) {
+  return _DecodePixel<_Depth16>(slots, planes, haveSelection, pixel);
+}
+
 std::array<SectorSlot, kSectorCount> EmptySlots() {
   std::array<SectorSlot, kSectorCount> slots;
   slots.fill({999999999, {-1, 0, 0}});
@@ -211,8 +220,8 @@ Picture Reference(Picture p) {
       uint8_t new8[3];
       uint16_t new16[3];
       const bool haveSelection = !p.mask.empty();
-      if (p.bits == 8 ? !_PixelFromSectors(slots.data(), p.n, haveSelection, new8)
-                      : !_PixelFromSectors(slots.data(), p.n, haveSelection, new16))
+      if (p.bits == 8 ? !DecodePixel(slots.data(), p.n, haveSelection, new8)
+                      : !DecodePixel(slots.data(), p.n, haveSelection, new16))
         continue;
       for (int s = 0; s < p.n; ++s) out.at(x, y, s) = p.bits == 8 ? new8[s] : new16[s];
     }
@@ -266,7 +275,7 @@ TEST(MembraneDecodeTest, OneSlotRoundsAsSinglePrecisionWithDoubleWeights) {
     auto slots = EmptySlots();
     slots[9] = {c.distance2, {c.sample, 0, 0}};
     uint8_t pixel = 99;
-    ASSERT_TRUE(_PixelFromSectors(slots.data(), 1, c.haveSelection, &pixel));
+    ASSERT_TRUE(DecodePixel(slots.data(), 1, c.haveSelection, &pixel));
     EXPECT_EQ(pixel, c.expected) << "d2 " << c.distance2 << " sample " << c.sample;
   }
 }
@@ -276,12 +285,12 @@ TEST(MembraneDecodeTest, NoCountingSlotKeepsASelectedPixelAndGivesFullIntensityW
   slots[3] = {0, {200, 7, 9}};  // a zero distance never counts
   uint8_t pixel8[3] = {1, 2, 3};
   uint16_t pixel16[3] = {1, 2, 3};
-  EXPECT_FALSE(_PixelFromSectors(slots.data(), 3, true, pixel8));
-  EXPECT_FALSE(_PixelFromSectors(slots.data(), 3, true, pixel16));
+  EXPECT_FALSE(DecodePixel(slots.data(), 3, true, pixel8));
+  EXPECT_FALSE(DecodePixel(slots.data(), 3, true, pixel16));
   EXPECT_EQ(std::vector<uint8_t>(pixel8, pixel8 + 3), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(std::vector<uint16_t>(pixel16, pixel16 + 3), (std::vector<uint16_t>{1, 2, 3}));
-  EXPECT_TRUE(_PixelFromSectors(slots.data(), 3, false, pixel8));
-  EXPECT_TRUE(_PixelFromSectors(slots.data(), 3, false, pixel16));
+  EXPECT_TRUE(DecodePixel(slots.data(), 3, false, pixel8));
+  EXPECT_TRUE(DecodePixel(slots.data(), 3, false, pixel16));
   EXPECT_EQ(std::vector<uint8_t>(pixel8, pixel8 + 3), (std::vector<uint8_t>{255, 255, 255}));
   EXPECT_EQ(std::vector<uint16_t>(pixel16, pixel16 + 3),
             (std::vector<uint16_t>{32768, 32768, 32768}));
@@ -291,19 +300,19 @@ TEST(MembraneDecodeTest, ResultsKeepTheirLowBitsWithoutClamping) {
   auto slots = EmptySlots();
   uint8_t rgb8[3];
   slots[0] = {1, {200, 255, 255}};  // a = c = 254: R = 411, G = 157, B = 31
-  ASSERT_TRUE(_PixelFromSectors(slots.data(), 3, true, rgb8));
+  ASSERT_TRUE(DecodePixel(slots.data(), 3, true, rgb8));
   EXPECT_EQ(std::vector<int>(rgb8, rgb8 + 3), (std::vector<int>{411 - 256, 157, 31}));
   slots[0] = {1, {10, 255, 128}};  // a = 254, c = 0: G = 10 - 127 = -117
-  ASSERT_TRUE(_PixelFromSectors(slots.data(), 3, true, rgb8));
+  ASSERT_TRUE(DecodePixel(slots.data(), 3, true, rgb8));
   EXPECT_EQ(std::vector<int>(rgb8, rgb8 + 3), (std::vector<int>{137, 256 - 117, 10}));
 
   uint16_t grey16;
   slots[0] = {1, {50000, 0, 0}};  // above the host's 32768, kept
-  ASSERT_TRUE(_PixelFromSectors(slots.data(), 1, true, &grey16));
+  ASSERT_TRUE(DecodePixel(slots.data(), 1, true, &grey16));
   EXPECT_EQ(grey16, 50000);
   uint16_t rgb16[3];
   slots[0] = {1, {21845, 49153, 32767}};  // (0, 65535, 0) encoded, its A wrapped to 16 bits
-  ASSERT_TRUE(_PixelFromSectors(slots.data(), 3, true, rgb16));
+  ASSERT_TRUE(DecodePixel(slots.data(), 3, true, rgb16));
   EXPECT_EQ(std::vector<int>(rgb16, rgb16 + 3), (std::vector<int>{65536 - 65536, 65536 - 2, 1}));
 }
 
@@ -367,7 +376,7 @@ TEST_F(MembraneFillTest, EqualDistancesInOneSectorKeepTheEarlierPoint) {
   auto slots = EmptySlots();
   slots[1] = {1105, {200, 0, 0}};
   uint8_t value;
-  ASSERT_TRUE(_PixelFromSectors(slots.data(), 1, true, &value));
+  ASSERT_TRUE(DecodePixel(slots.data(), 1, true, &value));
   expected.at(35, 13) = value;
   Smooth(expected);
   ASSERT_EQ(RunEngine(p), 0);

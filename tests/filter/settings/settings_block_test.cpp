@@ -8,7 +8,7 @@
 #include <limits>
 #include <memory>
 
-#include "filter/entry/run_record.h"
+#include "filter/run/run_record.h"
 #include "platform/memory.h"
 #include "support/platform_fixture.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "filter/entry/run_record.h"
+#include "filter/run/run_record.h"
 #include "filter/util/module_resources.h"
 #include "platform/dialog_backend.h"
 #include "platform/gestalt.h"

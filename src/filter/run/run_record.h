@@ -1,11 +1,13 @@
 // The plug-in's state between calls (Globals) and the per-run record handed to the fill engine
-// (RunRecord), with the two services through which the fill engine talks to the host.
+// (RunRecord), with the phases of a run and the fill choice kept in the shared preferences.
+// The host services that take the record are in host_services.h.
 #pragma once
 
 #include <cstring>
 
 #include "filter/host/filter_record.h"
-#include "filter/image/named_image.h"
+
+struct NamedImage;  // a scratch image (filter/image/named_image.h); the records hold addresses
 
 // Phases of a run (Globals.phase).
 enum : int16_t {
@@ -54,9 +56,3 @@ inline float GetFillChoicePref(const RunRecord* record) {
 inline void SetFillChoicePref(RunRecord* record, float value) {
   std::memcpy(record->prefsBlock + kFillChoicePrefOffset, &value, sizeof value);
 }
-
-// Reports a fill stage's progress: done of total moves the host's bar from 1/6 to 5/6.
-void DoProgress(RunRecord* record, int32_t done, int32_t total);
-
-// Non-zero when the user asked to cancel (the host's abort test).
-uint8_t CommandPeriod(RunRecord* record);
