@@ -5,7 +5,7 @@
 PRESET ?= release
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps configure build demo test install-gimp sanitize bench gallery fuzz reliability clean
+.PHONY: all deps configure build demo test lint install-gimp sanitize bench gallery fuzz reliability clean
 
 FUZZ_SECONDS ?= 60
 
@@ -22,6 +22,11 @@ build: configure
 
 test: build
 	ctest --preset $(PRESET)
+
+# The format of every C and C++ file, and includes that point up the layers (docs/architecture.md).
+lint:
+	scripts/check_format.sh
+	scripts/check_layers.py
 
 demo: build
 	@scripts/demo.sh $(BUILD)

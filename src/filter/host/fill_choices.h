@@ -8,13 +8,14 @@
 #include "filter/host/filter_record.h"
 
 enum FillChoice : int16_t {
-  kChoiceMembrane = 3,         // membrane fill of the selected pixels, then smoothing
-  kChoiceMean = 4,             // the area's mean colour
-  kChoiceForeground = 5,       // the host's foreground colour
-  kChoiceBlack = 6,            // 0 in every sample
-  kChoiceWhite = 7,            // full intensity in every sample
-  kChoiceHorizontalBlend = 8,  // every pixel: foreground at the left towards background at the right
-  kChoiceVerticalBlend = 9,    // every pixel: foreground at the top towards background at the bottom
+  kChoiceMembrane = 3,    // membrane fill of the selected pixels, then smoothing
+  kChoiceMean = 4,        // the area's mean colour
+  kChoiceForeground = 5,  // the host's foreground colour
+  kChoiceBlack = 6,       // 0 in every sample
+  kChoiceWhite = 7,       // full intensity in every sample
+  kChoiceHorizontalBlend =
+      8,                     // every pixel: foreground at the left towards background at the right
+  kChoiceVerticalBlend = 9,  // every pixel: foreground at the top towards background at the bottom
 };
 
 inline constexpr int16_t kFirstFillChoice = kChoiceMembrane;

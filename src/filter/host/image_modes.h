@@ -10,8 +10,8 @@
 enum class ColourModel : uint8_t { kGrey, kRGB, kCMYK, kLab, kMultichannel };
 
 struct ImageModeInfo {
-  int16_t mode;          // plugInMode…
-  int16_t depth;         // bits per sample: 8, 16 or 32
+  int16_t mode;   // plugInMode…
+  int16_t depth;  // bits per sample: 8, 16 or 32
   ColourModel model;
   int16_t colourPlanes;  // 1 grey, 3 RGB and Lab, 4 CMYK; 0 multichannel (every plane)
 };
