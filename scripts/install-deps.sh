@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libtiff-dev libcli11-dev nlohmann-json3-dev
   python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed
