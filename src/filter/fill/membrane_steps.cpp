@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "filter/run/host_services.h"
+#include "filter/run/progress_and_cancel.h"
 #include "platform/memory.h"
 
 #if defined(__SSE2__)

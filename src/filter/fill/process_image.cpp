@@ -4,7 +4,7 @@
 
 #include "filter/fill/membrane_fill.h"
 #include "filter/fill/user_choice.h"
-#include "filter/run/host_services.h"
+#include "filter/run/progress_and_cancel.h"
 #include "filter/util/module_resources.h"
 #include "platform/memory.h"
 

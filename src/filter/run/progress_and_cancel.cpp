@@ -1,5 +1,5 @@
 // Progress and cancel through the host's callbacks, for the fill engine.
-#include "filter/run/host_services.h"
+#include "filter/run/progress_and_cancel.h"
 
 void DoProgress(RunRecord* record, int32_t done, int32_t total) {
   FilterRecord* host = record->host;

@@ -1,5 +1,5 @@
 // Progress and cancel through the host's callbacks.
-#include "filter/run/host_services.h"
+#include "filter/run/progress_and_cancel.h"
 
 #include <gtest/gtest.h>
 
