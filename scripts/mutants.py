@@ -14,10 +14,17 @@ Whitespace runs in a snippet match any whitespace, so it also outlives reformatt
 that is not found exactly once is "stale"; a fault that does not compile is "does not build";
 neither counts as caught.
 
+The suite runs without the slow tests (GIMP, pytest) first, then with them, and stops at the
+first failing test; a test that ran past its limit fails too. The failed test is then run once
+more on its own: a failure that does not repeat is no catch (the suite is run again, once).
+Before the faults, the suite is run once without any, so that a suite that fails anyway cannot
+count every fault as caught.
+
     scripts/mutants.py                     every fault
     scripts/mutants.py --only fill,png     the faults of some areas
-    scripts/mutants.py --name NAME         one fault (repeatable)
+    scripts/mutants.py --name NAME         one fault (repeatable; with --only, both must hold)
     scripts/mutants.py --list              the entries, without running anything
+    scripts/mutants.py --check             where each snippet is now, without building
 
 Exit status: 0 when every selected fault was caught, 1 otherwise, 2 for a broken list or when
 the suite fails without any fault planted.
@@ -376,11 +383,11 @@ def try_fault(fault, options):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+    parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--only", help="comma-separated areas: " + ", ".join(AREAS))
     parser.add_argument("--name", action="append", default=[],
-                        help="one fault by name (repeatable)")
+                        help="one fault by name (repeatable; with --only, both must hold)")
     parser.add_argument("--list", action="store_true", help="print the entries, run nothing")
     parser.add_argument("--check", action="store_true",
                         help="find every snippet in the working tree, build and run nothing")
@@ -389,9 +396,10 @@ def main():
                         "that fails anyway and would count every fault as caught)")
     parser.add_argument("--test-timeout", type=int, default=120,
                         help="seconds for a test that sets no limit of its own (default 120)")
-    parser.add_argument("--suite-limit", type=int, default=600,
-                        help="seconds after which a run of the suite is stopped and the fault "
-                        "counted as caught, for loops in tests with long limits (default 600)")
+    parser.add_argument("--suite-limit", type=int, default=300,
+                        help="seconds after which a run of the suite (each half) is stopped and "
+                        "the fault counted as caught, for loops in tests with long limits "
+                        "(default 300)")
     parser.add_argument("--file", type=Path, default=LIST, help="the list (default %(default)s)")
     options = parser.parse_args()
 
