@@ -5,7 +5,7 @@
 PRESET ?= release
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps configure build demo test lint install-gimp sanitize bench gallery fuzz reliability clean
+.PHONY: all deps configure build demo test lint install-gimp sanitize bench gallery fuzz reliability mutants clean
 
 FUZZ_SECONDS ?= 60
 
@@ -55,6 +55,12 @@ fuzz:
 reliability: build
 	@scripts/install-deps.sh reliability
 	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/reliability.sh $(BUILD) build/fuzz
+
+# Planted faults: each fault of scripts/mutants.txt is planted in a private copy of the tree
+# (build/mutants), which is built and tested; every fault must make a test fail.
+# Options pass through ARGS, e.g. make mutants ARGS="--only fill,png" or ARGS="--list".
+mutants: build
+	/usr/bin/python3 scripts/mutants.py $(ARGS)
 
 bench: build
 	$(BUILD)/bench/areafill_bench --benchmark_min_time=0.2
