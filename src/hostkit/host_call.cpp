@@ -7,9 +7,9 @@
 
 #include "hostkit/float_samples.h"
 #include "hostkit/scripting_host.h"
+#include "hostkit/status_text.h"
 #include "platform/files.h"
 #include "platform/host_settings.h"
-#include "hostkit/status_text.h"
 
 namespace hostkit {
 

@@ -9,7 +9,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-#include <vector>
 
 #include "hostkit/fill_methods.h"
 #include "hostkit/host_image.h"
