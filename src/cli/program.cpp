@@ -165,13 +165,8 @@ int _Run(const Options& options) {
   call.choice = _Choose(options, &replay);
   call.settings = hostkit::HostSettingsFromEnvironment();
   call.settings.dialog = call.choice.showDialog ? kAreaFillDialogTerminal : kAreaFillDialogHeadless;
-  if (!options.prefs.empty()) {
-    std::error_code ec;
-    fs::create_directories(options.prefs, ec);
-    if (!fs::is_directory(options.prefs, ec))
-      throw Failure{kExitBadInput, "--prefs: " + options.prefs + " is not a folder"};
-    call.settings.preferencesFolder = options.prefs;
-  }
+  call.settings.preferencesFolder = hostkit::ChoosePreferencesFolder(options.prefs, &error);
+  if (call.settings.preferencesFolder.empty()) throw Failure{kExitBadInput, error};
 
   hostkit::FilterModule module;
   if (!hostkit::LoadFilterModule(options.plugin.empty() ? _DefaultModulePath() : options.plugin,
@@ -192,6 +187,9 @@ int _Run(const Options& options) {
     throw Failure{kExitCancelled, "cancelled"};
   if (outcome.status == hostkit::HostCallStatus::kFailed)
     throw Failure{kExitFilterFailed, outcome.message};
+  // Warnings are never silenced: --quiet hides progress and the summary only.
+  for (const std::string& warning : outcome.warnings)
+    std::fprintf(stderr, "areafill: warning: %s\n", warning.c_str());
 
   // The recorded action is written first and put in place after OUTPUT, so that a failure
   // of either leaves neither.

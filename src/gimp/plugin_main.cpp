@@ -137,6 +137,7 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
     if (area.layout.depth == 32)
       g_message("Area Fill leaves 32-bit floating-point images as they are.");
   }
+  for (const std::string& warning : outcome.warnings) g_message("Area Fill: %s", warning.c_str());
   if (outcome.ran) {
     const LastValues values = EncodeLastValues(outcome.ran->choice);
     gimp_set_data(kProcedure, &values, sizeof values);

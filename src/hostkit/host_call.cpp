@@ -8,6 +8,8 @@
 #include "hostkit/float_samples.h"
 #include "hostkit/scripting_host.h"
 #include "hostkit/status_text.h"
+#include "platform/files.h"
+#include "platform/host_settings.h"
 
 namespace hostkit {
 
@@ -58,7 +60,46 @@ void _RunFloats(PluginEntryProc entry, HostImage& image, const RunOptions& optio
   image = std::move(result);
 }
 
+// Collects the module's notices of files it could not make, write or store back.
+struct _Notices {
+  std::vector<std::pair<std::string, int16_t>> files;
+  static void Take(void* context, const char* name, int32_t status) {
+    static_cast<_Notices*>(context)->files.emplace_back(name ? name : "", int16_t(status));
+  }
+};
+
+// One line for a file the module could not make, write or store back.
+std::string _Warning(const std::string& folder, const std::string& name, int16_t status) {
+  const std::string why = StatusName(status) + " (" + std::to_string(status) + ")";
+  if (name == "ZELKpref")
+    return "cannot store the preferences in " + folder + " (" + why +
+           "); this run's method is not remembered";
+  if (name == "SelectionImage")
+    return "the selection could not be kept in a scratch file in " + folder + " (" + why +
+           "), so the filter filled its whole area (the selection's bounding box) from the "
+           "area's frame";
+  return "scratch file " + name + " in " + folder + ": " + why + "; the result may be wrong";
+}
+
 }  // namespace
+
+std::string ChoosePreferencesFolder(const std::string& requested, std::string* error) {
+  const std::string folder = requested.empty() ? PlatformDefaultPreferencesFolder() : requested;
+  if (folder.empty()) {
+    *error = "no preferences folder: HOME and XDG_CONFIG_HOME are not set; pass --prefs DIR";
+    return "";
+  }
+  if (const std::string problem = PlatformCheckPreferencesFolder(folder); !problem.empty()) {
+    const bool others = problem.find("written by others") != std::string::npos;
+    const bool owner = problem.find("another user") != std::string::npos;
+    *error = "preferences folder " + folder + " " + problem +
+             (others  ? "; make it private (chmod 700 it) or choose another"
+              : owner ? "; choose a folder of your own"
+                      : "");
+    return "";
+  }
+  return folder;
+}
 
 HostSettings HostSettingsFromEnvironment() {
   HostSettings settings;
@@ -91,14 +132,20 @@ HostCallOutcome RunHostCall(HostImage& image, const HostCall& call) {
   run.handleProcs = scripting.handleProcs();
 
   const HostSettings& s = call.settings;
+  std::string error;
+  const std::string folder = ChoosePreferencesFolder(s.preferencesFolder, &error);
+  if (folder.empty()) return _Failed(error);
+  _Notices notices;
   const AreaFillHostServices services{
       AREAFILL_HOST_SERVICES_VERSION,
-      s.preferencesFolder.c_str(),
+      folder.c_str(),
       s.dialog,
       s.dialogHost,
       s.scratchMemoryLimit,
       s.threads,
-      s.referenceMembrane ? kAreaFillMembraneReference : kAreaFillMembraneFast};
+      s.referenceMembrane ? kAreaFillMembraneReference : kAreaFillMembraneFast,
+      &_Notices::Take,
+      &notices};
 
   std::lock_guard<std::mutex> lock(gRunLock);
   _RunMark mark;
@@ -123,6 +170,9 @@ HostCallOutcome RunHostCall(HostImage& image, const HostCall& call) {
     outcome.status = HostCallStatus::kFailed;
     outcome.message = DescribeFailure(report.result, report.failedSelector);
   }
+  if (outcome.status == HostCallStatus::kFilled)
+    for (const auto& [name, status] : notices.files)
+      outcome.warnings.push_back(_Warning(folder, name, status));
   outcome.recorded = scripting.TakeRecorded(&outcome.recording);
   if (outcome.recorded) outcome.ran = RecordedMethod(outcome.recording);
   return outcome;

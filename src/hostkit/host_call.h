@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "hostkit/descriptor.h"
 #include "hostkit/fill_methods.h"
@@ -32,6 +33,13 @@ struct HostSettings {
 // (bytes of scratch memory; 0 puts every scratch image on disk). Values that are not numbers are
 // ignored.
 HostSettings HostSettingsFromEnvironment();
+
+// The Preferences folder a run uses: `requested` when given, else the user's own (by the XDG
+// rules); it is made, private, when it is missing. Returns "" with *error set to one line when
+// there is no folder or it may not be used, for example "preferences folder /tmp/p belongs to
+// another user (uid 1001); choose a folder of your own". A folder that others may write could
+// hold their links to your files, so it is refused too.
+std::string ChoosePreferencesFolder(const std::string& requested, std::string* error);
 
 // How the run's fill method is chosen.
 struct MethodChoice {
@@ -59,11 +67,14 @@ enum class HostCallStatus { kFilled, kCancelled, kFailed };
 struct HostCallOutcome {
   HostCallStatus status = HostCallStatus::kFilled;
   int16_t result = 0;  // the run's status code
-  std::string
-      message;  // one line for kFailed, e.g. "filter failed while running: out of memory (-108)"
+  // One line for kFailed, e.g. "filter failed while running: out of memory (-108)".
+  std::string message;
   bool recorded = false;
   Descriptor recording;             // what the filter recorded for scripting, when `recorded`
   const FillMethod* ran = nullptr;  // the method it recorded, or null
+  // What went wrong on the way without failing the run, one line each (a selection that could
+  // not be kept, preferences that could not be stored), for the host to show as warnings.
+  std::vector<std::string> warnings;
 };
 
 // Runs one fill of `image` (host scale) as `call` says. On kFilled `image` holds the result;

@@ -61,4 +61,39 @@ std::string DescribeFailure(int16_t status, int16_t selector) {
          std::to_string(status) + ")";
 }
 
+std::string OneLine(const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  auto escape = [&](unsigned char c) {
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  };
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7f || c == '\\') {
+      if (c == '\\')
+        out += "\\\\";
+      else
+        escape(c);
+      ++i;
+      continue;
+    }
+    // The length of a well-formed UTF-8 sequence starting here, or 0.
+    size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (length == 0 || (c == 0xc0 || c == 0xc1) || i + length > text.size()) length = 0;
+    for (size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) length = 0;
+    if (length == 0) {
+      escape(c);
+      ++i;
+    } else {
+      out.append(text, i, length);
+      i += length;
+    }
+  }
+  return out;
+}
+
 }  // namespace hostkit

@@ -16,4 +16,9 @@ std::string SelectorName(int16_t selector);
 // One line for a failed run, for example "filter failed while running: out of memory (-108)".
 std::string DescribeFailure(int16_t status, int16_t selector);
 
+// `text` made safe for one line on a terminal: control characters (line breaks, escape
+// sequences) and bytes that are not UTF-8 become \xNN; valid UTF-8 stays as it is. Every
+// message that may carry a file name or a file's contents passes through it before it is shown.
+std::string OneLine(const std::string& text);
+
 }  // namespace hostkit

@@ -209,29 +209,33 @@ bool CanWrite(const FileImage& image, const std::string& path, std::string* erro
   return true;
 }
 
-bool WriteImage(const std::string& path, const FileImage& image, std::string* error) {
+bool StageImage(const std::string& path, const FileImage& image, StagedFile* staged,
+                std::string* error) {
   if (!CanWrite(image, path, error)) return false;
   try {
     const bool png = _LowerExtension(path) == ".png";
-    // The file replaces `path` only once it is whole; on a failure the staged file is removed.
-    StagedFile staged;
-    if (const int failure = staged.Open(path)) {
+    if (const int failure = staged->Open(path)) {
       return _Fail(error, path, std::string("cannot create the file: ") + std::strerror(failure));
     }
-    std::string problem = _WriteTo(staged, image, png);
+    std::string problem = _WriteTo(*staged, image, png);
     if (problem.empty()) {
-      if (const int failure = staged.Finish())
+      if (const int failure = staged->Finish())
         problem = std::string("cannot write: ") + std::strerror(failure);
-    }
-    if (problem.empty()) {
-      if (const int failure = staged.Commit())
-        problem = std::string("cannot replace the file: ") + std::strerror(failure);
     }
     if (!problem.empty()) return _Fail(error, path, problem);
     return true;
   } catch (const std::bad_alloc&) {
     return _Fail(error, path, "out of memory");
   }
+}
+
+bool WriteImage(const std::string& path, const FileImage& image, std::string* error) {
+  // The file replaces `path` only once it is whole; on a failure the staged file is removed.
+  StagedFile staged;
+  if (!StageImage(path, image, &staged, error)) return false;
+  if (const int failure = staged.Commit())
+    return _Fail(error, path, std::string("cannot replace the file: ") + std::strerror(failure));
+  return true;
 }
 
 bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight,

@@ -9,6 +9,7 @@
 
 #include "filter/host/image_modes.h"
 #include "hostkit/host_rules.h"
+#include "imagefile/staged_file.h"
 
 // The image files of the hosts; ColourModel is the interface's, from image_modes.h.
 namespace imagefile {
@@ -70,6 +71,12 @@ bool CanWrite(const FileImage& image, const std::string& path, std::string* erro
 // for images from a PNG, deflate), with no predictor, contiguous planes, in strips, and the
 // extra channels' ExtraSamples values. The file is written beside `path` and renamed onto it,
 // so a failed write leaves an existing file as it was. Returns true, or false with `*error`.
+// Writes `image` into `*staged`, opened on `path` and finished but not yet committed (the
+// caller commits it, with other outputs of the run), after the CanWrite checks. Returns true,
+// or false with `*error` set; the staged file then removes itself.
+bool StageImage(const std::string& path, const FileImage& image, StagedFile* staged,
+                std::string* error);
+
 bool WriteImage(const std::string& path, const FileImage& image, std::string* error);
 
 // Reads a selection mask: an 8-bit or 16-bit grey PNG or TIFF without extra channels, of

@@ -3,6 +3,7 @@
 #include "imagefile/staged_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,17 +11,23 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace imagefile {
 namespace {
 
 // Tries before giving up on names that other files already hold.
 constexpr int kNameTries = 100;
+
+// What every temporary file's name holds after ".NAME", before the process id.
+constexpr char kMarker[] = ".areafill-";
 
 // Six letters or digits from the system's random source (or, without one, the clock and a
 // count of the names made).
@@ -58,17 +65,40 @@ int StagedFile::Open(const std::string& path) {
   _Remove();
   path_ = path;
   const std::filesystem::path target(path);
-  const std::string stem = "." + target.filename().string() + ".";
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  RemoveLeftovers(folder.string());
+  const std::string stem =
+      "." + target.filename().string() + kMarker + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
-    const std::string name = (target.parent_path() / (stem + _RandomSuffix())).string();
+    const std::string name = (folder / (stem + _RandomSuffix())).string();
     fd_ = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ >= 0) {
       temporary_ = name;
+      flock(fd_, LOCK_EX | LOCK_NB);  // held until it is committed or removed
       return 0;
     }
     if (errno != EEXIST) return errno;
   }
   return EEXIST;
+}
+
+void StagedFile::RemoveLeftovers(const std::string& folder) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    const size_t at = name.find(kMarker);
+    if (name.empty() || name[0] != '.' || at == std::string::npos) continue;
+    const long pid = std::strtol(name.c_str() + at + std::strlen(kMarker), nullptr, 10);
+    // A live process's file, or one whose process cannot be told: left alone.
+    if (pid <= 0 || kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+    const int fd = open(entry.path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st = {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0)
+      unlink(entry.path().c_str());
+    close(fd);
+  }
 }
 
 int StagedFile::Write(const void* data, size_t size) {
@@ -84,7 +114,8 @@ int StagedFile::Write(const void* data, size_t size) {
 }
 
 int StagedFile::Finish() {
-  if (fd_ < 0) return temporary_.empty() ? EBADF : 0;
+  if (temporary_.empty()) return EBADF;
+  if (finished_) return 0;
   // The file it replaces, never through a link: a link is replaced, so the file is new.
   struct stat replaced = {};
   const bool replacing = lstat(path_.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode);
@@ -93,24 +124,56 @@ int StagedFile::Finish() {
   if (replacing && replaced.st_gid != getegid()) (void)!fchown(fd_, uid_t(-1), replaced.st_gid);
   int failure = 0;
   if (fsync(fd_) != 0 || fchmod(fd_, mode) != 0) failure = errno;
-  if (close(fd_) != 0 && failure == 0) failure = errno;
-  fd_ = -1;
   if (failure != 0) _Remove();
+  finished_ = failure == 0;
   return failure;
 }
 
 int StagedFile::Commit() {
-  if (int failure = Finish()) return failure;
-  if (std::rename(temporary_.c_str(), path_.c_str()) != 0) return errno;
-  temporary_.clear();
-  return 0;
+  StagedFile* self = this;
+  return CommitTogether(std::span<StagedFile* const>(&self, 1));
+}
+
+int CommitTogether(std::span<StagedFile* const> files) {
+  for (StagedFile* file : files)
+    if (int failure = file->Finish()) return failure;
+  // Each destination that exists is kept under a second name until every file is in place.
+  std::vector<std::string> kept(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string backup = files[i]->temporary_ + "-kept";
+    if (link(files[i]->path_.c_str(), backup.c_str()) == 0) kept[i] = backup;
+  }
+  int failure = 0;
+  size_t done = 0;
+  for (; done < files.size(); ++done) {
+    if (std::rename(files[done]->temporary_.c_str(), files[done]->path_.c_str()) != 0) {
+      failure = errno;
+      break;
+    }
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (failure != 0 && i < done) {  // put back what was there, or nothing
+      if (!kept[i].empty())
+        std::rename(kept[i].c_str(), files[i]->path_.c_str());
+      else
+        unlink(files[i]->path_.c_str());
+    }
+    if (!kept[i].empty()) unlink(kept[i].c_str());
+    if (failure == 0) {
+      close(files[i]->fd_);
+      files[i]->fd_ = -1;
+      files[i]->temporary_.clear();
+    }
+  }
+  return failure;
 }
 
 void StagedFile::_Remove() {
+  if (!temporary_.empty()) unlink(temporary_.c_str());
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
-  if (!temporary_.empty()) unlink(temporary_.c_str());
   temporary_.clear();
+  finished_ = false;
 }
 
 }  // namespace imagefile

@@ -1,5 +1,10 @@
-// File services over POSIX descriptors. Reference numbers index a small table of open files;
-// folder IDs index a small table of folder paths handed out by FindFolder.
+// File services over POSIX descriptors. Folder IDs index the folders FindFolder handed out, each
+// held open, so that every file is reached relative to its folder's descriptor and never through
+// a link (openat with O_NOFOLLOW). Reference numbers index a small table of open files of two
+// kinds: files opened with HOpen are used in place (scratch images), under an exclusive lock for
+// as long as a writer holds them; files opened with HOpenDF are documents (the preferences
+// file): read whole when opened, written back when closed, each under the lock for that moment
+// only, so that a document held open for long (a run whose dialog is up) blocks nobody.
 #include "platform/files.h"
 
 #include <fcntl.h>
@@ -9,185 +14,216 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include "platform/file_folders.h"
 #include "platform/host_settings.h"
 
 namespace {
 
+using platform_internal::ErrFromErrno;
+using platform_internal::FolderOf;
+
 constexpr int kMaxOpenFiles = 256;
+// A document larger than this is read only this far: the preferences file is 53,248 bytes.
+constexpr long long kMaxDocumentBytes = 16ll << 20;
 
 struct OpenFile {
-  int fd = -1;
+  bool open = false;
   bool writable = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  pid_t owner = 0;            // a child process inherits the table but not the exclusive opens
-  long long reservedEnd = 0;  // end of the space that AllocContig reserved
-};
-
-// A file this process created and has not opened yet. HCreate keeps it open and locked, so
-// that the HOpen that follows gets this very file even when another process has meanwhile
-// deleted the name and created its own file under it, and so that other processes see it in
-// use from the moment it exists.
-struct CreatedFile {
-  std::string path;
+  bool document = false;
+  pid_t owner = 0;   // a child process inherits the table but not the exclusive locks
+  std::string name;  // the file's name in its folder, for the host's notices
+  // In place (HOpen):
   int fd = -1;
   dev_t device = 0;
   ino_t inode = 0;
-  pid_t owner = 0;
-  bool locked = false;  // holds its exclusive flock
+  long long reservedEnd = 0;  // end of the space that AllocContig reserved
+  // Documents (HOpenDF): the contents as read, the mark, and the byte ranges written since.
+  long dirID = 0;
+  std::vector<char> data;
+  std::vector<char> original;  // the contents as read, against which changes are told
+  long long mark = 0;
+  std::vector<std::pair<long long, long long>> written;  // [start, end), in order of writing
 };
-constexpr size_t kMaxCreatedFiles = 16;
 
 std::mutex gLock;
-OpenFile gFiles[kMaxOpenFiles];     // refNum n uses gFiles[n]; 0 is never handed out
-std::vector<std::string> gFolders;  // dirID n (from 1) is gFolders[n - 1]
-std::vector<CreatedFile> gCreated;  // oldest first
-std::string gHostPrefsFolder;
-std::string gResolvedPrefsFolder;
+OpenFile gFiles[kMaxOpenFiles];  // refNum n uses gFiles[n]; 0 is never handed out
 long long gDiskBudget = -1;
-bool gRefuseOpens = false;
-
-OSErr ErrFromErrno(int err) {
-  switch (err) {
-    case ENOENT:
-      return fnfErr;
-    case EEXIST:
-      return dupFNErr;
-    case EACCES:
-    case EPERM:
-      return permErr;
-    case EROFS:
-      return wPrErr;
-    case ENOSPC:
-    case EDQUOT:
-      return dskFulErr;
-    case EMFILE:
-    case ENFILE:
-      return tmfoErr;
-    case ENAMETOOLONG:
-      return bdNamErr;
-    default:
-      return ioErr;
-  }
-}
-
-// The host's folder, else the user's own; "" when there is none.
-std::string ResolvePrefsFolderLocked() {
-  if (!gHostPrefsFolder.empty()) return gHostPrefsFolder;
-  return PlatformDefaultPreferencesFolder();
-}
-
-// Builds the path of `fileName` in folder `dirID`; bdNamErr for names that are not plain names.
-OSErr PathOfLocked(long dirID, ConstStr255Param fileName, std::string* path) {
-  if (dirID < 1 || size_t(dirID) > gFolders.size()) return dirNFErr;
-  if (!fileName || fileName[0] == 0) return bdNamErr;
-  std::string name(reinterpret_cast<const char*>(fileName + 1), fileName[0]);
-  if (name == "." || name == ".." || name.find('/') != std::string::npos ||
-      name.find('\0') != std::string::npos)
-    return bdNamErr;
-  *path = gFolders[size_t(dirID - 1)] + "/" + name;
-  return noErr;
-}
 
 OpenFile* FileOfLocked(int16_t refNum) {
-  if (refNum <= 0 || refNum >= kMaxOpenFiles || gFiles[refNum].fd < 0) return nullptr;
+  if (refNum <= 0 || refNum >= kMaxOpenFiles || !gFiles[refNum].open) return nullptr;
   return &gFiles[refNum];
 }
 
-// The created-and-not-yet-opened entry of `path` in this process, or null.
-CreatedFile* CreatedOfLocked(const std::string& path) {
-  for (CreatedFile& c : gCreated)
-    if (c.path == path && c.owner == ::getpid()) return &c;
-  return nullptr;
+int16_t FreeSlotLocked() {
+  for (int i = 1; i < kMaxOpenFiles; ++i)
+    if (!gFiles[i].open) return int16_t(i);
+  return 0;
 }
 
-void ForgetCreatedLocked(CreatedFile* created, bool close) {
-  if (close) ::close(created->fd);
-  gCreated.erase(gCreated.begin() + (created - gCreated.data()));
-}
-
-// True when `st` is a file that this process has open or has created and not yet opened.
-bool OwnFileLocked(const struct stat& st) {
-  pid_t self = ::getpid();
-  for (const OpenFile& f : gFiles)
-    if (f.fd >= 0 && f.owner == self && f.device == st.st_dev && f.inode == st.st_ino) return true;
-  for (const CreatedFile& c : gCreated)
-    if (c.owner == self && c.device == st.st_dev && c.inode == st.st_ino) return true;
-  return false;
-}
-
-// True when the file at `path` is held for writing by another process: a writer holds an
-// exclusive flock for as long as the file is open, which a shared probe cannot get.
-bool BusyElsewhereLocked(const std::string& path, struct stat* st) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool busy = false;
-  if (::fstat(fd, st) == 0 && S_ISREG(st->st_mode) && !OwnFileLocked(*st)) {
-    if (::flock(fd, LOCK_SH | LOCK_NB) == 0)
-      ::flock(fd, LOCK_UN);
-    else
-      busy = errno == EWOULDBLOCK;
+// Reads the whole of `fd` (up to kMaxDocumentBytes) under a shared lock.
+OSErr ReadWholeLocked(int fd, std::vector<char>* data) {
+  while (::flock(fd, LOCK_SH) != 0 && errno == EINTR) {
   }
-  ::close(fd);
-  return busy;
-}
-
-OSErr OpenLocked(long dirID, ConstStr255Param fileName, int8_t permission, int16_t* refNum,
-                 std::unique_lock<std::mutex>& held) {
-  *refNum = 0;
-  std::string path;
-  if (OSErr err = PathOfLocked(dirID, fileName, &path)) return err;
-  if (gRefuseOpens) return permErr;
-  bool writable = permission == fsWrPerm || permission == fsRdWrPerm || permission == fsCurPerm;
-  int flags = permission == fsRdPerm ? O_RDONLY : O_RDWR;
-  int fd = -1;
-  bool locked = false;
-  if (CreatedFile* created = CreatedOfLocked(path)) {
-    // The file this process created under the name, whatever the name means now.
-    if (writable) {
-      fd = created->fd;
-      locked = created->locked;
-      ForgetCreatedLocked(created, false);
-    } else {
-      std::string self = "/proc/self/fd/" + std::to_string(created->fd);
-      fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
-      ForgetCreatedLocked(created, true);
+  struct stat st {};
+  OSErr err = ::fstat(fd, &st) == 0 ? noErr : ioErr;
+  if (err == noErr) {
+    data->resize(size_t(std::min<long long>(st.st_size, kMaxDocumentBytes)));
+    size_t got = 0;
+    while (got < data->size()) {
+      const ssize_t n = ::pread(fd, data->data() + got, data->size() - got, off_t(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += size_t(n);
     }
-  } else {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    data->resize(got);
   }
-  if (fd < 0 && permission == fsCurPerm && (errno == EACCES || errno == EROFS)) {
-    writable = false;
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ::flock(fd, LOCK_UN);
+  return err;
+}
+
+// Writes a document's changes over the file of its name as it is now, under an exclusive lock:
+// the bytes written that differ from what was read when it was opened, so that another run's
+// changes stored meanwhile to other bytes are kept (a read-modify-write at the store). Bytes
+// nobody changed stay as the file has them (a longer file's tail among them).
+// True when byte `at` of a document is a change: written over what was read, or beyond it.
+bool Changed(const OpenFile& f, long long at) {
+  return size_t(at) >= f.original.size() || f.data[size_t(at)] != f.original[size_t(at)];
+}
+
+OSErr CommitDocumentLocked(const OpenFile& f) {
+  int dirFd = -1;
+  if (OSErr err = FolderOf(f.dirID, &dirFd)) return err;
+  const int fd = ::openat(dirFd, f.name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return errno == ELOOP ? permErr : ErrFromErrno(errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return ioErr;
   }
-  if (fd < 0) return ErrFromErrno(errno);
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  OSErr err = noErr;
+  long long size = st.st_size;
+  for (const auto& [from, to] : f.written) {
+    for (long long start = from; start < to && err == noErr;) {
+      if (!Changed(f, start)) {
+        ++start;
+        continue;
+      }
+      long long end = start;
+      while (end < to && Changed(f, end)) ++end;
+      long long length = end - start;
+      if (gDiskBudget >= 0) {  // as on a real disk, only new space counts
+        const long long fresh = std::max<long long>(0, end - std::max(size, start));
+        if (fresh > gDiskBudget) {
+          length -= fresh - gDiskBudget;
+          err = dskFulErr;
+        }
+        gDiskBudget -= std::min(fresh, gDiskBudget);
+      }
+      for (long long done = 0; done < length;) {
+        const ssize_t n =
+            ::pwrite(fd, f.data.data() + start + done, size_t(length - done), off_t(start + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+          err = ErrFromErrno(errno);
+          break;
+        }
+        done += n;
+      }
+      size = std::max(size, start + length);
+      start = end;
+    }
+  }
+  ::flock(fd, LOCK_UN);
+  if (::close(fd) != 0 && err == noErr) err = ioErr;
+  return err;
+}
+
+OSErr OpenDocumentLocked(long dirID, const std::string& name, bool writable, int16_t* refNum) {
+  int dirFd = -1;
+  if (OSErr err = FolderOf(dirID, &dirFd)) return err;
+  std::vector<char> data;
+  // A file this process created and has not opened yet is the one meant, whatever the name
+  // holds now; otherwise the file of the name, never through a link.
+  int fd = platform_internal::TakeCreated(dirID, name);
+  if (fd < 0) fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ELOOP ? permErr : ErrFromErrno(errno);
+  struct stat st {};
+  OSErr err = ::fstat(fd, &st) != 0  ? ioErr
+              : S_ISDIR(st.st_mode)  ? bdNamErr
+              : !S_ISREG(st.st_mode) ? ioErr
+                                     : noErr;
+  if (err == noErr) err = ReadWholeLocked(fd, &data);
+  ::close(fd);
+  if (err != noErr) return err;
+  const int16_t slot = FreeSlotLocked();
+  if (slot == 0) return tmfoErr;
+  OpenFile& f = gFiles[slot];
+  f = OpenFile{};
+  f.open = true;
+  f.document = true;
+  f.writable = writable;
+  f.owner = ::getpid();
+  f.dirID = dirID;
+  f.name = name;
+  f.original = data;
+  f.data = std::move(data);
+  *refNum = slot;
+  return noErr;
+}
+
+OSErr OpenInPlaceLocked(long dirID, const std::string& name, bool writable, int8_t permission,
+                        int16_t* refNum, std::unique_lock<std::mutex>& held) {
+  int dirFd = -1;
+  if (OSErr err = FolderOf(dirID, &dirFd)) return err;
+  bool locked = false;
+  int fd = platform_internal::TakeCreated(dirID, name, &locked);
+  if (fd >= 0 && !writable) {
+    // A read-only open of a file this process created: a descriptor of its own, not the lock.
+    const int reader =
+        ::openat(dirFd, ("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
+    ::close(fd);
+    fd = reader;
+    locked = false;
+  } else if (fd < 0) {
+    fd = ::openat(dirFd, name.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && permission == fsCurPerm && (errno == EACCES || errno == EROFS)) {
+      writable = false;
+      fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    }
+  }
+  if (fd < 0) return errno == ELOOP ? permErr : ErrFromErrno(errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return S_ISDIR(st.st_mode) ? bdNamErr : ioErr;
   }
-  int slot = 0;
-  for (int i = 1; i < kMaxOpenFiles; ++i) {
-    OpenFile& f = gFiles[i];
-    if (f.fd >= 0 && writable && f.writable && f.owner == ::getpid() && f.device == st.st_dev &&
-        f.inode == st.st_ino) {
+  for (const OpenFile& f : gFiles) {
+    if (f.open && !f.document && writable && f.writable && f.owner == ::getpid() &&
+        f.device == st.st_dev && f.inode == st.st_ino) {
       ::close(fd);
       return opWrErr;
     }
-    if (f.fd < 0 && slot == 0) slot = i;
   }
+  const int16_t slot = FreeSlotLocked();
   if (slot == 0) {
     ::close(fd);
     return tmfoErr;
   }
-  gFiles[slot] = OpenFile{fd, writable, st.st_dev, st.st_ino, ::getpid(), 0};
+  OpenFile& f = gFiles[slot];
+  f = OpenFile{};
+  f.open = true;
+  f.writable = writable;
+  f.owner = ::getpid();
+  f.name = name;
+  f.fd = fd;
+  f.device = st.st_dev;
+  f.inode = st.st_ino;
   if (writable && !locked) {
     // Another process holding the file waits us out; our own table is not blocked meanwhile.
     held.unlock();
@@ -195,91 +231,63 @@ OSErr OpenLocked(long dirID, ConstStr255Param fileName, int8_t permission, int16
     }
     held.lock();
   }
-  *refNum = int16_t(slot);
+  *refNum = slot;
   return noErr;
+}
+
+bool IsWrite(int8_t permission) {
+  return permission == fsWrPerm || permission == fsRdWrPerm || permission == fsCurPerm;
 }
 
 }  // namespace
 
-OSErr FindFolder(int16_t vRefNum, OSType folderType, Boolean createFolder, int16_t* foundVRefNum,
-                 long* foundDirID) {
-  if (folderType != kPreferencesFolderType) return fnfErr;
+namespace platform_internal {
+
+bool OwnFile(const struct stat& st) {
   std::lock_guard<std::mutex> guard(gLock);
-  std::string folder = ResolvePrefsFolderLocked();
-  if (folder.empty()) return dirNFErr;
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (!std::filesystem::is_directory(folder, ec)) return dirNFErr;
-  long id = 0;
-  for (size_t i = 0; i < gFolders.size(); ++i)
-    if (gFolders[i] == folder) id = long(i + 1);
-  if (id == 0) {
-    gFolders.push_back(folder);
-    id = long(gFolders.size());
-  }
-  if (foundVRefNum) *foundVRefNum = -1;
-  if (foundDirID) *foundDirID = id;
-  return noErr;
+  const pid_t self = ::getpid();
+  for (const OpenFile& f : gFiles)
+    if (f.open && !f.document && f.owner == self && f.device == st.st_dev && f.inode == st.st_ino)
+      return true;
+  return false;
 }
 
-OSErr HCreate(int16_t vRefNum, long dirID, ConstStr255Param fileName, OSType, OSType) {
-  std::lock_guard<std::mutex> guard(gLock);
-  std::string path;
-  if (OSErr err = PathOfLocked(dirID, fileName, &path)) return err;
-  if (gRefuseOpens) return permErr;
-  int fd = -1;
-  // Scratch and preferences files have fixed names in a folder that programs share. A file of
-  // the name that another process is writing is that process's own: it keeps its data through
-  // its open file, and the name passes to the new file. Anything else that exists is dupFNErr.
-  for (int attempt = 0;; ++attempt) {
-    fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) break;
-    int err = errno;
-    struct stat st {};
-    if (err != EEXIST || attempt == 8 || !BusyElsewhereLocked(path, &st)) return ErrFromErrno(err);
-    struct stat now {};
-    if (::stat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino)
-      ::unlink(path.c_str());
-  }
-  // A fresh file: nobody else holds its lock yet, unless they opened it by name already.
-  bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-  struct stat st {};
-  ::fstat(fd, &st);
-  if (CreatedFile* stale = CreatedOfLocked(path)) ForgetCreatedLocked(stale, true);
-  if (gCreated.size() >= kMaxCreatedFiles) ForgetCreatedLocked(&gCreated.front(), true);
-  gCreated.push_back(CreatedFile{path, fd, st.st_dev, st.st_ino, ::getpid(), locked});
-  return noErr;
-}
+}  // namespace platform_internal
 
 OSErr HOpen(int16_t vRefNum, long dirID, ConstStr255Param fileName, int8_t permission,
             int16_t* refNum) {
+  *refNum = 0;
+  std::string name;
+  if (OSErr err = platform_internal::PlainName(fileName, &name)) return err;
+  if (platform_internal::OpensRefused()) return permErr;
   std::unique_lock<std::mutex> held(gLock);
-  return OpenLocked(dirID, fileName, permission, refNum, held);
+  return OpenInPlaceLocked(dirID, name, IsWrite(permission), permission, refNum, held);
 }
 
 OSErr HOpenDF(int16_t vRefNum, long dirID, ConstStr255Param fileName, int8_t permission,
               int16_t* refNum) {
-  return HOpen(vRefNum, dirID, fileName, permission, refNum);
-}
-
-OSErr HDelete(int16_t vRefNum, long dirID, ConstStr255Param fileName) {
+  *refNum = 0;
+  std::string name;
+  if (OSErr err = platform_internal::PlainName(fileName, &name)) return err;
+  if (platform_internal::OpensRefused()) return permErr;
   std::lock_guard<std::mutex> guard(gLock);
-  std::string path;
-  if (OSErr err = PathOfLocked(dirID, fileName, &path)) return err;
-  if (CreatedFile* created = CreatedOfLocked(path)) ForgetCreatedLocked(created, true);
-  // Another process's open file is busy, as it was on the system this imitates.
-  struct stat st {};
-  if (BusyElsewhereLocked(path, &st)) return fBsyErr;
-  if (::unlink(path.c_str()) != 0) return ErrFromErrno(errno);
-  return noErr;
+  return OpenDocumentLocked(dirID, name, IsWrite(permission), refNum);
 }
 
 OSErr SetFPos(int16_t refNum, int16_t posMode, long posOff) {
   std::lock_guard<std::mutex> guard(gLock);
   OpenFile* f = FileOfLocked(refNum);
   if (!f) return rfNumErr;
-  struct stat st {};
-  if (::fstat(f->fd, &st) != 0) return ioErr;
+  long long size = 0, mark = 0;
+  if (f->document) {
+    size = (long long)f->data.size();
+    mark = f->mark;
+  } else {
+    struct stat st {};
+    if (::fstat(f->fd, &st) != 0) return ioErr;
+    size = st.st_size;
+    mark = ::lseek(f->fd, 0, SEEK_CUR);
+  }
   long long target;
   switch (posMode) {
     case fsAtMark:
@@ -288,51 +296,44 @@ OSErr SetFPos(int16_t refNum, int16_t posMode, long posOff) {
       target = posOff;
       break;
     case fsFromLEOF:
-      target = st.st_size + posOff;
+      target = size + posOff;
       break;
     case fsFromMark:
-      target = ::lseek(f->fd, 0, SEEK_CUR) + posOff;
+      target = mark + posOff;
       break;
     default:
       return paramErr;
   }
   if (target < 0) return posErr;
-  if (target > st.st_size) {
-    ::lseek(f->fd, st.st_size, SEEK_SET);
-    return eofErr;
+  OSErr err = noErr;
+  if (target > size) {
+    target = size;
+    err = eofErr;
   }
-  ::lseek(f->fd, off_t(target), SEEK_SET);
-  return noErr;
-}
-
-OSErr GetFPos(int16_t refNum, long* filePos) {
-  std::lock_guard<std::mutex> guard(gLock);
-  OpenFile* f = FileOfLocked(refNum);
-  if (!f) return rfNumErr;
-  *filePos = long(::lseek(f->fd, 0, SEEK_CUR));
-  return noErr;
-}
-
-OSErr GetEOF(int16_t refNum, long* logEOF) {
-  std::lock_guard<std::mutex> guard(gLock);
-  OpenFile* f = FileOfLocked(refNum);
-  if (!f) return rfNumErr;
-  struct stat st {};
-  if (::fstat(f->fd, &st) != 0) return ioErr;
-  *logEOF = long(st.st_size);
-  return noErr;
+  if (f->document)
+    f->mark = target;
+  else
+    ::lseek(f->fd, off_t(target), SEEK_SET);
+  return err;
 }
 
 OSErr FSRead(int16_t refNum, long* count, void* buffPtr) {
   std::lock_guard<std::mutex> guard(gLock);
-  long wanted = *count;
+  const long wanted = *count;
   *count = 0;
   OpenFile* f = FileOfLocked(refNum);
   if (!f) return rfNumErr;
   if (wanted < 0) return paramErr;
   auto* out = static_cast<char*>(buffPtr);
+  if (f->document) {
+    const long long left = std::max<long long>(0, (long long)f->data.size() - f->mark);
+    *count = long(std::min<long long>(wanted, left));
+    std::copy_n(f->data.data() + f->mark, *count, out);
+    f->mark += *count;
+    return *count < wanted ? eofErr : noErr;
+  }
   while (*count < wanted) {
-    ssize_t got = ::read(f->fd, out + *count, size_t(wanted - *count));
+    const ssize_t got = ::read(f->fd, out + *count, size_t(wanted - *count));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return ioErr;
     if (got == 0) return eofErr;
@@ -343,66 +344,79 @@ OSErr FSRead(int16_t refNum, long* count, void* buffPtr) {
 
 OSErr FSWrite(int16_t refNum, long* count, const void* buffPtr) {
   std::lock_guard<std::mutex> guard(gLock);
-  long wanted = *count;
+  const long wanted = *count;
   *count = 0;
   OpenFile* f = FileOfLocked(refNum);
   if (!f) return rfNumErr;
   if (!f->writable) return wPrErr;
   if (wanted < 0) return paramErr;
+  const auto* in = static_cast<const char*>(buffPtr);
+  if (f->document) {
+    // Kept with the document and written back when it is closed.
+    const long long end = f->mark + wanted;
+    if (end > kMaxDocumentBytes) return dskFulErr;
+    if (end > (long long)f->data.size()) f->data.resize(size_t(end));
+    std::copy_n(in, wanted, f->data.data() + f->mark);
+    if (!f->written.empty() && f->written.back().second == f->mark)
+      f->written.back().second = end;
+    else if (wanted > 0)
+      f->written.emplace_back(f->mark, end);
+    f->mark = end;
+    *count = wanted;
+    return noErr;
+  }
   long allowed = wanted;
-  long long mark = ::lseek(f->fd, 0, SEEK_CUR);
+  const long long mark = ::lseek(f->fd, 0, SEEK_CUR);
   long long owned = 0;  // bytes of the write that land on space the file already has
   if (gDiskBudget >= 0) {
     struct stat st {};
     if (::fstat(f->fd, &st) != 0) return ioErr;
-    long long end = std::max<long long>(st.st_size, f->reservedEnd);
+    const long long end = std::max<long long>(st.st_size, f->reservedEnd);
     owned = std::clamp<long long>(end - mark, 0, wanted);
     if (owned + gDiskBudget < wanted) allowed = long(owned + gDiskBudget);
   }
-  const auto* in = static_cast<const char*>(buffPtr);
+  OSErr err = noErr;
   while (*count < allowed) {
-    ssize_t put = ::write(f->fd, in + *count, size_t(allowed - *count));
+    const ssize_t put = ::write(f->fd, in + *count, size_t(allowed - *count));
     if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return ErrFromErrno(errno);
+    if (put < 0) {
+      err = ErrFromErrno(errno);
+      break;
+    }
     *count += long(put);
   }
   if (gDiskBudget >= 0) gDiskBudget -= std::max<long long>(*count - owned, 0);
-  return *count < wanted ? dskFulErr : noErr;
+  if (err == noErr && *count < wanted) err = dskFulErr;
+  if (err != noErr) platform_internal::Notice(f->name, err);
+  return err;
 }
 
 OSErr FSClose(int16_t refNum) {
   std::lock_guard<std::mutex> guard(gLock);
   OpenFile* f = FileOfLocked(refNum);
   if (!f) return rfNumErr;
-  int rc = ::close(f->fd);  // closing releases the flock
+  const OpenFile closed = std::move(*f);
   *f = OpenFile{};
-  return rc == 0 ? noErr : ioErr;
+  if (!closed.document) return ::close(closed.fd) == 0 ? noErr : ioErr;  // releases the lock
+  if (closed.written.empty()) return noErr;
+  const OSErr err = CommitDocumentLocked(closed);
+  if (err != noErr) platform_internal::Notice(closed.name, err);
+  return err;
 }
 
 OSErr AllocContig(int16_t refNum, long* count) {
   std::lock_guard<std::mutex> guard(gLock);
   OpenFile* f = FileOfLocked(refNum);
   if (!f) return rfNumErr;
-  if (*count <= 0) return noErr;
+  if (*count <= 0 || f->document) return noErr;
   if (gDiskBudget >= 0 && gDiskBudget < *count) return dskFulErr;
   struct stat st {};
   if (::fstat(f->fd, &st) != 0) return ioErr;
-  int rc = ::fallocate(f->fd, FALLOC_FL_KEEP_SIZE, st.st_size, off_t(*count));
+  const int rc = ::fallocate(f->fd, FALLOC_FL_KEEP_SIZE, st.st_size, off_t(*count));
   if (rc != 0 && errno == ENOSPC) return dskFulErr;
   if (gDiskBudget >= 0) gDiskBudget -= *count;
   f->reservedEnd = std::max<long long>(f->reservedEnd, st.st_size + *count);
   return noErr;  // file systems without fallocate simply allocate as they write
-}
-
-void PlatformSetPreferencesFolder(const char* path) {
-  std::lock_guard<std::mutex> guard(gLock);
-  gHostPrefsFolder = path ? path : "";
-}
-
-const char* PlatformPreferencesFolderPath() {
-  std::lock_guard<std::mutex> guard(gLock);
-  gResolvedPrefsFolder = ResolvePrefsFolderLocked();
-  return gResolvedPrefsFolder.c_str();
 }
 
 void PlatformSetDiskFullAfter(long long bytes) {
@@ -410,15 +424,10 @@ void PlatformSetDiskFullAfter(long long bytes) {
   gDiskBudget = bytes < 0 ? -1 : bytes;
 }
 
-void PlatformRefuseOpens(bool refuse) {
-  std::lock_guard<std::mutex> guard(gLock);
-  gRefuseOpens = refuse;
-}
-
 long PlatformOpenFiles() {
   std::lock_guard<std::mutex> guard(gLock);
   long n = 0;
   for (const OpenFile& f : gFiles)
-    if (f.fd >= 0) ++n;
+    if (f.open) ++n;
   return n;
 }

@@ -42,6 +42,12 @@ typedef struct AreaFillHostServices {
                                            rest goes to disk. Negative: no cap. */
   int32_t threads;                      /* threads of the fill; 0: one per processor */
   int32_t membraneEngine;               /* kAreaFillMembrane... */
+  /* Called when a file of the Preferences folder could not be made, written or stored back:
+     `name` is its name ("ZELKpref", "BackingStore", "SelectionImage", ...), `status` the
+     platform's code. The run goes on as the filter decides; what to tell the user is the
+     host's. May be null. */
+  void (*fileNotice)(void* context, const char* name, int32_t status);
+  void* noticeContext;
 } AreaFillHostServices;
 
 typedef void (*AreaFillSetHostServicesProc)(const AreaFillHostServices* services);

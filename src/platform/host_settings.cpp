@@ -15,6 +15,8 @@ int32_t gDialogMode = kAreaFillDialogHeadless;
 const AreaFillDialogHost* gDialogHost = nullptr;
 int32_t gThreads = 0;
 bool gReferenceMembrane = false;
+void (*gFileNotice)(void*, const char*, int32_t) = nullptr;
+void* gNoticeContext = nullptr;
 
 }  // namespace
 
@@ -29,6 +31,8 @@ void PlatformSetHostServices(const AreaFillHostServices* services) {
     gDialogHost = settings.dialogHost;
     gThreads = settings.threads > 0 ? settings.threads : 0;
     gReferenceMembrane = settings.membraneEngine == kAreaFillMembraneReference;
+    gFileNotice = settings.fileNotice;
+    gNoticeContext = settings.noticeContext;
   }
   PlatformSetPreferencesFolder(settings.preferencesFolder);
   PlatformSetTempMemoryLimit(settings.scratchMemoryLimit);
@@ -48,6 +52,17 @@ int32_t PlatformFillThreads(int32_t most) {
 bool PlatformUseReferenceMembrane() {
   std::lock_guard<std::mutex> guard(gLock);
   return gReferenceMembrane;
+}
+
+void PlatformNotifyHost(const char* name, int16_t status) {
+  void (*notice)(void*, const char*, int32_t);
+  void* context;
+  {
+    std::lock_guard<std::mutex> guard(gLock);
+    notice = gFileNotice;
+    context = gNoticeContext;
+  }
+  if (notice) notice(context, name, status);
 }
 
 int32_t PlatformDialogMode(const AreaFillDialogHost** host) {

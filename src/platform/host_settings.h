@@ -18,6 +18,9 @@ int32_t PlatformFillThreads(int32_t most);
 // True when the host asked for the reference membrane engine.
 bool PlatformUseReferenceMembrane();
 
+// Hands the host's notice callback a file that could not be made, written or stored back.
+void PlatformNotifyHost(const char* name, int16_t status);
+
 // How dialogs are shown (kAreaFillDialog…), and the host's dialog table for kAreaFillDialogHost.
 int32_t PlatformDialogMode(const AreaFillDialogHost** host);
 

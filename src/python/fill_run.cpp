@@ -83,7 +83,7 @@ std::string _PrivatePrefsFolder() {
 }
 
 FillOutcome _Outcome(FillStatus status, std::string message = {}) {
-  return FillOutcome{status, std::move(message)};
+  return FillOutcome{status, std::move(message), {}};
 }
 
 }  // namespace
@@ -97,10 +97,9 @@ FillOutcome RunFill(hostkit::HostImage& image, FillRequest& request) {
     return _Outcome(FillStatus::BadInput, "mask: selection is empty");
   }
   if (!request.prefsFolder.empty()) {
-    std::error_code ec;
-    fs::create_directories(request.prefsFolder, ec);
-    if (!fs::is_directory(request.prefsFolder, ec))
-      return _Outcome(FillStatus::BadInput, "prefs: " + request.prefsFolder + " is not a folder");
+    std::string error;
+    if (hostkit::ChoosePreferencesFolder(request.prefsFolder, &error).empty())
+      return _Outcome(FillStatus::BadInput, "prefs: " + error);
   }
   const LoadedModule& loaded = _Module();
   if (!loaded.module.entry) return _Outcome(FillStatus::Failed, loaded.error);
@@ -117,8 +116,11 @@ FillOutcome RunFill(hostkit::HostImage& image, FillRequest& request) {
   call.run.abort = request.cancel;
   const hostkit::HostCallOutcome outcome = hostkit::RunHostCall(image, call);
   switch (outcome.status) {
-    case hostkit::HostCallStatus::kFilled:
-      return _Outcome(FillStatus::Filled);
+    case hostkit::HostCallStatus::kFilled: {
+      FillOutcome filled = _Outcome(FillStatus::Filled);
+      filled.warnings = outcome.warnings;
+      return filled;
+    }
     case hostkit::HostCallStatus::kCancelled:
       return _Outcome(FillStatus::Cancelled);
     case hostkit::HostCallStatus::kFailed:

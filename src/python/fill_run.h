@@ -34,6 +34,7 @@ enum class FillStatus { Filled, BadInput, Cancelled, Failed };
 struct FillOutcome {
   FillStatus status = FillStatus::Filled;
   std::string message;  // for BadInput and Failed: one line, as the command-line host says it
+  std::vector<std::string> warnings;  // for Filled: what went wrong without failing the run
 };
 
 // Fills `image` (host scale, as hostkit::StoredToHost makes it) as `request` asks. On Filled

@@ -90,21 +90,22 @@ TEST_F(SharedFolderTest, OpenAfterCreateGetsTheCreatedFileEvenWhenTheNameWasTake
             0);
   int16_t ref = 0;
   ASSERT_EQ(HOpen(vRef, dirID, name.get(), fsRdWrPerm, &ref), noErr);
-  long eof = -1;
-  GetEOF(ref, &eof);
-  EXPECT_EQ(eof, 0) << "the open found the other process's file";
+  char byte = 0;
+  long count = 1;
+  EXPECT_EQ(FSRead(ref, &count, &byte), eofErr) << "the open found the other process's file";
   FSClose(ref);
   EXPECT_EQ(Contents("TempImage"), "other");
   HDelete(vRef, dirID, name.get());
 }
 
-TEST_F(SharedFolderTest, LeftoverFilesAreNotBusy) {
-  // A file nobody holds (left by a program that was killed) is still a duplicate for HCreate
-  // and is deleted by HDelete, from this process and from another.
+TEST_F(SharedFolderTest, LeftoverFilesAreNotBusyAndGiveUpTheirName) {
+  // A file nobody holds (left by a program that was killed) is deleted by HDelete from any
+  // process, and a create in its place makes a new, empty file.
   PString name("SelectionImage");
   std::ofstream(PrefsPath("SelectionImage")) << "stale";
-  EXPECT_EQ(InChild([&] { return HCreate(vRef, dirID, name.get(), 0, 0) == dupFNErr ? 0 : 1; }), 0);
-  EXPECT_EQ(HCreate(vRef, dirID, name.get(), 0, 0), dupFNErr);
+  EXPECT_EQ(InChild([&] { return HCreate(vRef, dirID, name.get(), 0, 0) == noErr ? 0 : 1; }), 0);
+  EXPECT_EQ(Contents("SelectionImage"), "");
+  std::ofstream(PrefsPath("SelectionImage")) << "stale";
   EXPECT_EQ(InChild([&] { return HDelete(vRef, dirID, name.get()) == noErr ? 0 : 1; }), 0);
   EXPECT_TRUE(PrefsFiles().empty());
 }
