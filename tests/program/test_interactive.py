@@ -1,32 +1,30 @@
-"""A person at the program: the choice dialog on a terminal, answered with a digit and Enter or
-cancelled with Escape, and Ctrl-C during the fill or before it starts."""
+"""A person at the program: the choice dialog on a terminal, answered with digits, arrows and
+Enter or cancelled with Escape or Ctrl-C, and Ctrl-C during the fill or before it starts."""
 import json
 import os
 import signal
 
 import numpy as np
+import pytest
 
 from conftest import block
 from samples import pattern
 
 
-def test_a_digit_and_enter_choose_the_method(program):
+@pytest.mark.parametrize("keys, code, said", [  # each key once the screen shows its cue
+    ([("Enter:", "5"), ("5 (*)", "\r")], 0, "filled with white"),  # the fifth choice, marked
+    ([("Enter:", "5"), ("5 (*)", "\x1b[A"), ("4 (*)", "\r")], 0, "filled with black"),
+    ([("Enter:", "\x1b")], 130, "areafill: cancelled"),
+    ([("Enter:", "\x03")], 130, "areafill: cancelled")])
+def test_the_dialog_takes_digits_arrows_and_enter_and_escape_or_ctrl_c_cancels(program, keys, code,
+                                                                                said):
     program.write("in.tif", pattern(9, 12, 3, np.uint8), "rgb")
     program.write("mask.tif", block())
-    # 5 is the fifth choice, white; the dialog redraws with it marked before Enter confirms.
-    code, screen = program.on_terminal(["in.tif", "-o", "out.tif", "--mask", "mask.tif"],
-                                       [("Enter:", "5"), ("5 (*)", "\r")])
-    assert code == 0 and "filled with white" in screen, screen
-    # The progress bar ends at 100%, and the dialog begins on a line of its own.
-    assert "] 100%" in screen and screen[screen.index("== ") - 2:].startswith("\r\n== ")
-    assert (program.read("out.tif")[block() > 0] == 255).all()
-
-
-def test_escape_cancels_the_run(program):
-    program.write("in.tif", pattern(9, 12, 1, np.uint8))
-    code, screen = program.on_terminal(["in.tif", "-o", "out.tif"], [("Enter:", "\x1b")])
-    assert code == 130 and "areafill: cancelled" in screen, screen
-    assert not (program.folder / "out.tif").exists()
+    status, screen = program.on_terminal(["in.tif", "-o", "out.tif", "--mask", "mask.tif"], keys)
+    assert status == code and said in screen, screen
+    assert (program.folder / "out.tif").exists() == (code == 0)
+    if code == 0:  # the progress bar ends at 100%, and the dialog begins on a line of its own
+        assert "] 100%" in screen and screen[screen.index("== ") - 2:].startswith("\r\n== ")
 
 
 def test_ctrl_c_during_the_fill_cancels_and_writes_nothing(program):

@@ -1,6 +1,5 @@
-"""The module around fill: its constants, type stubs and docstring examples, and the image files
-it reads and writes with the areafill program's own reader and writer."""
-import ast
+"""The module around fill: its constants and docstring examples, and the image files it reads and
+writes with the areafill program's own reader and writer."""
 import doctest
 from pathlib import Path
 
@@ -12,36 +11,28 @@ import areafill
 from samples import pattern
 
 
-def test_methods_version_stubs_and_docstring_examples():
+def test_methods_version_and_docstring_examples():
     assert areafill.METHODS == ("membrane", "mean", "foreground", "black", "white", "hblend",
                                 "vblend")
     assert all(part.isdigit() for part in areafill.__version__.split("."))
     # It runs the filter module that was built beside it, not some other copy.
     assert Path(areafill.filter_module_path()).name == "areafill-filter.so"
-    stubs = ast.parse(Path(areafill.__file__).with_name("areafill.pyi").read_text())
-    declared = {node.name for node in stubs.body if isinstance(node, (ast.FunctionDef, ast.ClassDef))}
-    declared |= {node.target.id for node in stubs.body if isinstance(node, ast.AnnAssign)}
-    public = {name for name in dir(areafill) if not name.startswith("_")} | {"__version__"}
-    assert {name for name in declared if not name.startswith("_")} | {"__version__"} == public
     failed, tried = doctest.testmod(areafill, optionflags=doctest.ELLIPSIS)
     assert tried >= 8 and failed == 0
 
 
 @pytest.mark.parametrize("dtype, channels, name", [
-    (np.uint8, 1, "a.png"), (np.uint16, 2, "a.png"), (np.uint16, 3, "a.tif"), (np.float32, 4, "a.tiff")])
-def test_images_are_written_and_read_back_exactly(tmp_path, dtype, channels, name):
+    (np.uint8, 1, "a.png"), (np.uint16, 2, "a.png"), (np.uint16, 4, "a.tif"), (np.float32, 3, "a.tiff")])
+def test_images_are_written_as_other_programs_read_them_and_read_back(tmp_path, dtype, channels, name):
     image = pattern(7, 5, channels, dtype)
     areafill.write_image(tmp_path / name, image)
     np.testing.assert_array_equal(areafill.read_image(str(tmp_path / name)), image)
     assert [p.name for p in tmp_path.iterdir()] == [name]  # no temporary file left
-
-
-def test_files_are_those_other_programs_write_and_read(tmp_path):
-    image = pattern(6, 9, 4, np.uint16)
-    tifffile.imwrite(tmp_path / "theirs.tif", image, photometric="rgb", extrasamples=[2])
-    np.testing.assert_array_equal(areafill.read_image(tmp_path / "theirs.tif"), image)
-    areafill.write_image(tmp_path / "ours.tif", image)
-    np.testing.assert_array_equal(tifffile.imread(tmp_path / "ours.tif"), image)
+    if name != "a.png":
+        np.testing.assert_array_equal(tifffile.imread(tmp_path / name), image)
+        tifffile.imwrite(tmp_path / name, image, photometric="minisblack" if channels < 3 else "rgb",
+                         planarconfig="contig", extrasamples=[2] * (1 - channels % 2))
+        np.testing.assert_array_equal(areafill.read_image(tmp_path / name), image)
 
 
 def test_image_file_errors(tmp_path):
