@@ -1,5 +1,6 @@
-"""The Python face of areafill.fill: argument checks and their messages, arrays left as they
-were, progress and cancel, other threads and Ctrl-C during a fill, fills in threads, and the Preferences folder."""
+"""The Python face of areafill.fill: argument checks and their messages, the Preferences folder,
+arrays left as they were, progress and cancel, other threads and Ctrl-C during a fill, and fills
+in threads."""
 import os
 import signal
 import threading
