@@ -52,13 +52,13 @@ TEST(HostConversion, HandsOverOnTheHostsScaleAndTakesBackByTheInverseRules) {
   for (const Conversion& c : cases) {
     SCOPED_TRACE(c.samples);
     std::istringstream in(c.samples);
-    FileImage file{0,
-                   1,
-                   c.model,
-                   c.colour,
-                   c.extra,
-                   c.bits,
-                   std::vector<uint16_t>(size_t(c.extra), kExtraUnassociatedAlpha)};
+    FileImage file;
+    file.height = 1;
+    file.model = c.model;
+    file.colorChannels = c.colour;
+    file.extraChannels = c.extra;
+    file.bitsPerSample = c.bits;
+    file.extraSampleKinds.assign(size_t(c.extra), kExtraUnassociatedAlpha);
     file.data = Samples(in, c.bits);
     file.width = int32_t(file.data.size() / file.BytesPerSample()) / file.SamplesPerPixel();
     hostkit::HostImage host;
