@@ -99,9 +99,10 @@ WHOLE, GREY = png(pattern(64, 64, 3, np.uint8)), np.zeros((4, 50), np.uint8)
 WHOLE_TIFF = tiff_of(pattern(64, 64, 3, np.uint8), photometric="rgb", compression="zlib")
 
 
-@pytest.mark.parametrize("name, data, says", [  # data None: no file; the folder: a folder
+# (Huge sizes declared by small files, folders and layouts beyond the host's limits: in the
+# reliability tests, which also bound the program's memory.)
+@pytest.mark.parametrize("name, data, says", [  # data None: no file
     ("missing.png", None, "cannot open: No such file or directory"),
-    ("folder.png", None, "is a folder, not an image file"),
     ("empty.tif", b"", "file is empty"),
     ("text.png", b"hello", "not a PNG or TIFF image"),
     ("half.png", WHOLE[:len(WHOLE) // 2], "file is truncated: the PNG data ends early"),
@@ -116,15 +117,10 @@ WHOLE_TIFF = tiff_of(pattern(64, 64, 3, np.uint8), photometric="rgb", compressio
     ("wide.png", png(GREY, header=(40000, 1, 8, 0)), "image is 40000 pixels wide; the largest"),
     ("none.png", png(GREY, header=(0, 5, 8, 0)), "image has no pixels (it is 0x5)"),
     ("none.tif", tiff(0, 5, 0), "image has no pixels (it is 0x5)"),
-    ("tall.tif", tiff(1, 40000, 40000), "image is 40000 pixels tall; the largest supported is 32767"),
-    ("huge.png", png(GREY, header=(30000, 30000, 8, 0)),
-     "the header declares 30000x30000 pixels (900030000 bytes of samples)"),
-    ("huge.tif", tiff(30000, 30000, 300), "the header declares 30000x30000 pixels")])
+    ("tall.tif", tiff(1, 40000, 40000), "image is 40000 pixels tall; the largest supported is 32767")])
 
 def test_damaged_and_unsupported_files_are_refused_in_one_line(program, name, data, says):
-    if name == "folder.png":
-        os.mkdir(program.folder / name)
-    elif data is not None:
+    if data is not None:
         (program.folder / name).write_bytes(data)
     done = program(name, "-o", "out.tif")
     assert done.returncode == 1 and done.stderr.startswith(f"areafill: {name}: {says}"), done.stderr
