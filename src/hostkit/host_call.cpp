@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "hostkit/float_samples.h"
 #include "hostkit/scripting_host.h"
 #include "hostkit/status_text.h"
 #include "platform/files.h"
@@ -39,6 +40,24 @@ HostCallOutcome _Failed(std::string message) {
   outcome.status = HostCallStatus::kFailed;
   outcome.message = std::move(message);
   return outcome;
+}
+
+// A float image run through the 16-bit mode (float_samples.h); the host's masking is done here,
+// in floats, against the original samples.
+void _RunFloats(PluginEntryProc entry, HostImage& image, const RunOptions& options, intptr_t* data,
+                RunReport* report) {
+  Rect area = options.filterRect;
+  if (area.bottom <= area.top || area.right <= area.left)
+    area = Rect{0, 0, int16_t(image.height), int16_t(image.width)};
+  const double scale = FloatScale(image, area);
+  HostImage sixteen = FloatToSixteen(image, scale);
+  RunOptions run = options;
+  run.applyMask = false;
+  report->result = RunFilter(entry, sixteen, run, data, report);
+  if (report->result != 0) return;
+  HostImage result = SixteenToFloat(sixteen, image, area, scale);
+  if (options.applyMask && !options.mask.empty()) ApplyHostMask(image, options.mask, area, &result);
+  image = std::move(result);
 }
 
 // Collects the module's notices of files it could not make, write or store back.
@@ -135,7 +154,11 @@ HostCallOutcome RunHostCall(HostImage& image, const HostCall& call) {
   intptr_t data = 0;
   {
     ScriptingHost::Activation active(scripting);
-    report.result = RunFilter(call.module->entry, image, run, &data, &report);
+    if (call.fillFloats && image.depth == 32) {
+      _RunFloats(call.module->entry, image, run, &data, &report);
+    } else {
+      report.result = RunFilter(call.module->entry, image, run, &data, &report);
+    }
   }
   ReleasePluginData(&data);
 

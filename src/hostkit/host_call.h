@@ -57,6 +57,9 @@ struct HostCall {
   MethodChoice choice;
   RunOptions run;  // the area, the selection, the colours, progress and cancel
   HostSettings settings;
+  // 32-bit images: filled through the filter's 16-bit mode by the float rule (float_samples.h)
+  // when set; otherwise handed over as they are, which the filter writes back unfilled.
+  bool fillFloats = false;
 };
 
 enum class HostCallStatus { kFilled, kCancelled, kFailed };
