@@ -145,7 +145,7 @@ const FailureCase kCases[] = {
        std::filesystem::create_directory(s.path("folder.json"));
        s.args = {"--replay", s.path("folder.json")};
      },
-     1, "folder.json: cannot read the recorded action"},
+     1, "folder.json: a recorded action is a file; this is not a regular file"},
     {"BrokenRecording",
      [](CaseFiles& s) {
        GreyInput(s);

@@ -44,39 +44,6 @@ TEST_F(Interrupt, CtrlCDuringALongFillCancelsAndWritesNothing) {
   EXPECT_EQ(ReadBytes(PathOf("in.png")), input);
 }
 
-// Ctrl-C while the program still reads its files (here it waits for a recorded action that
-// arrives through a pipe) cancels the run before the filter starts, and the reading that the
-// signal interrupted goes on undisturbed.
-TEST_F(Interrupt, CtrlCBeforeTheFilterStartsCancelsToo) {
-  const FileLayout layout = {"grey", Kind::Grey, 0, 8, true};
-  WriteImageFile(PathOf("in.png"), layout, 4, 4, PatternSamples(4, 4, 1, 8));
-  ASSERT_EQ(mkfifo(PathOf("action.json").c_str(), 0600), 0);
-  ChildProgram child(
-      Command({PathOf("in.png"), "-o", PathOf("out.png"), "--replay", PathOf("action.json")}),
-      ChildEnvironment({}), folder_.string());
-  // Opening the pipe for writing succeeds once the program has opened it for reading.
-  int pipe = -1;
-  for (int tries = 0; pipe < 0 && tries < 6000; ++tries) {
-    pipe = open(PathOf("action.json").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (pipe < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ASSERT_GE(pipe, 0);
-  child.Signal(SIGINT);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const std::string json = R"({"version": 1, "items": [)"
-                           R"({"key": "FilM", "type": "enum", "enumType": "rB22", "value": 7}]})";
-  // A program that died of the signal has closed its end: a failed write must not kill us.
-  void (*saved)(int) = std::signal(SIGPIPE, SIG_IGN);
-  EXPECT_EQ(write(pipe, json.data(), json.size()), ssize_t(json.size()));
-  close(pipe);
-  std::signal(SIGPIPE, saved);
-  ProgramResult r = child.Wait(60);
-  EXPECT_EQ(r.signal, 0);
-  EXPECT_EQ(r.exitCode, 130) << r.err;
-  EXPECT_NE(r.err.find("areafill: cancelled\n"), std::string::npos) << r.err;
-  EXPECT_FALSE(std::filesystem::exists(PathOf("out.png")));
-}
-
 class Terminal : public ProgramTest {
  protected:
   void SetUp() override {
