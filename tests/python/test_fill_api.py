@@ -36,9 +36,9 @@ DTYPES = "image: expected uint8, uint16 or float32 samples, got "
     ({"mask": MASK.astype(np.float32)}, "mask: expected uint8 or bool samples, got float32"),
     ({"mask": np.zeros_like(MASK)}, "mask: selection is empty"),
     ({"method": "blur"}, "method: unknown method 'blur' (see areafill.METHODS)"),
-    ({"fg": (0, 0, 256)}, "fg: expected a colour like (26, 43, 60), got (0, 0, 256)"),
-    ({"bg": "#ffffff"}, "bg: expected a colour like (26, 43, 60), got '#ffffff'"),
-    ({"bg": (1, 2)}, "bg: expected a colour like (26, 43, 60), got (1, 2)"),
+    ({"fg": (0, 0, 2**70)}, 'fg: expected a colour like (26, 43, 60) or "#1a2b3c", got (0, 0, 1180591620717411303424)'),
+    ({"bg": "#fffff"}, 'bg: expected a colour like (26, 43, 60) or "#1a2b3c", got \'#fffff\''),
+    ({"bg": (1, 2)}, 'bg: expected a colour like (26, 43, 60) or "#1a2b3c", got (1, 2)'),
     ({"progress": 3}, "progress: expected a callable(done, total), got 3"),
 ])
 def test_bad_arguments_raise_value_error_with_the_programs_words(kwargs, message):
