@@ -66,17 +66,17 @@ bool ReadImage(const std::string& path, FileImage* image, std::string* error);
 // channel or premultiplied alpha. Writes nothing. Returns true, or false with `*error` set.
 bool CanWrite(const FileImage& image, const std::string& path, std::string* error);
 
-// Writes `image` to exactly `path` in the format its extension names, after the CanWrite
-// checks. TIFF keeps the image's compression when it is none, LZW or deflate (otherwise, and
-// for images from a PNG, deflate), with no predictor, contiguous planes, in strips, and the
-// extra channels' ExtraSamples values. The file is written beside `path` and renamed onto it,
-// so a failed write leaves an existing file as it was. Returns true, or false with `*error`.
 // Writes `image` into `*staged`, opened on `path` and finished but not yet committed (the
-// caller commits it, with other outputs of the run), after the CanWrite checks. Returns true,
-// or false with `*error` set; the staged file then removes itself.
+// caller commits it, with other outputs of the run), in the format the extension of `path`
+// names, after the CanWrite checks. TIFF keeps the image's compression when it is none, LZW or
+// deflate (otherwise, and for images from a PNG, deflate), with no predictor, contiguous
+// planes, in strips, and the extra channels' ExtraSamples values. Returns true, or false with
+// `*error` set; the staged file then removes itself.
 bool StageImage(const std::string& path, const FileImage& image, StagedFile* staged,
                 std::string* error);
 
+// StageImage and its commit: the file is written beside `path` and renamed onto it, so a failed
+// write leaves an existing file as it was. Returns true, or false with `*error`.
 bool WriteImage(const std::string& path, const FileImage& image, std::string* error);
 
 // Reads a selection mask: an 8-bit or 16-bit grey PNG or TIFF without extra channels, of
