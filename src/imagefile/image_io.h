@@ -9,12 +9,11 @@
 
 #include "filter/host/image_modes.h"
 #include "hostkit/host_rules.h"
+#include "imagefile/image_metadata.h"
 #include "imagefile/staged_file.h"
 
 // The image files of the hosts; ColourModel is the interface's, from image_modes.h.
 namespace imagefile {
-
-enum class FileFormat { PNG, TIFF };
 
 // The colour channels of a file image of `model` (grey, RGB, CMYK or Lab), from the table of
 // image modes: 1 grey, 3 RGB and Lab, 4 CMYK.
@@ -45,6 +44,12 @@ struct FileImage {
   FileFormat format = FileFormat::PNG;  // the format it was read from
   // The TIFF Compression tag it was read with; 0 when it came from a PNG.
   uint16_t tiffCompression = 0;
+  // What the file carries besides its pixels, kept for the file written from this image.
+  ImageMetadata metadata;
+  // The file it was read from, and which of its images (0: the first); a writer that keeps
+  // what it does not change (a TIFF's other pages, a JPEG's untouched blocks) reads it again.
+  std::string sourcePath;
+  int page = 0;
   std::vector<uint8_t> data;
 
   int SamplesPerPixel() const { return colorChannels + extraChannels; }
