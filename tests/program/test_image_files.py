@@ -14,27 +14,7 @@ import numpy as np
 import pytest
 import tifffile
 
-from samples import pattern
-
-ADAM7 = [(0, 0, 8, 8), (0, 4, 8, 8), (4, 0, 8, 4), (0, 2, 4, 4), (2, 0, 4, 2), (0, 1, 2, 2),
-         (1, 0, 2, 1)]  # first row and column, then their steps, of each pass
-
-
-def chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-
-
-def png(image, interlaced=False, header=None, chunks=b""):
-    """A PNG of an 8- or 16-bit HxW(xC) array, or of another `header` (width, height, bits,
-    colour type) over the same data, with `chunks` before the data."""
-    hwc = image.reshape(image.shape[0], image.shape[1], -1)
-    rows = hwc.astype(">u2" if image.dtype == np.uint16 else np.uint8)
-    raw = b"".join(b"\0" + row.tobytes() for y0, x0, dy, dx in (
-        ADAM7 if interlaced else [(0, 0, 1, 1)]) for row in rows[y0::dy, x0::dx] if row.size)
-    header = header or (*hwc.shape[1::-1], rows.itemsize * 8, [0, 4, 2, 6][hwc.shape[2] - 1])
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", *header, 0, 0, interlaced))
-            + chunks + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
-
+from samples import chunk, pattern, png
 
 def tiff(width, height, strip_bytes):
     """A little-endian 8-bit grey TIFF of one strip of `strip_bytes` bytes."""
@@ -106,7 +86,7 @@ WHOLE_TIFF = tiff_of(pattern(64, 64, 3, np.uint8), photometric="rgb", compressio
     ("empty.tif", b"", "file is empty"),
     ("text.png", b"hello", "not a PNG or TIFF image"),
     ("half.png", WHOLE[:len(WHOLE) // 2], "file is truncated: the PNG data ends early"),
-    ("short.png", png(GREY, header=(500, 500, 8, 0)), "corrupt PNG data (Not enough image data)"),
+    ("short.png", png(GREY, header=(500, 500, 8, 0)), "the header declares 500x500 pixels"),
     ("half.tif", WHOLE_TIFF[:len(WHOLE_TIFF) // 2], "cannot read row "),
     ("palette.png", png(GREY, header=(50, 4, 8, 3), chunks=chunk(b"PLTE", b"\0\0\0")),
      "palette images are not supported"),

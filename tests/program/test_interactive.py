@@ -1,6 +1,5 @@
 """A person at the program: the choice dialog on a terminal, answered with digits, arrows and
 Enter or cancelled with Escape or Ctrl-C, and Ctrl-C during the fill or before it starts."""
-import json
 import os
 import signal
 
@@ -38,17 +37,3 @@ def test_ctrl_c_during_the_fill_cancels_and_writes_nothing(program):
     said += child.communicate(timeout=120)[1]
     assert child.returncode == 130 and "areafill: cancelled\n" in said, said
     assert sorted(os.listdir(program.folder)) == ["home", "in.tif", "prefs"]
-
-
-def test_ctrl_c_while_the_files_are_read_cancels_before_the_filter_starts(program):
-    # The recorded action comes through a pipe: the program waits for it, and the read that
-    # the signal interrupts goes on undisturbed.
-    program.write("in.tif", pattern(4, 4, 1, np.uint8))
-    os.mkfifo(program.folder / "action.json")
-    child = program.start("in.tif", "-o", "out.tif", "--replay", "action.json")
-    with open(program.folder / "action.json", "w") as pipe:  # opens once the program reads
-        child.send_signal(signal.SIGINT)
-        pipe.write(json.dumps({"version": 1, "items": [
-            {"key": "FilM", "type": "enum", "enumType": "rB22", "value": 7}]}))
-    assert child.wait(60) == 130 and "areafill: cancelled\n" in child.stderr.read()
-    assert not (program.folder / "out.tif").exists()

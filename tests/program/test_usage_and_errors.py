@@ -37,7 +37,7 @@ FAILURES = [  # arguments, status the probe module fails with, exit code, words 
     (["cmyk.tif", "-o", "out.png"], None, 1, "PNG cannot hold CMYK images"),
     (["in.tif", "-o", "nowhere/out.tif"], None, 1, "does not exist"),
     (RUN + ["--replay", "absent.json"], None, 1, "absent.json: cannot read the recorded action"),
-    (RUN + ["--replay", "folder"], None, 1, "folder: cannot read the recorded action"),
+    (RUN + ["--replay", "folder"], None, 1, "folder: a recorded action is a file; this is not"),
     (RUN + ["--replay", "broken.json"], None, 1, "broken.json: "),
     (RUN + ["--method", "white", "--record", "nowhere/a.json"], None, 1, "nowhere/a.json"),
     (RUN + ["--method", "white", "--plugin", "absent.so"], None, 3, "cannot load the filter"),
@@ -47,6 +47,20 @@ FAILURES = [  # arguments, status the probe module fails with, exit code, words 
     (RUN + ["--plugin", "probe.so"], -5000, 3, "(-5000)"),
     (["in.tif", "-o", "old.tif", "--plugin", "probe.so"], -108, 3, "out of memory"),
     (["in.tif", "-o", "in.tif", "--plugin", "probe.so"], -108, 3, "out of memory"),
+    # Outputs that would replace something else, and recorded actions that cannot be ours.
+    (RUN + ["--method", "white", "--record", "in.tif"], None, 1, "is INPUT too"),
+    (RUN + ["--method", "white", "--record", "./out.tif"], None, 1, "is OUTPUT too"),
+    (RUN + ["--mask", "small.tif", "--record", "small.tif"], None, 1, "is --mask too"),
+    (RUN + ["--method", "white", "--record", "/dev/stdout"], None, 1, "not a regular file"),
+    (["in.tif", "-o", "fifo", "--method", "white"], None, 1, "not a regular file"),
+    (RUN + ["--replay", "fifo"], None, 1, "not a regular file"),
+    (RUN + ["--replay", "/dev/zero"], None, 1, "not a regular file"),
+    (RUN + ["--replay", "big.json"], None, 1, "too large for a recorded action"),
+    (RUN + ["--replay", "deep.json"], None, 1, "nested more than 64 levels"),
+    (RUN + ["--replay", "wrongtype.json"], None, 1, "fill choice must be an enumeration"),
+    *[(RUN + ["--replay", f"choice{v}.json"], None, 1, f"fill choice {v} is not one of 3 (membrane)")
+      for v in (0, 2, 10, 4294967295)],
+    (["new\nline\x1b[31m.tif", "-o", "out.tif"], None, 1, "new\\x0aline\\x1b[31m.tif: cannot open"),
 ]
 
 
@@ -65,6 +79,14 @@ def test_failure_says_why_and_leaves_the_files_as_they_were(program, args, statu
     for name, text in [("notes.tif", "hello\n"), ("broken.json", '{"v'), ("old.tif", "old")]:
         (program.folder / name).write_text(text)
     (program.folder / "folder").mkdir()
+    os.mkfifo(program.folder / "fifo")
+    (program.folder / "big.json").write_text(" " * (1 << 20) + "{}")
+    (program.folder / "deep.json").write_text("[" * 200000 + "]" * 200000)
+    enum = '{"version": 1, "items": [{"key": "FilM", "type": "enum", "enumType": "rB22", "value": %d}]}'
+    for value in (0, 2, 10, 4294967295):
+        (program.folder / f"choice{value}.json").write_text(enum % value)
+    (program.folder / "wrongtype.json").write_text(
+        '{"version": 1, "items": [{"key": "FilM", "type": "integer", "value": 5}]}')
     shutil.copy(os.environ["AREAFILL_PROBE_MODULE"], program.folder / "probe.so")
     before = snapshot(program.folder)
     done = program(*args, env={"AREAFILL_PROBE_STATUS": str(status)} if status else None)

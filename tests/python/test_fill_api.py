@@ -14,7 +14,8 @@ import areafill
 from samples import disc_mask, pattern
 
 IMAGE, MASK = pattern(10, 12, 3, np.uint8), disc_mask(10, 12)
-DTYPES, COLOUR = "image: expected uint8, uint16 or float32 samples, got ", "a colour like (26, 43, 60)"
+DTYPES = "image: expected uint8, uint16 or float32 samples, got "
+COLOUR = 'a colour like (26, 43, 60) or "#1a2b3c"'
 
 
 @pytest.mark.parametrize("kwargs, message", [
@@ -29,8 +30,8 @@ DTYPES, COLOUR = "image: expected uint8, uint16 or float32 samples, got ", "a co
     ({"mask": MASK.astype(np.float32)}, "mask: expected uint8 or bool samples, got float32"),
     ({"mask": np.zeros_like(MASK)}, "mask: selection is empty"),
     ({"method": "blur"}, "method: unknown method 'blur' (see areafill.METHODS)"),
-    ({"fg": (0, 0, 256)}, f"fg: expected {COLOUR}, got (0, 0, 256)"),
-    ({"bg": "#ffffff"}, f"bg: expected {COLOUR}, got '#ffffff'"),
+    ({"fg": (0, 0, 2**70)}, f"fg: expected {COLOUR}, got (0, 0, {2**70})"),
+    ({"bg": "#fffff"}, f"bg: expected {COLOUR}, got '#fffff'"),
     ({"progress": 3}, "progress: expected a callable(done, total), got 3"),
 ])
 def test_bad_arguments_raise_value_error_with_the_programs_words(kwargs, message):

@@ -55,7 +55,8 @@ class Program:
 
     def on_terminal(self, args, cues_and_keys):
         """Runs on a 40x100 terminal, typing each key once the screen shows its cue after the
-        previous one; returns the exit status and everything the program wrote there."""
+        previous one (a key may be a function, called then, that returns the key); returns the
+        exit status and everything the program wrote there."""
         pid, fd = pty.fork()
         if pid == 0:
             os.chdir(self.folder)
@@ -71,7 +72,8 @@ class Program:
             at = screen.find(cues_and_keys[0][0], seen) if cues_and_keys else -1
             if at >= 0:
                 seen = at + len(cues_and_keys[0][0])
-                os.write(fd, cues_and_keys.pop(0)[1].encode())
+                key = cues_and_keys.pop(0)[1]
+                os.write(fd, (key() if callable(key) else key).encode())
         else:
             os.kill(pid, signal.SIGKILL)
         os.close(fd)

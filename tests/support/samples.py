@@ -1,4 +1,7 @@
 """Deterministic images and masks for the pytest suites (tests/program, tests/python)."""
+import struct
+import zlib
+
 import numpy as np
 
 
@@ -28,3 +31,23 @@ def disc_mask(height, width, soft=True):
     inner = min(height, width) / 4
     mask = np.where(r <= inner, 255, np.where(soft & (r <= inner + 1.5), 100, 0))
     return mask.astype(np.uint8)
+
+
+ADAM7 = [(0, 0, 8, 8), (0, 4, 8, 8), (4, 0, 8, 4), (0, 2, 4, 4), (2, 0, 4, 2), (0, 1, 2, 2),
+         (1, 0, 2, 1)]  # first row and column, then their steps, of each pass
+
+
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def png(image, interlaced=False, header=None, chunks=b""):
+    """A PNG of an 8- or 16-bit HxW(xC) array, or of another `header` (width, height, bits,
+    colour type) over the same data, with `chunks` before the data."""
+    hwc = image.reshape(image.shape[0], image.shape[1], -1)
+    rows = hwc.astype(">u2" if image.dtype == np.uint16 else np.uint8)
+    raw = b"".join(b"\0" + row.tobytes() for y0, x0, dy, dx in (
+        ADAM7 if interlaced else [(0, 0, 1, 1)]) for row in rows[y0::dy, x0::dx] if row.size)
+    header = header or (*hwc.shape[1::-1], rows.itemsize * 8, [0, 4, 2, 6][hwc.shape[2] - 1])
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", *header, 0, 0, interlaced))
+            + chunks + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
