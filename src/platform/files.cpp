@@ -98,7 +98,7 @@ OSErr CommitDocumentLocked(const OpenFile& f) {
   int dirFd = -1;
   if (OSErr err = FolderOf(f.dirID, &dirFd)) return err;
   const int fd = ::openat(dirFd, f.name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return errno == ELOOP ? permErr : ErrFromErrno(errno);
+  if (fd < 0) return errno == ELOOP ? OSErr{permErr} : ErrFromErrno(errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
@@ -152,7 +152,7 @@ OSErr OpenDocumentLocked(long dirID, const std::string& name, bool writable, int
   // holds now; otherwise the file of the name, never through a link.
   int fd = platform_internal::TakeCreated(dirID, name);
   if (fd < 0) fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ELOOP ? permErr : ErrFromErrno(errno);
+  if (fd < 0) return errno == ELOOP ? OSErr{permErr} : ErrFromErrno(errno);
   struct stat st {};
   OSErr err = ::fstat(fd, &st) != 0  ? ioErr
               : S_ISDIR(st.st_mode)  ? bdNamErr
@@ -197,7 +197,7 @@ OSErr OpenInPlaceLocked(long dirID, const std::string& name, bool writable, int8
       fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     }
   }
-  if (fd < 0) return errno == ELOOP ? permErr : ErrFromErrno(errno);
+  if (fd < 0) return errno == ELOOP ? OSErr{permErr} : ErrFromErrno(errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
