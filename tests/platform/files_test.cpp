@@ -1,7 +1,8 @@
 // The platform's files in the Preferences folder: reading, writing and positions, names, a full
-// disk that refuses new space only, and the rules of a folder that several processes share (a
-// writer excludes others, a created file is the creator's even when another process takes the
-// name, a leftover of a killed process gives up its name).
+// disk that refuses new space only, documents stored over each other's changes, and the rules
+// of a folder that several processes share (a writer excludes others, a created file is the
+// creator's even when another process takes the name, a leftover of a killed process gives up
+// its name).
 #include "platform/files.h"
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 
@@ -108,6 +110,27 @@ TEST_F(FilesTest, ReadsToTheEndAndAFullDiskRefusesNewSpaceOnly) {
   EXPECT_EQ(Contents("grow"), "ABCDEFGHIJLMNOP");
   EXPECT_EQ(Delete("grow"), noErr);
   EXPECT_EQ(Delete("grow"), fnfErr);
+}
+
+TEST_F(FilesTest, DocumentsStoreTheirChangedValuesWholeAndKeepEveryOtherChange) {
+  const float six = 6, three = 3, nine = 9;  // 6 and 3 differ in one byte, 6 and 9 in two
+  {
+    std::ofstream out(PrefsPath("doc"), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&six), 4) << "tail";
+  }
+  int16_t early = 0, late = 0;
+  ASSERT_EQ(HOpenDF(vRef, dirID, PString("doc").get(), fsRdWrPerm, &early), noErr);
+  ASSERT_EQ(HOpenDF(vRef, dirID, PString("doc").get(), fsRdWrPerm, &late), noErr);
+  long four = 4;
+  FSWrite(early, &four, &three);
+  FSWrite(late, &four, &nine);
+  FSWrite(late, &four, "TAIL");
+  EXPECT_EQ(FSClose(late), noErr);
+  EXPECT_EQ(FSClose(early), noErr);
+  float stored = 0;
+  std::memcpy(&stored, Contents("doc").data(), 4);
+  EXPECT_EQ(stored, three) << "a value made of both runs' bytes";
+  EXPECT_EQ(Contents("doc").substr(4), "TAIL") << "the other run's change was lost";
 }
 
 TEST_F(FilesTest, AWriterExcludesOtherWritersAndAnotherProcessWaitsForIt) {
