@@ -46,25 +46,19 @@ fs::path gRoot;  // the session's folder: home, profile, prefs, work; removed at
 
 fs::path Work(const std::string& name) { return gRoot / "work" / name; }
 
-// Runs `command` with the session's environment (no display unless `command` starts one), its
+// Runs `command` through the shell in the session (its environment set by MakeSession), its
 // output appended to *log. Returns its exit status, -1 when it could not run.
 int RunInSession(const std::string& command, std::string* log) {
-  const std::string home = (gRoot / "home").string();
-  const std::string line =
-      "env -u AREAFILL_DIALOG -u GIMP2_SYSCONFDIR -u DISPLAY -u WAYLAND_DISPLAY HOME=" +
-      Word(home) + " XDG_CONFIG_HOME=" + Word(home + "/.config") +
-      " XDG_CACHE_HOME=" + Word(home + "/.cache") +
-      " GIMP2_DIRECTORY=" + Word((gRoot / "profile").string()) +
-      " AREAFILL_PREFS_DIR=" + Word((gRoot / "prefs").string()) + " sh -c " + Word(command) + " >" +
-      Word((gRoot / "log").string()) + " 2>&1";
-  const int status = std::system(line.c_str());
+  const int status =
+      std::system(("(" + command + ") >" + Word((gRoot / "log").string()) + " 2>&1").c_str());
   std::ifstream in(gRoot / "log");
   log->append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Makes the session: GIMP's own Script-Fu and PNG plug-ins linked into a fresh profile, and
-// ours installed as a user installs it. Returns "" or what went wrong.
+// Makes the session: GIMP's own Script-Fu and PNG plug-ins linked into a fresh profile, ours
+// installed as a user installs it, and this process's environment pointing GIMP, the filter's
+// preferences and the home folders into it, without a display. Returns "" or what went wrong.
 std::string MakeSession() {
   if (!gRoot.empty()) return "";
   if (std::system("command -v gimp-console-2.10 >/dev/null") != 0)
@@ -78,6 +72,14 @@ std::string MakeSession() {
   });
   for (const char* folder : {"home", "profile/system-plug-ins", "prefs", "work"})
     fs::create_directories(gRoot / folder);
+  for (const char* name : {"AREAFILL_DIALOG", "GIMP2_SYSCONFDIR", "DISPLAY", "WAYLAND_DISPLAY"})
+    unsetenv(name);
+  for (const auto& [name, folder] : {std::pair{"HOME", "home"},
+                                     {"XDG_CONFIG_HOME", "home/.config"},
+                                     {"XDG_CACHE_HOME", "home/.cache"},
+                                     {"GIMP2_DIRECTORY", "profile"},
+                                     {"AREAFILL_PREFS_DIR", "prefs"}})
+    setenv(name, (gRoot / folder).c_str(), 1);
   for (const char* plugin : {"script-fu", "file-png"})
     fs::create_directory_symlink(fs::path(AREAFILL_GIMP_LIBDIR) / "plug-ins" / plugin,
                                  gRoot / "profile/system-plug-ins" / plugin);
