@@ -349,13 +349,14 @@ TEST(GimpDialog, OpensOnTheLastChoiceReturnRunsItEscapeCancels) {
 )");
   // The next dialog's window may get the id of the one before, so it is told apart by the
   // first one having gone. -noreset keeps the display between the plug-in's two runs.
-  const std::string driver =
-      "(" + batch +
-      ") & dialog() { timeout 60 xdotool search --sync --onlyvisible --name "
-      "'^Area Fill$' | head -n 1; }\nw=$(dialog) && xdotool windowfocus --sync $w key Return\n"
-      "for i in $(seq 300); do xdotool search --onlyvisible --name '^Area Fill$' | grep -qx $w "
-      "|| break; sleep 0.1; done\nw=$(dialog) && xdotool windowfocus --sync $w key Escape\nwait "
-      "$gimp";
+  const std::string driver = "(" + batch + R"() & gimp=$!
+dialog() { timeout 60 xdotool search --sync --onlyvisible --name '^Area Fill$' | head -n 1; }
+w=$(dialog) && xdotool windowfocus --sync $w key Return
+for i in $(seq 300); do
+  xdotool search --onlyvisible --name '^Area Fill$' | grep -qx $w || break; sleep 0.1
+done
+w=$(dialog) && xdotool windowfocus --sync $w key Escape
+wait $gimp)";
   ASSERT_EQ(
       RunInSession("xvfb-run -a -s '-screen 0 1024x768x24 -noreset' sh -c " + Word(driver), &log),
       0)
