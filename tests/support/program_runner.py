@@ -39,6 +39,15 @@ class Program:
                                 stdin=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                 start_new_session=True)
 
+    def measured(self, *args):
+        """Runs to the end; returns the exit status, stderr and the peak memory in KiB."""
+        child = self.start(*args)
+        with child.stderr:
+            err = child.stderr.read()
+        _, status, usage = os.wait4(child.pid, 0)
+        child.returncode = os.waitstatus_to_exitcode(status)
+        return child.returncode, err, usage.ru_maxrss
+
     def write(self, name, image, kind="grey"):
         tifffile.imwrite(self.folder / name, image, **KINDS[kind])
 

@@ -1,5 +1,5 @@
 // grab_window WINDOW-ID OUT.png: saves what an X window shows (its area of the screen) as a
-// PNG, for the dialog test's screenshot.
+// PNG, for the picture of the GIMP dialog (scripts/gimp-dialog-screenshot.sh).
 #include <gtk/gtk.h>
 
 #include <cstdio>
