@@ -42,17 +42,16 @@ std::string _ExtensionFolder() {
 }
 
 // Loads the module once; it stays loaded for the life of the process. It is looked for beside
-// the extension (a self-contained install), then in the build tree's lib/ (the extension is
-// built into <build>/python/), then in the module folder that `cmake --install` fills.
+// the extension, inside the package (the build tree, pip and `cmake --install` all put it
+// there), then in the module folder that `cmake --install` fills for the program.
 const LoadedModule& _Module() {
   std::lock_guard<std::mutex> lock(gModuleLock);
   if (!gModule.tried) {
     gModule.tried = true;
     gSettings = hostkit::HostSettingsFromEnvironment();
     const std::string here = _ExtensionFolder();
-    gModule.path = hostkit::FirstExistingPath({here + "/" + hostkit::kFilterModuleName,
-                                               here + "/../lib/" + hostkit::kFilterModuleName,
-                                               AREAFILL_INSTALLED_MODULE_PATH});
+    gModule.path = hostkit::FirstExistingPath(
+        {here + "/" + hostkit::kFilterModuleName, AREAFILL_INSTALLED_MODULE_PATH});
     if (!hostkit::LoadFilterModule(gModule.path, &gModule.module, &gModule.error))
       gModule.module = {};
   }
@@ -112,6 +111,7 @@ FillOutcome RunFill(hostkit::HostImage& image, FillRequest& request) {
       request.prefsFolder.empty() ? _PrivatePrefsFolder() : request.prefsFolder;
   if (call.settings.preferencesFolder.empty())
     return _Outcome(FillStatus::Failed, "cannot make a private folder for the preferences");
+  call.fillFloats = request.fillFloats;
   call.run.progress = request.progress;
   call.run.abort = request.cancel;
   const hostkit::HostCallOutcome outcome = hostkit::RunHostCall(image, call);
