@@ -248,7 +248,8 @@ py::array Fill(py::handle image, py::handle mask, const std::string& method, py:
                             "the mask holds only 0 and 1: taken as 0 and 255 (selected)");
   // The filter itself writes 32-bit images back as they are.
   if (layout.depth == 32 && !request.fillFloats)
-    outcome.warnings.push_back("no fill (float_mode=\"pass\": the float image is returned as it is)");
+    outcome.warnings.push_back(
+        "no fill (float_mode=\"pass\": the float image is returned as it is)");
   for (const std::string& warning : outcome.warnings)
     if (PyErr_WarnEx(PyExc_RuntimeWarning, ("areafill: " + warning).c_str(), 2) < 0)
       throw py::error_already_set();

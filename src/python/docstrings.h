@@ -109,7 +109,8 @@ Example:
     ...     print("cancelled")
 )doc";
 
-inline constexpr const char* kReadImageDoc = R"doc(Read a PNG or TIFF file with the areafill program's own reader: grey or RGB,
+inline constexpr const char* kReadImageDoc =
+    R"doc(Read a PNG or TIFF file with the areafill program's own reader: grey or RGB,
 8 or 16 bits (uint8, uint16) or 32-bit float TIFF (float32), with at most one
 alpha channel. Returns H x W for grey, else H x W x C.
 
@@ -120,7 +121,8 @@ Example:
     >>> image = areafill.read_image("scan.tif")  # doctest: +SKIP
 )doc";
 
-inline constexpr const char* kWriteImageDoc = R"doc(Write an image array (as fill() takes them) to a PNG or TIFF file, the format
+inline constexpr const char* kWriteImageDoc =
+    R"doc(Write an image array (as fill() takes them) to a PNG or TIFF file, the format
 chosen by the extension (.png, .tif, .tiff), with the areafill program's own
 writer. The file is written beside `path` and renamed onto it, so a reader
 never sees half a file. PNG cannot hold float32.
@@ -132,7 +134,8 @@ Example:
     >>> areafill.write_image("scan-filled.tif", areafill.fill(image, mask))  # doctest: +SKIP
 )doc";
 
-inline constexpr const char* kFilterModulePathDoc = R"doc(The path of the filter module (areafill-filter.so) that fill() runs, loading
+inline constexpr const char* kFilterModulePathDoc =
+    R"doc(The path of the filter module (areafill-filter.so) that fill() runs, loading
 it if it is not loaded yet. Raises RuntimeError when it cannot be loaded.
 )doc";
 
