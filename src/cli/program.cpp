@@ -176,7 +176,7 @@ int _Run(const Options& options) {
   for (const std::string& warning : warnings)
     std::fprintf(stderr, "areafill: warning: %s\n", hostkit::OneLine(warning).c_str());
   if (!options.quiet) {
-    const std::string ran = unfilled ? "no fill"
+    const std::string ran = unfilled           ? "no fill"
                             : outcome.recorded ? hostkit::DescribeRecordedMethod(outcome.recording)
                                                : "filled";
     std::fprintf(stderr, "areafill: %s; wrote %s\n", ran.c_str(),
