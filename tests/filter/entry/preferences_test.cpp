@@ -50,23 +50,6 @@ class PreferencesTest : public PlatformFixture {
   }
 };
 
-TEST_F(PreferencesTest, FirstRunWritesTheWholeLayout) {
-  RunRecord record{};
-  int16_t refNum = -1;
-  LoadPreferences(&record, &refNum);
-  EXPECT_EQ(refNum, 0);
-  EXPECT_TRUE(PrefsFiles().empty());
-  const float values[3] = {6.0f, 0.013888889f, 7.0f};  // at bytes 8, 12 and 524
-  std::memcpy(record.prefsBlock + 8, values, 8);
-  SetFillChoicePref(&record, values[2]);
-  StorePreferences(&record, &refNum);
-  Bytes expected(size_t(kPrefsFileBytes), 0);
-  std::memcpy(expected.data() + 8, values, 8);
-  std::memcpy(expected.data() + 524, values + 2, 4);
-  EXPECT_EQ(ReadPrefsFile(), expected);
-  EXPECT_EQ(refNum, 0);
-}
-
 // The block and the strings come back as they were; the file stays open until stored; the store
 // releases the strings. Strings are cut as a 514-byte copy cuts them (a slot without NUL does not
 // run past the slot), when loaded and when stored; an empty slot leaves a string already held.
@@ -106,24 +89,32 @@ TEST_F(PreferencesTest, BlockAndStringsSurviveARoundTrip) {
   for (int slot = 0; slot < kPrefStringCount; ++slot) EXPECT_EQ(Slot(stored, slot), held[slot]);
 }
 
-// A file of 500 bytes loads them and no string; one that ends inside slot 3 loads slots 0 to 2,
-// and the block's last 3072 bytes find nothing to read; both are rewritten whole. A longer file
+// Without a file nothing is loaded and the store creates one. A file of 500 bytes loads them and
+// no string; one that ends inside slot 3 loads slots 0 to 2, and the block's last 3072 bytes
+// find nothing to read; all are written whole, with the value the run changed. A longer file
 // keeps its bytes past the layout.
-TEST_F(PreferencesTest, ShorterFilesAreRewrittenWholeAndLongerOnesKeepTheirTail) {
-  for (long size : {500L, kPrefsSlotBytes * 4 + 10, kPrefsFileBytes + 300}) {
+TEST_F(PreferencesTest, FilesOfEveryLengthAreWrittenWhole) {
+  for (long size : {0L, 500L, kPrefsSlotBytes * 4 + 10, kPrefsFileBytes + 300}) {
+    std::filesystem::remove(PrefsPath("ZELKpref"));
     const Bytes file = PatternFile(size, {{0, "A"}, {2, "C"}, {3, "D"}});
-    WritePrefsFile(file);
+    if (size > 0) WritePrefsFile(file);
     Bytes expected = file;
     expected.resize(size_t(std::max(size, kPrefsFileBytes)), 0);
     if (size < kTail) expected[size_t(4 * kPrefsSlotBytes)] = 0;  // slot 3 cannot be read whole
     RunRecord record{};
-    int16_t refNum = 0;
+    int16_t refNum = -1;
     LoadPreferences(&record, &refNum);
+    EXPECT_EQ(refNum != 0, size > 0);
     EXPECT_EQ(std::memcmp(record.prefsBlock, expected.data(), 1024), 0) << size;
     EXPECT_EQ(std::memcmp(record.prefsBlock + 1024, expected.data() + kTail, 3072), 0) << size;
     for (int slot = 0; slot < kPrefStringCount; ++slot)
       EXPECT_EQ(record.prefStrings[slot] ? record.prefStrings[slot] : "", Slot(expected, slot));
+    EXPECT_EQ(PrefsFiles().size(), size > 0 ? 1u : 0u);
+    const float choice = 7.0f;
+    SetFillChoicePref(&record, choice);
+    std::memcpy(expected.data() + 524, &choice, 4);
     StorePreferences(&record, &refNum);
+    EXPECT_EQ(refNum, 0);
     EXPECT_TRUE(ReadPrefsFile() == expected) << size;
   }
 }

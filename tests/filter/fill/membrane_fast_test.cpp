@@ -99,15 +99,9 @@ TEST_P(MembraneFastMaskTest, MatchesTheReferenceEngineBitForBit) {
   }
 }
 
-std::string MaskName(const ::testing::TestParamInfo<MaskKind>& kind) {
-  const char* const names[] = {"Noise", "Rings", "Discs", "Pinholes", "NoSelection", "Everything"};
-  return names[kind.param];
-}
-
 INSTANTIATE_TEST_SUITE_P(Masks, MembraneFastMaskTest,
                          ::testing::Values(kNoise, kRings, kDiscs, kPinholes, kNoSelection,
-                                           kEverything),
-                         MaskName);
+                                           kEverything));
 
 TEST_F(MembraneFastTest, MatchesTheReferenceBeyond32000EdgePoints) {
   // Rows 0 and 4 are wholly selected (32998 edge points, the last 998 of row 4 dropped); the
@@ -179,9 +173,11 @@ TEST(SmoothRowFast, DividesEverySixteenBitSumExactly) {
   EXPECT_EQ(wrong, 0);
 }
 
-// Sets the host's fill settings for the life of the object, then returns to the defaults.
-struct ScopedFillSettings {
-  ScopedFillSettings(int32_t threads, int32_t engine) {
+// The host's thread count up to the most, else one per processor; the engine the host names.
+// The engines differ in the blocks they ask for (the fast one's grow with its threads), which
+// shows which one MembraneFill ran and with how many threads.
+TEST_F(MembraneFastTest, HostChoosesTheEngineAndItsThreads) {
+  auto settings = [](int32_t threads, int32_t engine) {
     const AreaFillHostServices services{AREAFILL_HOST_SERVICES_VERSION,
                                         nullptr,
                                         kAreaFillDialogHeadless,
@@ -192,14 +188,7 @@ struct ScopedFillSettings {
                                         nullptr,
                                         nullptr};
     PlatformSetHostServices(&services);
-  }
-  ~ScopedFillSettings() { PlatformSetHostServices(nullptr); }
-};
-
-// The host's thread count up to the most, else one per processor; the engine the host names.
-// The engines differ in the blocks they ask for (the fast one's grow with its threads), which
-// shows which one MembraneFill ran and with how many threads.
-TEST_F(MembraneFastTest, HostChoosesTheEngineAndItsThreads) {
+  };
   const int32_t perProcessor =
       std::clamp(int32_t(std::thread::hardware_concurrency()), 1, kMaxFillThreads);
   for (auto [asked, threads] : {std::pair{1, 1},
@@ -208,7 +197,7 @@ TEST_F(MembraneFastTest, HostChoosesTheEngineAndItsThreads) {
                                 {1000, kMaxFillThreads},
                                 {0, perProcessor},
                                 {-2, perProcessor}}) {
-    ScopedFillSettings settings(asked, kAreaFillMembraneFast);
+    settings(asked, kAreaFillMembraneFast);
     EXPECT_EQ(FillThreadsWanted(), threads) << asked;
   }
   std::mt19937 rng(42);
@@ -220,14 +209,14 @@ TEST_F(MembraneFastTest, HostChoosesTheEngineAndItsThreads) {
     return allocations;
   };
   const long reference = blocks(kReference, 1), fast1 = blocks(kFast, 1), fast3 = blocks(kFast, 3);
-  ASSERT_NE(reference, fast1);
-  ASSERT_NE(fast1, fast3);
+  ASSERT_TRUE(reference != fast1 && fast1 != fast3);
   for (auto [threads, engine, expected] : {std::tuple{3, kAreaFillMembraneReference, reference},
                                            {3, kAreaFillMembraneFast, fast3},
                                            {1, kAreaFillMembraneFast, fast1}}) {
-    ScopedFillSettings settings(threads, engine);
+    settings(threads, engine);
     EXPECT_EQ(blocks(kChosen, 0), expected) << threads << " " << engine;
   }
+  PlatformSetHostServices(nullptr);
 }
 
 }  // namespace

@@ -49,7 +49,8 @@ TEST(SectorRule, ExactSlopesMatchSinglePrecisionRuleOverWholeRange) {
 
 // A search to check: the edge points and, for each row, the pixels asked (empty: not asked).
 struct SearchCase {
-  std::string name;
+  SearchCase(int32_t w, int32_t h)
+      : width(w), height(h), wanted(size_t(h), std::vector<uint8_t>(size_t(w), 1)) {}
   int32_t width, height;
   std::vector<uint16_t> xs, ys;
   std::vector<std::vector<uint8_t>> wanted;
@@ -71,12 +72,7 @@ SearchCase TieRich(uint32_t seed) {
         if (_SectorOf(same[i] / 128, same[i] % 128) == _SectorOf(same[j] / 128, same[j] % 128))
           pairs.push_back({same[i], same[j]});
   std::mt19937 rng(seed);
-  SearchCase c{"ties " + std::to_string(seed),
-               w,
-               h,
-               {},
-               {},
-               std::vector<std::vector<uint8_t>>(size_t(h), std::vector<uint8_t>(size_t(w), 1))};
+  SearchCase c(w, h);
   auto add = [&](int32_t x, int32_t y) {
     if (x < 0 || y < 0 || x >= w || y >= h) return;
     c.xs.push_back(uint16_t(x));
@@ -99,12 +95,7 @@ SearchCase TieRich(uint32_t seed) {
 // skipped and some pixels not wanted.
 SearchCase Scattered(std::mt19937& rng, int t) {
   const int32_t w = 1 + int32_t(rng() % 35), h = 1 + int32_t(rng() % 35);
-  SearchCase c{"scattered " + std::to_string(t),
-               w,
-               h,
-               {},
-               {},
-               std::vector<std::vector<uint8_t>>(size_t(h), std::vector<uint8_t>(size_t(w), 1))};
+  SearchCase c(w, h);
   for (int32_t i = 0, n = t == 0 ? 0 : int32_t(rng() % 40); i < n; ++i) {
     const size_t from = i > 0 && rng() % 5 == 0 ? rng() % c.xs.size() : c.xs.size();
     c.xs.push_back(from < c.xs.size() ? c.xs[from] : uint16_t(rng() % uint32_t(w)));
@@ -125,7 +116,8 @@ TEST_F(SectorSearchTest, WinnersMatchVisitingEveryPoint) {
   std::vector<SearchCase> cases = {TieRich(1), TieRich(2), TieRich(3)};
   std::mt19937 rng(4242);
   for (int t = 0; t < 12; ++t) cases.push_back(Scattered(rng, t));
-  for (const SearchCase& c : cases) {
+  for (size_t k = 0; k < cases.size(); ++k) {  // three with ties, then the scattered ones
+    const SearchCase& c = cases[k];
     SectorSearch* search = nullptr;
     ASSERT_EQ(MakeSectorSearch(c.xs.data(), c.ys.data(), int32_t(c.xs.size()), c.width, c.height,
                                &search),
@@ -151,10 +143,8 @@ TEST_F(SectorSearchTest, WinnersMatchVisitingEveryPoint) {
       }
     }
     DisposeSectorSearch(search);
-    EXPECT_EQ(mismatches, 0) << c.name;
-    if (c.name.starts_with("ties")) {
-      EXPECT_GT(ties, 100) << c.name;
-    }
+    EXPECT_EQ(mismatches, 0) << "case " << k;
+    EXPECT_TRUE(k >= 3 || ties > 100) << "case " << k << " has only " << ties << " ties";
   }
 }
 

@@ -54,7 +54,8 @@ class ScriptParamsTest : public PlatformFixture {
   Descriptor Write() {
     EXPECT_EQ(_WriteScriptParamToPS(&globals_, block_), noErr);
     Descriptor recorded;
-    host_.TakeRecorded(&recorded);
+    EXPECT_EQ(host_.openTokens(), 0u);
+    EXPECT_TRUE(host_.TakeRecorded(&recorded));
     return recorded;
   }
   PIDescriptorParameters* params() { return host_.descriptorParameters(); }
@@ -94,6 +95,7 @@ TEST_F(ScriptParamsTest, EachTypeIsReadWithinItsRangeInEveryPlayMode) {
       {FourCC("xyzw"), "othr", 0, 9, 'e', 2, 5},
       {kL, "same", 0, 9, 'i', 8, 8}, {kL, "same", 0, 7, 0, 0, 5}};
   // clang-format on
+  host_.handleProcs()->disposeProc = &CountingDispose;  // the services are usable
   for (int16_t playInfo : {plugInDialogDontDisplay, plugInDialogDisplay, plugInDialogSilent}) {
     InitializeSPSettings(block_, FourCC("FilR"), 0, 0);
     std::vector<DescriptorItem> items;
@@ -131,68 +133,55 @@ TEST_F(ScriptParamsTest, EachTypeIsReadWithinItsRangeInEveryPlayMode) {
     EXPECT_STREQ(GetSPInputSettingCString(block_, uint32_t(std::size(cases))), "/tmp/new path");
     EXPECT_EQ(params()->descriptor, nullptr) << "the reader releases the descriptor";
     EXPECT_EQ(host_.counts().readersClosed, closed + 1);
+    EXPECT_EQ(gDisposeProcCalls, closed + 1);
     EXPECT_EQ(host_.requestedKeys(), keys);
   }
 }
 
 // Without inputs only the dialog question is answered (nothing is opened or released); without
-// a descriptor the defaults stay and a replay still skips the dialog.
-TEST_F(ScriptParamsTest, BlockWithoutInputsOrReplayWithoutDescriptor) {
-  Play({DescriptorItem::Enumerated(kFilM, kRB22, 7)}, plugInDialogSilent);
-  EXPECT_EQ(Read(), 1);
-  params()->playInfo = plugInDialogDisplay;
+// a descriptor the defaults stay and a replay still skips the dialog. A text without NUL stops
+// at the handle's size: the host's getSizeProc while the handle services are usable.
+TEST_F(ScriptParamsTest, BlocksWithoutInputsReplaysWithoutDescriptorAndTextsWithoutNul) {
+  Play({DescriptorItem::Enumerated(kFilM, kRB22, 7)}, plugInDialogDisplay);
   EXPECT_EQ(Read(), 0);
-  EXPECT_EQ(host_.counts().readersOpened, 0);
-  EXPECT_NE(params()->descriptor, nullptr);
-  AddSPInputSettingRadio(block_, kFilM, kRB22, 3, 9, 5);
-  Descriptor unread;
-  host_.TakeRecorded(&unread);
-  params()->playInfo = plugInDialogDontDisplay;
+  params()->playInfo = plugInDialogSilent;
   EXPECT_EQ(Read(), 1);
-  EXPECT_EQ(GetSPInputSettingRadio(block_, 0), 5);
-}
-
-// The host's text carries no NUL: the copy stops at the handle's size, which the host's
-// getSizeProc gives when the handle services are usable and GetHandleSize otherwise.
-TEST_F(ScriptParamsTest, TextWithoutNulStopsAtTheHandleSize) {
-  AddSPInputSettingCString(block_, FourCC("Path"), nullptr);
-  const struct {
-    std::function<void()> host;
-    std::string text;
-    const char* expected;
-  } cases[] = {
-      {[] {}, "abcdefgh", "abcdefgh"},
-      {[this] { host_.handleProcs()->getSizeProc = &FixedSize; }, "abcdefgh", "abc"},
-      {[this] { host_.handleProcs()->handleProcsVersion = 2; }, "xy", "xy"},
-      {[] {}, std::string("in\0side", 7), "in"},
-  };
-  for (const auto& c : cases) {
-    c.host();
-    Play({DescriptorItem::Text(FourCC("Path"), c.text)});
+  EXPECT_EQ(host_.counts().readersOpened, 0);
+  AddSPInputSettingCString(block_, FourCC("Path"), "default");
+  Descriptor unread;
+  EXPECT_TRUE(host_.TakeRecorded(&unread)) << "the descriptor was left alone";
+  EXPECT_EQ(Read(), 1);
+  EXPECT_STREQ(GetSPInputSettingCString(block_, 0), "default");
+  for (auto [text, expected] : {std::pair{std::string("in\0side", 7), "in"},
+                                {std::string("abcdefgh"), "abc"},
+                                {std::string("abcdefgh"), "abcdefgh"}}) {
+    Play({DescriptorItem::Text(FourCC("Path"), text)});
     Read();
-    EXPECT_STREQ(GetSPInputSettingCString(block_, 0), c.expected);
+    EXPECT_STREQ(GetSPInputSettingCString(block_, 0), expected);
+    host_.handleProcs()->getSizeProc = &FixedSize;                        // 3
+    if (expected[0] == 'a') host_.handleProcs()->handleProcsVersion = 2;  // unusable
   }
 }
 
 // Usable: a version-0 record with both suites, each of version 0 or later and long enough (18
-// read and 16 write procs). Else defaults stay, nothing is written and the dialog is shown.
+// read and 16 write procs); a newer record is flagged. Else defaults stay, nothing is written
+// and the dialog is shown.
 TEST_F(ScriptParamsTest, UnusableServicesKeepDefaultsAndShowTheDialog) {
   const std::function<void(ScriptingHost&)> spoils[] = {
-      [](ScriptingHost& h) { h.descriptorParameters()->descriptorParametersVersion = -1; },
       [](ScriptingHost& h) { h.descriptorParameters()->descriptorParametersVersion = 1; },
+      [](ScriptingHost& h) { h.descriptorParameters()->descriptorParametersVersion = -1; },
       [](ScriptingHost& h) { h.descriptorParameters()->readDescriptorProcs = nullptr; },
       [](ScriptingHost& h) { h.descriptorParameters()->writeDescriptorProcs = nullptr; },
       [](ScriptingHost& h) { h.readProcs()->numReadDescriptorProcs = 17; },
       [](ScriptingHost& h) { h.writeProcs()->numWriteDescriptorProcs = 15; },
       [](ScriptingHost& h) { h.readProcs()->readDescriptorProcsVersion = -1; },
-      [](ScriptingHost& h) { h.writeProcs()->writeDescriptorProcsVersion = -1; },
-  };
+      [](ScriptingHost& h) { h.writeProcs()->writeDescriptorProcsVersion = -1; }};
   for (size_t i = 0; i < std::size(spoils); ++i) {
     ScriptingHost other;
     spoils[i](other);
     uint8_t newer = 7;
     EXPECT_EQ(HostDescriptorAvailable(other.descriptorParameters(), &newer), 0) << i;
-    EXPECT_EQ(newer, i == 1 ? 1 : 0) << i;
+    EXPECT_EQ(newer, i == 0 ? 1 : 0) << i;
   }
   host_.readProcs()->readDescriptorProcsVersion = 3;
   host_.readProcs()->numReadDescriptorProcs = 40;
@@ -201,8 +190,7 @@ TEST_F(ScriptParamsTest, UnusableServicesKeepDefaultsAndShowTheDialog) {
   uint8_t newer = 7;
   EXPECT_EQ(HostDescriptorAvailable(params(), &newer), 1);
   EXPECT_EQ(newer, 0);
-  EXPECT_EQ(HostDescriptorAvailable(nullptr, &newer), 0);
-  EXPECT_EQ(HostDescriptorAvailable(params(), nullptr), 1);
+  EXPECT_EQ(HostDescriptorAvailable(nullptr, nullptr), 0);
   spoils[4](host_);
   AddSPInputSettingRadio(block_, kFilM, kRB22, 3, 9, 5);
   Play({DescriptorItem::Enumerated(kFilM, kRB22, 7)});
@@ -212,36 +200,10 @@ TEST_F(ScriptParamsTest, UnusableServicesKeepDefaultsAndShowTheDialog) {
   EXPECT_EQ(host_.counts().readersOpened + host_.counts().writersOpened, 0);
 }
 
-// The reader and the writer release the old descriptor through the host's disposeProc only while
-// the handle services are usable; the writer stores the new one and marks the dialog optional.
-// The close operations zero the token and report the host's close.
-TEST_F(ScriptParamsTest, DescriptorIsReleasedThroughUsableHandleServicesOnly) {
-  host_.handleProcs()->disposeProc = &CountingDispose;
-  AddSPInputSettingRadio(block_, kFilM, kRB22, 3, 9, 5);
-  for (int16_t procs : {6, 3}) {
-    host_.handleProcs()->numHandleProcs = procs;
-    Play({DescriptorItem::Enumerated(kFilM, kRB22, 7)});
-    Read();
-    EXPECT_EQ(gDisposeProcCalls, 1);
-  }
-  host_.handleProcs()->numHandleProcs = 6;
-  Play({DescriptorItem::Enumerated(kFilM, kRB22, 4)});
-  params()->recordInfo = plugInDialogRequired;
-  EXPECT_EQ(_WriteScriptParamToPS(&globals_, block_), noErr);
-  EXPECT_EQ(gDisposeProcCalls, 2);
-  EXPECT_EQ(params()->recordInfo, plugInDialogOptional);
-  EXPECT_NE(params()->descriptor, nullptr);
-  EXPECT_EQ(host_.openTokens(), 0u);
-  PIReadDescriptor stale = reinterpret_cast<PIReadDescriptor>(&record_);
-  EXPECT_NE(HostCloseReader(params(), host_.handleProcs(), &stale), noErr);
-  EXPECT_EQ(stale, nullptr);
-  PIWriteDescriptor writer = host_.writeProcs()->openWriteDescriptorProc();
-  EXPECT_EQ(HostCloseWriter(params(), host_.handleProcs(), &writer), noErr);
-  EXPECT_EQ(writer, nullptr);
-}
-
 // Inputs, then outputs, each by its type; text cut to 513 characters, a null text as empty; a
-// text whose handle cannot be made is left out; a block without settings calls nothing.
+// text whose handle cannot be made is left out; a block without settings calls nothing. The
+// old descriptor is released through the host's disposeProc while the handle services are
+// usable (else DisposeHandle), the new one stored and the dialog marked optional.
 TEST_F(ScriptParamsTest, EverySettingIsRecordedByItsType) {
   EXPECT_EQ(_WriteScriptParamToPS(&globals_, block_), noErr);
   EXPECT_EQ(host_.counts().writersOpened, 0);
@@ -264,7 +226,15 @@ TEST_F(ScriptParamsTest, EverySettingIsRecordedByItsType) {
                     DescriptorItem::Text(FourCC("Null"), ""),
                     DescriptorItem::Enumerated(FourCC("othr"), FourCC("xyzw"), 6),
                     DescriptorItem::Integer(FourCC("outL"), 9)};
-  EXPECT_EQ(Write(), expected);
+  host_.handleProcs()->disposeProc = &CountingDispose;
+  for (int16_t procs : {6, 3}) {
+    host_.handleProcs()->numHandleProcs = procs;
+    Play({});
+    params()->recordInfo = plugInDialogRequired;
+    EXPECT_EQ(Write(), expected);
+    EXPECT_EQ(gDisposeProcCalls, 1) << "through the host's procs only while they are usable";
+    EXPECT_EQ(params()->recordInfo, plugInDialogOptional);
+  }
   PlatformRefuseAllocations(0, 1);  // the first text handle
   expected.items.erase(expected.items.begin() + 5);
   EXPECT_EQ(Write(), expected);
@@ -272,6 +242,9 @@ TEST_F(ScriptParamsTest, EverySettingIsRecordedByItsType) {
   AddSPOutputSettingBoolean(block_, FourCC("done"), 1);
   expected.items = {DescriptorItem::Boolean(FourCC("done"), true)};
   EXPECT_EQ(Write(), expected);
+  PIReadDescriptor stale = reinterpret_cast<PIReadDescriptor>(&record_);
+  EXPECT_NE(HostCloseReader(params(), host_.handleProcs(), &stale), noErr);
+  EXPECT_EQ(stale, nullptr);
 }
 
 }  // namespace
