@@ -45,7 +45,8 @@ void ExpectSamples(const HostImage& image, const std::function<double(int, int, 
 // A mask selecting everything is dropped (the outer ring is the edge then, as without a mask);
 // a mask byte of 127 is not selected. Without a mask a transparency plane is the selection:
 // transparent pixels become white, the others are selected by the alpha scaled to a mask byte
-// (16 bits: × 1/128.5, so 16448 gives 128.0 and 16447 127.99); the plane comes back unchanged.
+// (16 bits: × 1/128.5, so 16448 gives 128.0 and 16447 127.99), but only when a pixel is
+// transparent; the plane comes back unchanged.
 TEST_F(RunDriverTest, SelectionComesFromTheMaskOrTheTransparency) {
   const HostImage original = PatternImage(23, 17, 3, 16, plugInModeRGB48);
   HostImage all = original, none = original, one = original;
@@ -64,6 +65,7 @@ TEST_F(RunDriverTest, SelectionComesFromTheMaskOrTheTransparency) {
     int16_t mode;
     int32_t alpha[4], filled[4];  // per column; filled -1: not selected
   } cases[] = {{8, plugInModeRGBColor, {0, 100, 200, 255}, {255, -1, 0, 0}},
+               {8, plugInModeRGBColor, {255, 100, 200, 255}, {0, 0, 0, 0}},  // none transparent
                {16, plugInModeRGB48, {0, 16447, 16448, 32768}, {32768, -1, 0, 0}}};
   for (const auto& c : cases) {
     HostImage image = PatternImage(4, 3, 4, c.depth, c.mode);

@@ -84,6 +84,8 @@ TEST_F(SettingsBlockTest, EveryOperationOnInputsAndOutputs) {
                   {FourCC("Pth1"), kSPTypeText, 0, 0},
                   {FourCC("Pth2"), kSPTypeText, 0, 0},
                   {FourCC("none"), kSPTypeText, 0, 0}};
+    EXPECT_TRUE(IsSPRadioType(FourCC("rB01")) && !IsSPRadioType(FourCC("rb22")) &&
+                !IsSPRadioType(FourCC("xB22")) && !IsSPRadioType(kSPTypeLong));
     for (uint32_t i = 0; i < 7; ++i) {
       const SPSetting* e = side->entry(block, i);
       EXPECT_EQ(e, reinterpret_cast<SPSetting*>(block) + 2 + (outputs ? 1 : 0) + i);
