@@ -27,9 +27,13 @@ for bin in "${targets[@]}"; do
   crashes="$build/fuzz-crashes/$name"
   mkdir -p "$corpus" "$crashes" "$seeds"
   log="$build/fuzz-$name.log"
-  # Bounded memory: a parser that allocates far beyond its input is a finding, not a wait.
-  "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 \
-    -max_len=65536 -print_final_stats=1 -artifact_prefix="$crashes/" \
+  # Bounded memory: a parser that allocates far beyond its input is a finding, not a wait. Inputs
+  # as long as the program takes (a recorded action: 1 MiB) and long enough to declare an image
+  # far larger than their data (the others: 256 KiB) are tried.
+  max_len=262144
+  [ "$name" = action_json ] && max_len=1048576
+  "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=256 \
+    -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$crashes/" \
     "$corpus" "$seeds" >"$log" 2>&1
   rc=$?
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)

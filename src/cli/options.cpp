@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "hostkit/fill_methods.h"
+#include "hostkit/status_text.h"
 
 #ifndef AREAFILL_VERSION
 #define AREAFILL_VERSION "0.0.0"
@@ -21,7 +22,7 @@ void _PrintMethods() {
 }
 
 int _UsageError(const std::string& message) {
-  std::fprintf(stderr, "areafill: %s\n", message.c_str());
+  std::fprintf(stderr, "areafill: %s\n", hostkit::OneLine(message).c_str());
   return kExitBadInput;
 }
 

@@ -6,12 +6,17 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "hostkit/status_text.h"
+
 namespace hostkit {
 
 namespace {
 
 using nlohmann::json;
 using ordered_json = nlohmann::ordered_json;  // written members keep the documented order
+
+// How deep a recorded action may nest (its items are three levels down).
+constexpr int kMaxJsonDepth = 64;
 
 // A fault in the input, carried to the top as a message.
 struct _JsonFault {
@@ -208,17 +213,20 @@ bool DescriptorToJson(const Descriptor& descriptor, std::string* json, std::stri
 bool DescriptorFromJson(const std::string& json, Descriptor* out, std::string* message) {
   out->items.clear();
   try {
-    *out = _DescriptorFromDocument(nlohmann::json::parse(json));
+    // A recorded action is a shallow document; a deeply nested one is refused while it is read,
+    // before it can take the stack or the memory of the copies made of it.
+    const auto shallow = [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+      if (depth > kMaxJsonDepth) throw _JsonFault{"nested more than 64 levels deep"};
+      return true;
+    };
+    *out = _DescriptorFromDocument(nlohmann::json::parse(json, shallow));
     if (message) message->clear();
     return true;
   } catch (const _JsonFault& fault) {
     if (message) *message = "descriptor JSON: " + fault.message;
   } catch (const std::exception& e) {
-    // The parser quotes what it last read; only its control characters below 0x20 are escaped.
-    std::string what = e.what();
-    for (char& c : what)
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    if (message) *message = "descriptor JSON: " + what;
+    // The parser quotes what it last read, which may be any byte.
+    if (message) *message = "descriptor JSON: " + OneLine(e.what());
   }
   out->items.clear();
   return false;

@@ -27,6 +27,20 @@ DescriptorItem FillMethodDescriptorItem(const FillMethod& method) {
                                     DescriptorEnumID(method.choice));
 }
 
+std::string CheckReplayedChoice(const Descriptor& action) {
+  const DescriptorItem* item = action.Find(kFillChoiceKey);
+  if (!item) return "";
+  std::string accepted;
+  for (const FillMethod& method : FillMethods())
+    accepted +=
+        (accepted.empty() ? "" : ", ") + std::to_string(method.choice) + " (" + method.name + ")";
+  if (item->kind != DescriptorItemKind::Enumerated || item->enumType != kFillChoiceType)
+    return "fill choice must be an enumeration of type rB22 with one of " + accepted;
+  if (!FillMethodByChoice(item->enumValue))
+    return "fill choice " + std::to_string(item->enumValue) + " is not one of " + accepted;
+  return "";
+}
+
 const FillMethod* RecordedMethod(const Descriptor& recorded) {
   const DescriptorItem* item = recorded.Find(kFillChoiceKey);
   if (!item || item->kind != DescriptorItemKind::Enumerated) return nullptr;

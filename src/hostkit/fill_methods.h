@@ -27,6 +27,12 @@ std::string FillMethodNames();
 // The descriptor item that replays `method`: "FilM", an enumeration of type "rB22".
 DescriptorItem FillMethodDescriptorItem(const FillMethod& method);
 
+// "" when `action` replays a fill choice the filter takes (3 to 9, an enumeration of type
+// "rB22") or none; else one line naming what it holds and what is accepted, for example
+// "fill choice 10 is not one of 3 (membrane), 4 (mean), …, 9 (vblend)". The filter itself would
+// ignore such a value and run its remembered choice without a word.
+std::string CheckReplayedChoice(const Descriptor& action);
+
 // The method that the filter recorded in `recorded`, or null when it recorded no usable one.
 const FillMethod* RecordedMethod(const Descriptor& recorded);
 

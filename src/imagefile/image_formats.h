@@ -11,18 +11,22 @@
 
 namespace imagefile {
 
-// Compressed data cannot decode to more than this many times its own size: deflate stays
-// below 1,032:1 and LZW with 12-bit codes below 2,731:1. A header that declares more pixels
-// than its file could then hold is corrupt, and is refused before anything is allocated.
-inline constexpr uint64_t kMaxCompressionRatio = 4096;
+// How many times its own size compressed data can decode to, at most: deflate stays below
+// 1,032:1, LZW with 12-bit codes below 2,731:1, PackBits below 64:1; other schemes (JPEG,
+// CCITT) are given 4,096:1. Counted on the image data alone (the PNG's IDAT chunks, the TIFF's
+// strips or tiles), never on the file, which padding would inflate: a header that declares more
+// pixels than its data can hold is refused before anything is allocated.
+inline constexpr uint64_t kDeflateRatio = 1032;
+uint64_t MaxExpansion(uint16_t tiffCompression);
 
 // "" when width × height is a size the hosts read and write, else what is wrong.
 using hostkit::CheckImageSize;
 
-// "" when `declaredBytes` of decoded samples can come from a file of `fileBytes` bytes
-// (compressed or not), else a message saying the header declares more than the file holds.
+// "" when `declaredBytes` of decoded samples can come from `dataBytes` bytes of image data that
+// decode to at most `ratio` times their size, else a message saying the header declares more
+// than the file holds.
 std::string CheckDeclaredSize(int64_t width, int64_t height, uint64_t declaredBytes,
-                              uint64_t fileBytes, bool compressed);
+                              uint64_t dataBytes, uint64_t ratio);
 
 // Reserves room for the samples up front as far as the file's size makes them plausible
 // (16 bytes of samples per file byte; all of them for most files), so that growing row by row

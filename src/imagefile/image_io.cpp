@@ -108,13 +108,31 @@ std::string _WriteTo(const StagedFile& staged, const FileImage& image, bool png)
 
 }  // namespace
 
+uint64_t MaxExpansion(uint16_t tiffCompression) {
+  switch (tiffCompression) {
+    case 1:  // none
+      return 1;
+    case 5:  // LZW
+      return 2731;
+    case 8:      // Adobe deflate
+    case 32946:  // deflate
+      return kDeflateRatio;
+    case 32773:  // PackBits
+      return 64;
+    default:
+      return 4096;
+  }
+}
+
 std::string CheckDeclaredSize(int64_t width, int64_t height, uint64_t declaredBytes,
-                              uint64_t fileBytes, bool compressed) {
-  const uint64_t most = compressed ? fileBytes * kMaxCompressionRatio : fileBytes;
-  if (declaredBytes <= most) return "";
+                              uint64_t dataBytes, uint64_t ratio) {
+  // A few bytes of slack: a stream's own header and checksum.
+  if (declaredBytes <= (dataBytes + 64) * ratio) return "";
   return "the header declares " + std::to_string(width) + "x" + std::to_string(height) +
          " pixels (" + std::to_string(declaredBytes) + " bytes of samples), more than its " +
-         std::to_string(fileBytes) + " bytes can hold: the file is truncated or corrupt";
+         std::to_string(dataBytes) +
+         " bytes of image data can hold: the file is truncated or "
+         "corrupt";
 }
 
 void ReserveSamples(FileImage* image, uint64_t fileBytes) {

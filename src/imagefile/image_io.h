@@ -9,12 +9,11 @@
 
 #include "filter/host/image_modes.h"
 #include "hostkit/host_rules.h"
+#include "imagefile/image_metadata.h"
 #include "imagefile/staged_file.h"
 
 // The image files of the hosts; ColourModel is the interface's, from image_modes.h.
 namespace imagefile {
-
-enum class FileFormat { PNG, TIFF };
 
 // The colour channels of a file image of `model` (grey, RGB, CMYK or Lab), from the table of
 // image modes: 1 grey, 3 RGB and Lab, 4 CMYK.
@@ -45,6 +44,12 @@ struct FileImage {
   FileFormat format = FileFormat::PNG;  // the format it was read from
   // The TIFF Compression tag it was read with; 0 when it came from a PNG.
   uint16_t tiffCompression = 0;
+  // What the file carries besides its pixels, kept for the file written from this image.
+  ImageMetadata metadata;
+  // The file it was read from, and which of its images (0: the first); a writer that keeps
+  // what it does not change (a TIFF's other pages, a JPEG's untouched blocks) reads it again.
+  std::string sourcePath;
+  int page = 0;
   std::vector<uint8_t> data;
 
   int SamplesPerPixel() const { return colorChannels + extraChannels; }
@@ -66,17 +71,17 @@ bool ReadImage(const std::string& path, FileImage* image, std::string* error);
 // channel or premultiplied alpha. Writes nothing. Returns true, or false with `*error` set.
 bool CanWrite(const FileImage& image, const std::string& path, std::string* error);
 
-// Writes `image` to exactly `path` in the format its extension names, after the CanWrite
-// checks. TIFF keeps the image's compression when it is none, LZW or deflate (otherwise, and
-// for images from a PNG, deflate), with no predictor, contiguous planes, in strips, and the
-// extra channels' ExtraSamples values. The file is written beside `path` and renamed onto it,
-// so a failed write leaves an existing file as it was. Returns true, or false with `*error`.
 // Writes `image` into `*staged`, opened on `path` and finished but not yet committed (the
-// caller commits it, with other outputs of the run), after the CanWrite checks. Returns true,
-// or false with `*error` set; the staged file then removes itself.
+// caller commits it, with other outputs of the run), in the format the extension of `path`
+// names, after the CanWrite checks. TIFF keeps the image's compression when it is none, LZW or
+// deflate (otherwise, and for images from a PNG, deflate), with no predictor, contiguous
+// planes, in strips, and the extra channels' ExtraSamples values. Returns true, or false with
+// `*error` set; the staged file then removes itself.
 bool StageImage(const std::string& path, const FileImage& image, StagedFile* staged,
                 std::string* error);
 
+// StageImage and its commit: the file is written beside `path` and renamed onto it, so a failed
+// write leaves an existing file as it was. Returns true, or false with `*error`.
 bool WriteImage(const std::string& path, const FileImage& image, std::string* error);
 
 // Reads a selection mask: an 8-bit or 16-bit grey PNG or TIFF without extra channels, of

@@ -44,6 +44,9 @@ struct PngWriteGuard {
   }
 };
 
+// The most one ancillary chunk (a text, an ICC profile) may make libpng allocate.
+constexpr uint64_t kMaxChunkBytes = 64ull << 20;
+
 struct PngHeader {
   png_uint_32 width = 0;
   png_uint_32 height = 0;
@@ -65,6 +68,25 @@ std::string _PrecheckHeader(std::FILE* file) {
     return int64_t(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
   };
   return CheckImageSize(be32(bytes + 16), be32(bytes + 20));
+}
+
+// The bytes of image data the file holds: the lengths of its IDAT chunks, found by walking the
+// chunks without reading them. The file is rewound.
+uint64_t _ImageDataBytes(std::FILE* file) {
+  uint64_t total = 0;
+  if (std::fseek(file, 8, SEEK_SET) == 0) {
+    unsigned char head[8];
+    while (std::fread(head, 1, sizeof head, file) == sizeof head) {
+      const uint32_t length =
+          uint32_t(head[0]) << 24 | uint32_t(head[1]) << 16 | uint32_t(head[2]) << 8 | head[3];
+      if (std::memcmp(head + 4, "IDAT", 4) == 0) total += length;
+      if (std::memcmp(head + 4, "IEND", 4) == 0 ||
+          std::fseek(file, long(length) + 4, SEEK_CUR) != 0)
+        break;
+    }
+  }
+  std::rewind(file);
+  return total;
 }
 
 int _ReadHeaderJumping(png_structp png, png_infop info, PngHeader* header) {
@@ -121,6 +143,7 @@ std::string _ReadFailure(std::FILE* file, const PngContext& context) {
 std::string ReadPngFile(std::FILE* file, uint64_t fileBytes, FileImage* image) {
   std::string problem = _PrecheckHeader(file);
   if (!problem.empty()) return problem;
+  const uint64_t dataBytes = _ImageDataBytes(file);  // before libpng reads: it rewinds
 
   PngContext context = {};
   PngReadGuard guard;
@@ -128,6 +151,9 @@ std::string ReadPngFile(std::FILE* file, uint64_t fileBytes, FileImage* image) {
   if (guard.png) guard.info = png_create_info_struct(guard.png);
   if (!guard.png || !guard.info) return "out of memory";
   png_init_io(guard.png, file);
+  // libpng's own fences: the sides the hosts take, and what one ancillary chunk may allocate.
+  png_set_user_limits(guard.png, png_uint_32(kMaxImageSide), png_uint_32(kMaxImageSide));
+  png_set_chunk_malloc_max(guard.png, png_alloc_size_t(kMaxChunkBytes));
 
   PngHeader header;
   if (!_ReadHeaderJumping(guard.png, guard.info, &header)) return _ReadFailure(file, context);
@@ -151,9 +177,9 @@ std::string ReadPngFile(std::FILE* file, uint64_t fileBytes, FileImage* image) {
   // Each row carries one filter byte in the compressed stream.
   problem = CheckDeclaredSize(image->width, image->height,
                               (uint64_t(image->RowBytes()) + 1) * uint64_t(image->height),
-                              fileBytes, true);
+                              dataBytes, kDeflateRatio);
   if (!problem.empty()) return problem;
-  ReserveSamples(image, fileBytes);
+  ReserveSamples(image, dataBytes);
 
   if (!_ReadRowsJumping(guard.png, guard.info, image, header.interlace != PNG_INTERLACE_NONE)) {
     return _ReadFailure(file, context);

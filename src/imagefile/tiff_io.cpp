@@ -63,6 +63,10 @@ void _SilenceGlobalHandlers() {
   });
 }
 
+// The most libtiff may allocate at once (the raw data of a strip or tile, a tag's array): an
+// outer fence behind the checks of declared sizes against the image data.
+constexpr tmsize_t kMaxTiffAlloc = tmsize_t(256) << 20;
+
 // The options of one open file: its handlers report into `context`.
 struct TiffOptions {
   TIFFOpenOptions* options = nullptr;
@@ -70,6 +74,8 @@ struct TiffOptions {
     _SilenceGlobalHandlers();
     options = TIFFOpenOptionsAlloc();
     if (options) {
+      // libtiff's own fence: no single allocation beyond what a real file of ours needs.
+      TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxTiffAlloc);
       TIFFOpenOptionsSetErrorHandlerExtR(options, _KeepFirstError, context);
       TIFFOpenOptionsSetWarningHandlerExtR(options, _IgnoreWarning, nullptr);
     }
@@ -243,6 +249,20 @@ void _ScatterChannel(const uint8_t* from, uint8_t* to, size_t count, size_t samp
     std::memcpy(to + x * pixelBytes, from + x * sampleBytes, sampleBytes);
 }
 
+// The bytes of image data: the byte counts of the strips or tiles, each no more than the file
+// holds (a count past the file's end is counted to its end).
+uint64_t _ImageDataBytes(TIFF* tiff, uint64_t fileBytes) {
+  const bool tiled = TIFFIsTiled(tiff);
+  uint64_t* counts = nullptr;
+  if (!TIFFGetField(tiff, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts) ||
+      !counts)
+    return 0;
+  const uint32_t n = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < n && total < fileBytes; ++i) total += std::min(counts[i], fileBytes);
+  return std::min(total, fileBytes);
+}
+
 std::string _ReadStrips(TIFF* tiff, bool separate, FileImage* image, const TiffContext& context) {
   const size_t rowBytes = image->RowBytes();
   const size_t sampleBytes = image->BytesPerSample();
@@ -268,17 +288,19 @@ std::string _ReadStrips(TIFF* tiff, bool separate, FileImage* image, const TiffC
   return "";
 }
 
-std::string _ReadTiles(TIFF* tiff, bool separate, uint64_t fileBytes, bool compressed,
-                       FileImage* image, const TiffContext& context) {
+std::string _ReadTiles(TIFF* tiff, bool separate, FileImage* image, const TiffContext& context) {
   uint32_t tileWidth = 0, tileHeight = 0;
   TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
   TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
   if (tileWidth == 0 || tileHeight == 0) return "corrupt TIFF: zero tile size";
+  // Tiles come in multiples of 16; one larger than the image on that grid holds nothing more.
+  auto grid = [](uint64_t side) { return (side + 15) / 16 * 16; };
+  if (tileWidth > grid(uint64_t(image->width)) || tileHeight > grid(uint64_t(image->height)))
+    return "corrupt TIFF: tiles of " + std::to_string(tileWidth) + "x" +
+           std::to_string(tileHeight) + " are larger than the " + std::to_string(image->width) +
+           "x" + std::to_string(image->height) + " image";
   const uint64_t tileBytes = uint64_t(TIFFTileSize64(tiff));
-  // A tile, too, must be something the file could hold.
-  std::string problem = CheckDeclaredSize(tileWidth, tileHeight, tileBytes, fileBytes, compressed);
-  if (!problem.empty() || tileBytes == 0)
-    return problem.empty() ? "corrupt TIFF: zero tile size" : problem;
+  if (tileBytes == 0) return "corrupt TIFF: zero tile size";
   std::vector<uint8_t> tile(tileBytes);
   const size_t sampleBytes = image->BytesPerSample();
   const size_t pixelBytes = size_t(image->SamplesPerPixel()) * sampleBytes;
@@ -341,15 +363,15 @@ std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, FileImage*
   image->tiffCompression = layout.compression;
   problem = _DescribeImage(layout, image);
   if (problem.empty()) {
-    const bool compressed = layout.compression != COMPRESSION_NONE;
-    problem = CheckDeclaredSize(image->width, image->height,
-                                image->RowBytes() * uint64_t(image->height), fileBytes, compressed);
+    const uint64_t dataBytes = _ImageDataBytes(tiff, fileBytes);
+    problem =
+        CheckDeclaredSize(image->width, image->height, image->RowBytes() * uint64_t(image->height),
+                          dataBytes, MaxExpansion(layout.compression));
     if (problem.empty()) {
-      ReserveSamples(image, fileBytes);
+      ReserveSamples(image, dataBytes);
       const bool separate = layout.planar == PLANARCONFIG_SEPARATE && image->SamplesPerPixel() > 1;
-      problem = TIFFIsTiled(tiff)
-                    ? _ReadTiles(tiff, separate, fileBytes, compressed, image, context)
-                    : _ReadStrips(tiff, separate, image, context);
+      problem = TIFFIsTiled(tiff) ? _ReadTiles(tiff, separate, image, context)
+                                  : _ReadStrips(tiff, separate, image, context);
     }
   }
   return problem;

@@ -211,6 +211,17 @@ OSErr FindFolder(int16_t vRefNum, OSType folderType, Boolean createFolder, int16
     id = long(gFolders.size());
   }
   Folder& folder = gFolders[size_t(id - 1)];
+  // The folder held open is the one the path names now: a folder made anew under the same path
+  // (removed and made again between runs) is opened anew.
+  struct stat held {
+  }, named{};
+  if (folder.owner == ::getpid() && folder.fd >= 0 &&
+      (::fstat(folder.fd, &held) != 0 || ::stat(path.c_str(), &named) != 0 ||
+       held.st_dev != named.st_dev || held.st_ino != named.st_ino)) {
+    ::close(folder.fd);
+    folder.fd = -1;
+    folder.owner = 0;
+  }
   if (folder.owner != ::getpid()) {
     folder.fd = OpenFolder(path);
     folder.owner = ::getpid();

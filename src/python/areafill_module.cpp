@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/host_rules.h"
 #include "hostkit/stored_samples.h"
 #include "python/array_layout.h"
 #include "python/docstrings.h"
@@ -103,22 +104,35 @@ std::vector<uint8_t> _MaskBytes(py::handle mask, const hostkit::StoredLayout& la
 // A colour given as three integers 0..255.
 std::array<uint8_t, 3> _Colour(py::handle value, const char* name) {
   auto refuse = [&] {
-    _Refuse(std::string(name) + ": expected a colour like (26, 43, 60), got " + _Repr(value));
+    _Refuse(std::string(name) + ": expected a colour like (26, 43, 60) or \"#1a2b3c\", got " +
+            _Repr(value));
   };
-  if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) ||
-      !py::isinstance<py::sequence>(value))
-    refuse();
+  std::array<uint8_t, 3> rgb{};
+  if (py::isinstance<py::str>(value)) {
+    if (!hostkit::ParseHexColour(value.cast<std::string>(), &rgb)) refuse();
+    return rgb;
+  }
+  if (py::isinstance<py::bytes>(value) || !py::isinstance<py::sequence>(value)) refuse();
   auto items = py::reinterpret_borrow<py::sequence>(value);
   if (items.size() != 3) refuse();
-  std::array<uint8_t, 3> rgb{};
   for (size_t i = 0; i < 3; ++i) {
     py::object item = items[i];
     if (py::isinstance<py::bool_>(item) || !py::hasattr(item, "__index__")) refuse();
-    long v = py::int_(item).cast<long>();
-    if (v < 0 || v > 255) refuse();
-    rgb[i] = uint8_t(v);
+    // Compared as Python integers: any size is told apart from 0..255 without overflowing.
+    const py::int_ v(item);
+    if (v < py::int_(0) || v > py::int_(255)) refuse();
+    rgb[i] = uint8_t(v.cast<int>());
   }
   return rgb;
+}
+
+// A path argument as the file system takes it (str, bytes or os.PathLike). A NUL would end the
+// name early and name another file, so it is refused.
+std::string _Path(py::handle value, const char* name) {
+  const std::string path = py::module_::import("os").attr("fsdecode")(value).cast<std::string>();
+  if (path.find('\0') != std::string::npos)
+    _Refuse(std::string(name) + ": a path cannot hold a NUL character");
+  return path;
 }
 
 // What the callbacks of a run leave for the bindings once the GIL is back: whether to stop,
@@ -175,8 +189,7 @@ py::array Fill(py::handle image, py::handle mask, const std::string& method, py:
   request.background = _Colour(bg, "bg");
   if (!mask.is_none()) request.mask = _MaskBytes(mask, layout);
   request.raw = raw;
-  if (!prefs.is_none())
-    request.prefsFolder = py::module_::import("os").attr("fsdecode")(prefs).cast<std::string>();
+  if (!prefs.is_none()) request.prefsFolder = _Path(prefs, "prefs");
   CallbackState state;
   if (!progress.is_none()) {
     if (!PyCallable_Check(progress.ptr()))
@@ -221,7 +234,7 @@ py::array Fill(py::handle image, py::handle mask, const std::string& method, py:
 }
 
 py::array ReadImage(py::handle path) {
-  const std::string name = py::module_::import("os").attr("fsdecode")(path).cast<std::string>();
+  const std::string name = _Path(path, "path");
   imagefile::FileImage file;
   std::string error;
   bool read;
@@ -247,7 +260,7 @@ py::array ReadImage(py::handle path) {
 }
 
 void WriteImage(py::handle path, py::handle image) {
-  const std::string name = py::module_::import("os").attr("fsdecode")(path).cast<std::string>();
+  const std::string name = _Path(path, "path");
   hostkit::StoredLayout layout;
   py::array input = _ImageArray(image, &layout);
   imagefile::FileImage file = FileImageOfArray(layout, input.data());
