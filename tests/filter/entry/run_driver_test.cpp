@@ -10,15 +10,15 @@
 #include "filter/fill/process_image.h"
 #include "platform/dialog_backend.h"
 #include "platform/memory.h"
-#include "support/filter_runs.h"
 #include "support/platform_fixture.h"
+#include "support/whole_filter_run.h"
 
 namespace {
 
-using filter_runs::DiscMask;
-using filter_runs::PatternImage;
-using filter_runs::RunOnce;
 using hostkit::HostImage;
+using whole_run::DiscMask;
+using whole_run::PatternImage;
+using whole_run::RunOnce;
 
 class RunDriverTest : public PlatformFixture {
  protected:
@@ -178,7 +178,7 @@ TEST_F(RunDriverTest, HostWithoutAdvanceStateAndScratchOnDiskGiveTheSameResult) 
   ASSERT_EQ(RunOnce(a, options, kChoiceMembrane), 0);
   hostkit::RunReport report;
   options.advanceState = false;
-  ASSERT_EQ(RunOnce(b, options, kChoiceMembrane, &report), 0);
+  ASSERT_EQ(RunOnce(b, options, kChoiceMembrane, nullptr, &report), 0);
   EXPECT_EQ(report.continueCalls, 12 + 1 + 12);
   options.advanceState = true;
   PlatformSetTempMemoryLimit(0);
@@ -189,7 +189,7 @@ TEST_F(RunDriverTest, HostWithoutAdvanceStateAndScratchOnDiskGiveTheSameResult) 
   for (int16_t mode : {plugInModeBitmap, plugInModeIndexedColor, plugInModeHSLColor,
                        plugInModeHSBColor, plugInModeDuotone}) {  // turned away at start
     HostImage image = PatternImage(4, 4, 1, 8, mode);
-    EXPECT_EQ(RunOnce(image, {}, kChoiceBlack, &report), filterBadParameters);
+    EXPECT_EQ(RunOnce(image, {}, kChoiceBlack, nullptr, &report), filterBadParameters);
     EXPECT_EQ(report.failedSelector, filterSelectorStart);
   }
 }
