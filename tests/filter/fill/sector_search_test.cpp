@@ -116,6 +116,9 @@ TEST_F(SectorSearchTest, WinnersMatchVisitingEveryPoint) {
   std::vector<SearchCase> cases = {TieRich(1), TieRich(2), TieRich(3)};
   std::mt19937 rng(4242);
   for (int t = 0; t < 12; ++t) cases.push_back(Scattered(rng, t));
+  cases.push_back(SearchCase(12, 90));  // (3, 47) and (0, 48) tie for (10, 73) at its last column
+  cases.back().xs = {10, 3, 0, 0};
+  cases.back().ys = {0, 47, 48, 157 - 70};
   for (size_t k = 0; k < cases.size(); ++k) {  // three with ties, then the scattered ones
     const SearchCase& c = cases[k];
     SectorSearch* search = nullptr;
