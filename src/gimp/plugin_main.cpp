@@ -113,6 +113,10 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
   // The module shows its dialog through GTK, or, in a batch, not at all.
   call.settings.dialog = plan.showDialog ? kAreaFillDialogHost : kAreaFillDialogHeadless;
   call.settings.dialogHost = GtkDialogHost();
+  // Half, single and double float drawables come as 32-bit floats and are filled through the
+  // filter's 16-bit mode by the float rule, exact outside the selection; GIMP turns the floats
+  // back into the drawable's own precision as it takes them.
+  call.fillFloats = true;
 
   gimp_progress_init("Area Fill");
   hostkit::SteadyProgress steady;
@@ -134,11 +138,7 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
   hostkit::HostToStored(host, area.layout, area.samples.data(), area.samples.data());
   WriteDrawableArea(area, area.samples.data());
   gimp_progress_update(1.0);
-  if (runMode == int32_t(RunMode::kInteractive)) {
-    gimp_displays_flush();
-    if (area.layout.depth == 32)
-      g_message("Area Fill leaves 32-bit floating-point images as they are.");
-  }
+  if (runMode == int32_t(RunMode::kInteractive)) gimp_displays_flush();
   for (const std::string& warning : outcome.warnings) g_message("Area Fill: %s", warning.c_str());
   if (outcome.ran) {
     const LastValues values = EncodeLastValues(outcome.ran->choice);
