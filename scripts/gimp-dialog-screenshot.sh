@@ -35,7 +35,7 @@ xvfb-run -a -s '-screen 0 1024x768x24' bash -c '
   gimp-console-2.10 -i -d -f -b "(load \"$1/dialog.scm\")" -b "(gimp-quit 0)" >"$1/gimp.log" 2>&1 &
   id=$(timeout 60 xdotool search --sync --onlyvisible --name "^Area Fill\$" | head -n 1)
   [ -n "$id" ] || { cat "$1/gimp.log"; exit 1; }
-  sleep 1
+  sleep 3
   "$2" "$id" "$3"
   xdotool windowfocus --sync "$id" key Escape
   wait' grab "$root" "$build/bin/grab_window" docs/gimp-dialog.png

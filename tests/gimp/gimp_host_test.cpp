@@ -384,12 +384,14 @@ TEST(GimpMatchesAreafill, MovedLayersAndFloatImages) {
 }
 
 // Under Xvfb, synthetic key presses answer two interactive runs after a script's run of the
-// mean colour: Return runs the choice the dialog opened on, Escape cancels and leaves the image.
+// mean colour: Return runs the choice the dialog opened on, once its preview has finished, and
+// the preview's samples are OK's; Escape cancels and leaves the image.
 TEST(GimpDialog, OpensOnTheLastChoiceReturnRunsItEscapeCancels) {
   ASSERT_EQ(MakeSession(), "");
   ASSERT_EQ(std::system("command -v xvfb-run >/dev/null && command -v xdotool >/dev/null"), 0)
       << "xvfb-run and xdotool are needed (scripts/install-deps.sh installs them)";
   std::string log;
+  setenv("AREAFILL_PREVIEW_DUMP", Work("preview.raw").c_str(), 1);
   fs::copy_file(kInput, Work("in-rgb16.png"), fs::copy_options::overwrite_existing);
   const std::string batch = GimpBatch("dialog.scm", Helpers() + R"(
 (areafill-save (areafill-load "in-rgb16.png" 0 0) "in.png")
@@ -401,9 +403,10 @@ TEST(GimpDialog, OpensOnTheLastChoiceReturnRunsItEscapeCancels) {
 )");
   // The next dialog's window may get the id of the one before, so it is told apart by the
   // first one having gone. -noreset keeps the display between the plug-in's two runs.
-  const std::string driver = "(" + batch + R"() & gimp=$!
+  const std::string driver = "preview=" + Word(Work("preview.raw").string()) + "\n(" + batch + R"() & gimp=$!
 dialog() { timeout 60 xdotool search --sync --onlyvisible --name '^Area Fill$' | head -n 1; }
-w=$(dialog) && xdotool windowfocus --sync $w key Return
+w=$(dialog) && for i in $(seq 300); do [ -f "$preview" ] && break; sleep 0.1; done
+xdotool windowfocus --sync $w key Return
 for i in $(seq 300); do
   xdotool search --onlyvisible --name '^Area Fill$' | grep -qx $w || break; sleep 0.1
 done
@@ -416,6 +419,19 @@ wait $gimp)";
   EXPECT_NE(log.find("areafill-test: second dialog cancelled"), std::string::npos) << log;
   EXPECT_TRUE(SamePixels(Read("ok.png"), Read("script.png"))) << "Return ran the mean colour";
   EXPECT_TRUE(SamePixels(Read("cancel.png"), Read("in.png")));
+  // The preview holds the selection's bounds, (5, 6) to (52, 34), as the drawable's 16-bit
+  // samples; OK wrote them unblended over the rectangle (5, 6) to (17, 15).
+  std::ifstream dump(Work("preview.raw"), std::ios::binary);
+  const std::vector<char> preview{std::istreambuf_iterator<char>(dump), {}};
+  const FileImage ok = Read("ok.png");
+  ASSERT_EQ(preview.size(), size_t(47 * 28 * 3 * 2));
+  for (int y = 6; y < 15; ++y)
+    for (int x = 5; x < 17; ++x)
+      for (int c = 0; c < 3; ++c) {
+        uint16_t v = 0;
+        std::memcpy(&v, &preview[2 * size_t(((y - 6) * 47 + x - 5) * 3 + c)], 2);
+        ASSERT_EQ(v, Sample(ok, x, y, c)) << "(" << x << ", " << y << ") plane " << c;
+      }
 }
 
 }  // namespace
