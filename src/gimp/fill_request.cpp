@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -94,6 +95,8 @@ bool WriteFillRequest(int fd, const FillRequest& r) {
 
 int RunPreviewWorker(const std::string& modulePath) {
   std::signal(SIGTERM, [](int) { gCancelled = 1; });
+  // A plug-in that ends (its dialog closed, or a crash) cancels its preview too.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
   std::signal(SIGPIPE, SIG_IGN);
   FillRequest request;
   _Header header{};

@@ -42,8 +42,9 @@ inline constexpr char kRecordProgress = 'P', kRecordResult = 'R', kRecordFailed 
 
 // The worker's main: reads one request from standard input, fills it through the host call
 // (headless, with private preferences, so that a preview never changes the filter's remembered
-// choice), writes the records to standard output. SIGTERM cancels the run through the host
-// call's abort test. Returns the process's exit status.
+// choice), writes the records to standard output. SIGTERM, or the plug-in's end, cancels the
+// run through the host call's abort test (which the filter consults between its steps). Returns
+// the process's exit status.
 int RunPreviewWorker(const std::string& modulePath);
 
 }  // namespace areafill_gimp

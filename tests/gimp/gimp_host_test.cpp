@@ -403,7 +403,8 @@ TEST(GimpDialog, OpensOnTheLastChoiceReturnRunsItEscapeCancels) {
 )");
   // The next dialog's window may get the id of the one before, so it is told apart by the
   // first one having gone. -noreset keeps the display between the plug-in's two runs.
-  const std::string driver = "preview=" + Word(Work("preview.raw").string()) + "\n(" + batch + R"() & gimp=$!
+  const std::string preview = "preview=" + Word(Work("preview.raw").string()) + "\n";
+  const std::string driver = preview + "(" + batch + R"() & gimp=$!
 dialog() { timeout 60 xdotool search --sync --onlyvisible --name '^Area Fill$' | head -n 1; }
 w=$(dialog) && for i in $(seq 300); do [ -f "$preview" ] && break; sleep 0.1; done
 xdotool windowfocus --sync $w key Return
@@ -422,14 +423,14 @@ wait $gimp)";
   // The preview holds the selection's bounds, (5, 6) to (52, 34), as the drawable's 16-bit
   // samples; OK wrote them unblended over the rectangle (5, 6) to (17, 15).
   std::ifstream dump(Work("preview.raw"), std::ios::binary);
-  const std::vector<char> preview{std::istreambuf_iterator<char>(dump), {}};
+  const std::vector<char> samples{std::istreambuf_iterator<char>(dump), {}};
   const FileImage ok = Read("ok.png");
-  ASSERT_EQ(preview.size(), size_t(47 * 28 * 3 * 2));
+  ASSERT_EQ(samples.size(), size_t(47 * 28 * 3 * 2));
   for (int y = 6; y < 15; ++y)
     for (int x = 5; x < 17; ++x)
       for (int c = 0; c < 3; ++c) {
         uint16_t v = 0;
-        std::memcpy(&v, &preview[2 * size_t(((y - 6) * 47 + x - 5) * 3 + c)], 2);
+        std::memcpy(&v, &samples[2 * size_t(((y - 6) * 47 + x - 5) * 3 + c)], 2);
         ASSERT_EQ(v, Sample(ok, x, y, c)) << "(" << x << ", " << y << ") plane " << c;
       }
 }
