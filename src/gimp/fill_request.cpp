@@ -118,10 +118,20 @@ int RunPreviewWorker(const std::string& modulePath) {
   if (!hostkit::LoadFilterModule(modulePath, &module, &error)) return _Failed(error) ? 1 : 2;
   hostkit::HostCall call;
   if (!PrepareFillCall(request, &module, &call)) return _Failed("nothing selected") ? 1 : 2;
-  // Preferences of its own, so that the preview leaves the filter's remembered choice alone.
-  std::string folder = (std::filesystem::temp_directory_path() / "areafill-preview-XXXXXX");
-  if (!mkdtemp(folder.data())) return _Failed("cannot make a temporary folder") ? 1 : 2;
-  call.settings.preferencesFolder = folder;
+  // Preferences of its own, so that the preview leaves the filter's remembered choice alone;
+  // removed on every way out.
+  struct Folder {
+    std::string path = std::filesystem::temp_directory_path() / "areafill-preview-XXXXXX";
+    ~Folder() {
+      std::error_code ec;
+      if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+  } folder;
+  if (!mkdtemp(folder.path.data())) {
+    folder.path.clear();
+    return _Failed("cannot make a temporary folder") ? 1 : 2;
+  }
+  call.settings.preferencesFolder = folder.path;
   call.settings.dialog = kAreaFillDialogHeadless;
   call.run.abort = [] { return gCancelled != 0; };
   hostkit::SteadyProgress steady;
@@ -135,8 +145,6 @@ int RunPreviewWorker(const std::string& modulePath) {
 
   hostkit::HostImage host = hostkit::StoredToHost(request.layout, request.samples.data());
   const hostkit::HostCallOutcome outcome = hostkit::RunHostCall(host, call);
-  std::error_code ec;
-  std::filesystem::remove_all(folder, ec);
   if (outcome.status != hostkit::HostCallStatus::kFilled)
     return _Failed(outcome.status == hostkit::HostCallStatus::kCancelled ? "cancelled"
                                                                          : outcome.message)

@@ -186,9 +186,9 @@ int _ScreenSize(int16_t* width, int16_t* height) {
 }
 
 // The Help button: the page the additions name, in the desktop's viewer.
-void _ShowHelp(const gchar* uri, gpointer dialog) {
+void _ShowHelp(const gchar* uri, gpointer) {
   GError* error = nullptr;
-  if (!gtk_show_uri(gtk_widget_get_screen(GTK_WIDGET(dialog)), uri, GDK_CURRENT_TIME, &error)) {
+  if (!gtk_show_uri(gdk_screen_get_default(), uri, GDK_CURRENT_TIME, &error)) {
     g_message("Area Fill cannot open its help page %s: %s", uri, error->message);
     g_error_free(error);
   }

@@ -212,7 +212,12 @@ const GimpPlugInInfo PLUG_IN_INFO = {nullptr, nullptr, Query, Run};
 
 // GIMP starts the plug-in with its own arguments; the preview starts it as its worker.
 int main(int argc, char** argv) {
-  if (argc == 2 && std::string(argv[1]) == kPreviewWorkerFlag)
-    return RunPreviewWorker(ModulePath());
+  if (argc == 2 && std::string(argv[1]) == kPreviewWorkerFlag) {
+    try {
+      return RunPreviewWorker(ModulePath());
+    } catch (const std::bad_alloc&) {
+      return 3;  // the dialog sees the preview end without a result
+    }
+  }
   return gimp_main(&PLUG_IN_INFO, argc, argv);
 }
