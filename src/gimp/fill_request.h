@@ -17,8 +17,10 @@ namespace areafill_gimp {
 
 struct FillRequest {
   hostkit::StoredLayout layout;
-  std::vector<uint8_t> samples;  // layout.ByteCount() bytes, as DrawableArea holds them
-  std::vector<uint8_t> mask;     // as DrawableArea holds it: one byte per pixel, or empty
+  // layout.ByteCount() bytes, as DrawableArea holds them: what a preview's worker fills
+  // (PrepareFillCall does not read them).
+  std::vector<uint8_t> samples;
+  std::vector<uint8_t> mask;  // as DrawableArea holds it: one byte per pixel, or empty
   std::array<uint8_t, 3> foreground = {0, 0, 0}, background = {255, 255, 255};
   int32_t choice = 0;  // 3..9, or 0 for the dialog's or the filter's choice
 };

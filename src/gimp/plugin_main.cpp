@@ -120,8 +120,8 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
   }
 
   FillRequest request;
+  // The samples stay in `area`: only a preview's worker is sent a copy.
   request.layout = area.layout;
-  request.samples = area.samples;
   request.mask = area.mask;
   request.foreground = ContextColour(true, area.format);
   request.background = ContextColour(false, area.format);
@@ -142,7 +142,9 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
   std::optional<FillPreview> preview;
   DialogAdditions additions;
   if (ui) {
-    preview.emplace(area, request, hostkit::ProgramFolder() + "/" + kBinary);
+    FillRequest shown = request;
+    shown.samples = area.samples;
+    preview.emplace(area, std::move(shown), hostkit::ProgramFolder() + "/" + kBinary);
     additions = Additions(&*preview);
     SetDialogAdditions(&additions);
   }
