@@ -96,13 +96,15 @@ void FillPreview::_Invalidated(GtkWidget*, gpointer data) {
 
 void FillPreview::_Start() {
   request_.choice = choice_;
+  failure_.clear();
   gchar* argv[] = {const_cast<gchar*>(program_.c_str()), const_cast<gchar*>(kPreviewWorkerFlag),
                    nullptr};
   gint in = -1, out = -1;
   if (!g_spawn_async_with_pipes(nullptr, argv, nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr,
                                 &worker_, &in, &out, nullptr, nullptr)) {
     worker_ = 0;
-    return;
+    failure_ = "No preview: its worker cannot start";
+    return _Stop();
   }
   g_child_watch_add(
       worker_, [](GPid pid, gint, gpointer) { g_spawn_close_pid(pid); }, nullptr);
@@ -112,12 +114,16 @@ void FillPreview::_Start() {
   channel_ = g_io_channel_unix_new(out);
   g_io_channel_set_close_on_unref(channel_, TRUE);
   watch_ = g_io_add_watch(channel_, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), _Readable, this);
-  if (!sent) return _Stop();
-  gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(progress_), 0.0);
+  if (!sent) {
+    failure_ = "No preview: its worker ended early";
+    return _Stop();
+  }
+  gtk_progress_bar_set_text(GTK_PROGRESS_BAR(progress_), nullptr);
   gtk_widget_show(progress_);
 }
 
-// Ends the running worker (its host call sees the abort test and cancels) and its watch.
+// Ends the running worker (its host call sees the abort test and cancels) and its watch; the
+// progress bar goes, or stays to say why the last worker failed.
 void FillPreview::_Stop() {
   if (worker_) kill(worker_, SIGTERM);
   worker_ = 0;
@@ -126,7 +132,11 @@ void FillPreview::_Stop() {
   if (channel_) g_io_channel_unref(channel_);
   channel_ = nullptr;
   received_.clear();
-  if (progress_) gtk_widget_hide(progress_);
+  if (!progress_) return;
+  gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(progress_), 0.0);
+  gtk_progress_bar_set_text(GTK_PROGRESS_BAR(progress_),
+                            failure_.empty() ? nullptr : failure_.c_str());
+  gtk_widget_set_visible(progress_, !failure_.empty());
 }
 
 gboolean FillPreview::_Readable(GIOChannel* channel, GIOCondition, gpointer data) {
@@ -163,8 +173,17 @@ void FillPreview::_Take() {
       at = size;
       _Dump(result_);
       _Draw();
+    } else if (kind == kRecordFailed && size - at >= 5) {
+      uint32_t length = 0;
+      std::memcpy(&length, &received_[at + 1], 4);
+      if (size - at - 5 < length) break;
+      // The original stays shown, with the reason under it (a cancelled worker was replaced).
+      const std::string why(received_.begin() + std::ptrdiff_t(at + 5),
+                            received_.begin() + std::ptrdiff_t(at + 5 + length));
+      if (why != "cancelled") failure_ = "No preview: " + why;
+      at += 5 + length;
     } else {
-      break;  // a record still arriving, or a failure, which leaves the original shown
+      break;  // a record still arriving
     }
   }
   received_.erase(received_.begin(), received_.begin() + std::ptrdiff_t(at));

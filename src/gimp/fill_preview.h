@@ -2,7 +2,7 @@
 // method's result over the drawable, masked by the selection as OK's merge masks it. Each
 // result is computed by a preview worker (fill_request.h) on the drawable's selection area with
 // the host call that OK makes; choosing another method stops a worker still running, and a
-// progress bar under the preview shows how far the worker is.
+// progress bar under the preview shows how far the worker is, or why it failed.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -53,6 +53,7 @@ class FillPreview {
   GIOChannel* channel_ = nullptr;
   guint watch_ = 0;
   std::vector<uint8_t> received_;
+  std::string failure_;  // why the last worker gave no result, or ""
 };
 
 }  // namespace areafill_gimp
