@@ -2,8 +2,8 @@
 # Makes docs/gimp-dialog.png, the README's picture of the plug-in's dialog: GIMP 2.10 in a
 # throw-away profile (the plug-in installed by the install script, its own home and Preferences
 # folder) runs the plug-in interactively under Xvfb on the bundled example with the ladybird
-# selected; the dialog, opened on "mean colour", is photographed with bin/grab_window and
-# cancelled.
+# selected; the dialog, opened on "mean colour", is photographed with bin/grab_window once its
+# preview is drawn, and cancelled.
 #   scripts/gimp-dialog-screenshot.sh [BUILD]   BUILD defaults to build/release
 # Needs gimp, xvfb and xdotool (scripts/install-deps.sh).
 set -euo pipefail
@@ -20,6 +20,8 @@ echo "(plug-in-path \"$root/profile/plug-ins:$root/profile/system-plug-ins\")" >
 unset AREAFILL_DIALOG GIMP2_SYSCONFDIR DISPLAY WAYLAND_DISPLAY
 export HOME="$root/home" XDG_CONFIG_HOME="$root/home/.config" XDG_CACHE_HOME="$root/home/.cache"
 export GIMP2_DIRECTORY="$root/profile" AREAFILL_PREFS_DIR="$root/prefs"
+# The plug-in writes each finished preview here, which tells when the preview is drawn.
+export AREAFILL_PREVIEW_DUMP="$root/preview.raw"
 scripts/install-gimp-plugin.sh "$build" >/dev/null
 
 image="$PWD/examples/ladybird.png"
@@ -29,13 +31,14 @@ cat >"$root/dialog.scm" <<SCHEME
   (plug-in-areafill RUN-INTERACTIVE image (car (gimp-image-get-active-drawable image)) 4))
 SCHEME
 
-# Inside xvfb-run: GIMP's batch in the background, then the dialog found, photographed once it
-# is drawn, and cancelled.
+# Inside xvfb-run: GIMP's batch in the background, then the dialog found, photographed once its
+# preview is drawn, and cancelled.
 xvfb-run -a -s '-screen 0 1024x768x24' bash -c '
   gimp-console-2.10 -i -d -f -b "(load \"$1/dialog.scm\")" -b "(gimp-quit 0)" >"$1/gimp.log" 2>&1 &
   id=$(timeout 60 xdotool search --sync --onlyvisible --name "^Area Fill\$" | head -n 1)
   [ -n "$id" ] || { cat "$1/gimp.log"; exit 1; }
-  sleep 1
+  for i in $(seq 300); do [ -f "$AREAFILL_PREVIEW_DUMP" ] && break; sleep 0.1; done
+  xdotool mousemove 0 0 && sleep 0.5  # no row lit by the pointer
   "$2" "$id" "$3"
   xdotool windowfocus --sync "$id" key Escape
   wait' grab "$root" "$build/bin/grab_window" docs/gimp-dialog.png

@@ -8,8 +8,8 @@ namespace areafill_gimp {
 namespace {
 
 // The filter handles 8-bit and 16-bit integer samples and 32-bit float ones. Wider integers go
-// through 16 bits (the filter's 16-bit scale has 15 bits anyway); the other float types through
-// 32-bit float, which the filter writes back as it was handed.
+// through 16 bits (the filter's 16-bit scale has 15 bits anyway); half and double floats through
+// 32-bit float, which the host call fills by the float rule.
 int _WorkingDepth(const Babl* format) {
   const std::string type = babl_get_name(babl_format_get_type(format, 0));
   if (type == "u8") return 8;

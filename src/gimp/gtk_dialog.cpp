@@ -1,8 +1,9 @@
 // The filter module's dialogs shown with GTK inside the GIMP plug-in: the plug-in exports the
 // dialog table of platform/host_dialog.h, and the module's host dialog backend hands each dialog
 // to it. Radio buttons, check boxes, text and colour swatches are laid out in columns as the
-// module's item rectangles order them, the buttons go to the action area, and the window stands
-// where the module's dialog utilities placed it.
+// module's item rectangles order them, the buttons go to the action area; around them the
+// plug-in's additions (title, Help button, colour swatches, preview), and the window is placed
+// by GIMP's rules, transient for the image's window.
 #include "gimp/gtk_dialog.h"
 
 #include <libgimp/gimp.h>
@@ -14,8 +15,15 @@
 
 namespace {
 
+using areafill_gimp::DialogAdditions;
+
 constexpr int kBorder = 12;
 constexpr int kSpacing = 6;
+constexpr int kSwatchSize = 16;
+
+const DialogAdditions* gAdditions = nullptr;
+const DialogAdditions kNoAdditions;
+const DialogAdditions& _Additions() { return gAdditions ? *gAdditions : kNoAdditions; }
 
 // The module's text (Mac OS Roman) as UTF-8.
 std::string _Utf8(const char* text) {
@@ -42,6 +50,37 @@ void _Toggled(GtkToggleButton* button, gpointer data) {
   auto* context = static_cast<ToggleContext*>(data);
   if (context->radio && !gtk_toggle_button_get_active(button)) return;
   context->run->hits.push_back(context->item);
+  if (context->radio && _Additions().radioOn) _Additions().radioOn(context->item);
+}
+
+// Themes draw a toggle's label in the toggle's state; a button that is on would look disabled.
+// Every label keeps the normal colour in every state but the insensitive one.
+void _EquallyLegible(GtkWidget* toggle) {
+  GtkWidget* label = gtk_bin_get_child(GTK_BIN(toggle));
+  if (!label) return;
+  gtk_widget_ensure_style(label);
+  const GdkColor normal = gtk_widget_get_style(label)->fg[GTK_STATE_NORMAL];
+  for (GtkStateType state : {GTK_STATE_ACTIVE, GTK_STATE_PRELIGHT, GTK_STATE_SELECTED})
+    gtk_widget_modify_fg(label, state, &normal);
+}
+
+// `widget` followed by the additions' swatches for `item`, if it has any.
+GtkWidget* _WithSwatches(GtkWidget* widget, int16_t item) {
+  for (const auto& [number, colours] : _Additions().swatches) {
+    if (number != item) continue;
+    GtkWidget* row = gtk_hbox_new(FALSE, kSpacing);
+    gtk_box_pack_start(GTK_BOX(row), widget, FALSE, FALSE, 0);
+    for (const GimpRGB& colour : colours) {
+      GtkWidget* swatch = gimp_color_area_new(&colour, GIMP_COLOR_AREA_FLAT, GdkModifierType(0));
+      gimp_color_area_set_draw_border(GIMP_COLOR_AREA(swatch), TRUE);
+      gtk_widget_set_size_request(swatch, kSwatchSize, kSwatchSize);
+      GtkWidget* centred = gtk_alignment_new(0.5, 0.5, 0, 0);
+      gtk_container_add(GTK_CONTAINER(centred), swatch);
+      gtk_box_pack_start(GTK_BOX(row), centred, FALSE, FALSE, 0);
+    }
+    return row;
+  }
+  return widget;
 }
 
 GtkWidget* _Swatch(const AreaFillDialogItem& item) {
@@ -116,8 +155,8 @@ GtkWidget* _Columns(const AreaFillDialogDescription& d, Run* run,
     for (int16_t i : column) {
       GtkWidget* widget = _ItemWidget(d.items[i - 1], i, &group, run, contexts);
       if (!widget) continue;
-      gtk_box_pack_start(GTK_BOX(box), widget, FALSE, FALSE, 0);
       if (GTK_IS_TOGGLE_BUTTON(widget)) toggles->push_back(widget);
+      gtk_box_pack_start(GTK_BOX(box), _WithSwatches(widget, i), FALSE, FALSE, 0);
     }
     gtk_box_pack_start(GTK_BOX(row), box, FALSE, FALSE, 0);
   }
@@ -132,6 +171,7 @@ GtkWidget* _Columns(const AreaFillDialogDescription& d, Run* run,
     gtk_widget_set_no_show_all(none, TRUE);
     gtk_box_pack_start(GTK_BOX(row), none, FALSE, FALSE, 0);
   }
+  if (_Additions().side) gtk_box_pack_end(GTK_BOX(row), _Additions().side, TRUE, TRUE, 0);
   return row;
 }
 
@@ -145,13 +185,24 @@ int _ScreenSize(int16_t* width, int16_t* height) {
   return 1;
 }
 
+// The Help button: the page the additions name, in the desktop's viewer.
+void _ShowHelp(const gchar* uri, gpointer) {
+  GError* error = nullptr;
+  if (!gtk_show_uri(gdk_screen_get_default(), uri, GDK_CURRENT_TIME, &error)) {
+    g_message("Area Fill cannot open its help page %s: %s", uri, error->message);
+    g_error_free(error);
+  }
+}
+
 int _RunDialog(const AreaFillDialogDescription* d, int16_t* hits, int capacity) {
-  GdkScreen* screen = gdk_screen_get_default();
-  if (!screen) return -1;  // GTK has no display: the dialog cannot be shown
+  if (!gdk_screen_get_default()) return -1;  // GTK has no display: the dialog cannot be shown
   Run run;
-  const std::string title = _Utf8(d->title);
+  const DialogAdditions& additions = _Additions();
+  const std::string title = additions.title.empty() ? _Utf8(d->title) : additions.title;
+  const bool help = !additions.helpUri.empty();
   GtkWidget* dialog = gimp_dialog_new(title.c_str(), "areafill", nullptr, GtkDialogFlags(0),
-                                      nullptr, nullptr, nullptr);
+                                      help ? _ShowHelp : nullptr,
+                                      help ? additions.helpUri.c_str() : nullptr, nullptr);
   // Buttons left to right as the module places them; each answers with its item number.
   std::vector<int16_t> buttons;
   for (int16_t i = 1; i <= d->itemCount; ++i)
@@ -175,14 +226,16 @@ int _RunDialog(const AreaFillDialogDescription* d, int16_t* hits, int capacity) 
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), columns, TRUE, TRUE,
                      0);
   // Signals only now, so that setting the initial values was not taken for the user's hits.
-  for (size_t k = 0; k < toggles.size(); ++k)
+  for (size_t k = 0; k < toggles.size(); ++k) {
     g_signal_connect(toggles[k], "toggled", G_CALLBACK(_Toggled), &contexts[k]);
+    _EquallyLegible(toggles[k]);
+    if (contexts[k].radio && additions.radioOn &&
+        gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(toggles[k])))
+      additions.radioOn(contexts[k].item);
+  }
 
-  // Where the module's dialog utilities put the dialog, on the screen it was measured against.
-  GdkRectangle monitor;
-  gdk_screen_get_monitor_geometry(screen, gdk_screen_get_primary_monitor(screen), &monitor);
-  gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_NONE);
-  gtk_window_move(GTK_WINDOW(dialog), monitor.x + d->bounds.left, monitor.y + d->bounds.top);
+  // GIMP places the dialog: transient for the image's window, where the window manager puts
+  // such dialogs (not where the module's item list would have it on a screen of its own).
   gimp_window_set_transient(GTK_WINDOW(dialog));
   gtk_widget_show_all(columns);
   // Return chooses the default button from the start, not the first radio button.
@@ -209,5 +262,7 @@ const AreaFillDialogHost kDialogHost = {AREAFILL_DIALOG_HOST_VERSION, _ScreenSiz
 namespace areafill_gimp {
 
 const AreaFillDialogHost* GtkDialogHost() { return &kDialogHost; }
+
+void SetDialogAdditions(const DialogAdditions* additions) { gAdditions = additions; }
 
 }  // namespace areafill_gimp

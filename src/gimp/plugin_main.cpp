@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "gimp/drawable_area.h"
+#include "gimp/fill_preview.h"
+#include "gimp/fill_request.h"
 #include "gimp/gtk_dialog.h"
 #include "gimp/run_plan.h"
 #include "hostkit/host_call.h"
@@ -24,6 +26,9 @@ using namespace areafill_gimp;
 
 constexpr char kProcedure[] = "plug-in-areafill";
 constexpr char kBinary[] = "areafill";
+// One name for the menu entry, the dialog's window, the progress and the undo step.
+constexpr char kTitle[] = "Area Fill";
+constexpr char kHelpPage[] = "areafill-help.html";
 // Progress is passed to GIMP when it has moved by this much (every row would flood its pipe).
 constexpr int32_t kProgressStep = 5;  // of hostkit::kSteadyTotal
 
@@ -67,12 +72,32 @@ std::optional<int32_t> LastChoice() {
   return DecodeLastValues(&values, sizeof values);
 }
 
+// The plug-in's additions to the filter's dialog. The filter's radio items are numbered as its
+// fill choices (3 to 9), so an item that comes on is the method the preview shows.
+DialogAdditions Additions(FillPreview* preview) {
+  DialogAdditions additions;
+  additions.title = kTitle;
+  additions.helpUri = "file://" + hostkit::ProgramFolder() + "/" + kHelpPage;
+  GimpRGB foreground, background;
+  gimp_context_get_foreground(&foreground);
+  gimp_context_get_background(&background);
+  for (const hostkit::FillMethod& method : hostkit::FillMethods()) {
+    const std::string name = method.name;
+    if (name == "foreground")
+      additions.swatches.push_back({int16_t(method.choice), {foreground}});
+    else if (name == "hblend" || name == "vblend")
+      additions.swatches.push_back({int16_t(method.choice), {foreground, background}});
+  }
+  additions.side = preview->Widget();
+  additions.radioOn = [preview](int16_t item) { preview->Choose(item); };
+  return additions;
+}
+
 // The filter module: beside the plug-in (its installed folder), else in the build tree.
-bool LoadModule(hostkit::FilterModule* module, std::string* error) {
+std::string ModulePath() {
   const std::string here = hostkit::ProgramFolder();
-  const std::string path = hostkit::FirstExistingPath(
+  return hostkit::FirstExistingPath(
       {here + "/" + hostkit::kFilterModuleName, here + "/../../lib/" + hostkit::kFilterModuleName});
-  return hostkit::LoadFilterModule(path, module, error);
 }
 
 Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t method) {
@@ -80,7 +105,8 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
   if (!plan.ok) return Fail(GIMP_PDB_CALLING_ERROR, plan.error);
   // Without a display (gimp-console in a batch) GTK cannot start, and gimp_ui_init would end the
   // plug-in. The dialog then reports that it cannot be shown, and the filter cancels the run.
-  if (plan.showDialog && gtk_init_check(nullptr, nullptr)) gimp_ui_init(kBinary, FALSE);
+  const bool ui = plan.showDialog && gtk_init_check(nullptr, nullptr);
+  if (ui) gimp_ui_init(kBinary, FALSE);
 
   DrawableArea area;
   std::string error;
@@ -93,28 +119,37 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
       break;
   }
 
-  hostkit::HostCall call;
-  call.run.foreground = ContextColour(true, area.format);
-  call.run.background = ContextColour(false, area.format);
-  // GIMP confines the result to the selection when it merges the shadow buffer, so the host
-  // kit hands the filter the selection and masks nothing itself. Selection bytes that round to
-  // 0 at 8 bits lie outside the filter's area; GIMP still merges them, from the original pixels.
-  if (!area.mask.empty() &&
-      !hostkit::SelectArea(&call.run, std::move(area.mask), area.layout.width, area.layout.height,
-                           /*raw=*/true))
-    return {};
+  FillRequest request;
+  // The samples stay in `area`: only a preview's worker is sent a copy.
+  request.layout = area.layout;
+  request.mask = area.mask;
+  request.foreground = ContextColour(true, area.format);
+  request.background = ContextColour(false, area.format);
+  request.choice = plan.replayChoice;
 
   hostkit::FilterModule module;
-  if (!LoadModule(&module, &error)) return Fail(GIMP_PDB_EXECUTION_ERROR, error);
-  call.module = &module;
-  call.choice.method = hostkit::FillMethodByChoice(plan.replayChoice);
+  if (!hostkit::LoadFilterModule(ModulePath(), &module, &error))
+    return Fail(GIMP_PDB_EXECUTION_ERROR, error);
+  hostkit::HostCall call;
+  if (!PrepareFillCall(request, &module, &call)) return {};
   call.choice.showDialog = plan.showDialog;
-  call.settings = hostkit::HostSettingsFromEnvironment();
   // The module shows its dialog through GTK, or, in a batch, not at all.
   call.settings.dialog = plan.showDialog ? kAreaFillDialogHost : kAreaFillDialogHeadless;
   call.settings.dialogHost = GtkDialogHost();
 
-  gimp_progress_init("Area Fill");
+  // Around the filter's items: one name, GIMP's colours beside the methods that use them, the
+  // help page installed beside the plug-in, and the preview, all only while the dialog shows.
+  std::optional<FillPreview> preview;
+  DialogAdditions additions;
+  if (ui) {
+    FillRequest shown = request;
+    shown.samples = area.samples;
+    preview.emplace(area, std::move(shown), hostkit::ProgramFolder() + "/" + kBinary);
+    additions = Additions(&*preview);
+    SetDialogAdditions(&additions);
+  }
+
+  gimp_progress_init(kTitle);
   hostkit::SteadyProgress steady;
   int32_t shown = 0;
   call.run.progress = [&steady, &shown](int32_t done, int32_t total) {
@@ -126,6 +161,7 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
 
   hostkit::HostImage host = hostkit::StoredToHost(area.layout, area.samples.data());
   const hostkit::HostCallOutcome outcome = hostkit::RunHostCall(host, call);
+  SetDialogAdditions(nullptr);
   if (outcome.status == hostkit::HostCallStatus::kCancelled)
     return Fail(GIMP_PDB_CANCEL, "cancelled");
   if (outcome.status == hostkit::HostCallStatus::kFailed)
@@ -134,11 +170,7 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
   hostkit::HostToStored(host, area.layout, area.samples.data(), area.samples.data());
   WriteDrawableArea(area, area.samples.data());
   gimp_progress_update(1.0);
-  if (runMode == int32_t(RunMode::kInteractive)) {
-    gimp_displays_flush();
-    if (area.layout.depth == 32)
-      g_message("Area Fill leaves 32-bit floating-point images as they are.");
-  }
+  if (runMode == int32_t(RunMode::kInteractive)) gimp_displays_flush();
   for (const std::string& warning : outcome.warnings) g_message("Area Fill: %s", warning.c_str());
   if (outcome.ran) {
     const LastValues values = EncodeLastValues(outcome.ran->choice);
@@ -180,4 +212,14 @@ void Run(const gchar* name, gint nparams, const GimpParam* params, gint* nreturn
 
 const GimpPlugInInfo PLUG_IN_INFO = {nullptr, nullptr, Query, Run};
 
-MAIN()
+// GIMP starts the plug-in with its own arguments; the preview starts it as its worker.
+int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == kPreviewWorkerFlag) {
+    try {
+      return RunPreviewWorker(ModulePath());
+    } catch (const std::bad_alloc&) {
+      return 3;  // the dialog sees the preview end without a result
+    }
+  }
+  return gimp_main(&PLUG_IN_INFO, argc, argv);
+}

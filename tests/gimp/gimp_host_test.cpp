@@ -1,6 +1,6 @@
 // The plug-in inside a real, headless GIMP 2.10 (gimp-console with Script-Fu) against the
 // command-line host, on a PNG with a rectangular and an elliptical selection: every method at 8
-// and 16 bits, a grey image with alpha, a float image, a layer moved against the image, the
+// and 16 bits, a grey image with alpha, float images, a layer moved against the image, the
 // run modes; and, under Xvfb, that the dialog opens and that OK and Cancel reach the filter.
 //
 // What differs between the hosts is the masking. GIMP merges the result through the selection
@@ -80,7 +80,7 @@ std::string MakeSession() {
                                      {"GIMP2_DIRECTORY", "profile"},
                                      {"AREAFILL_PREFS_DIR", "prefs"}})
     setenv(name, (gRoot / folder).c_str(), 1);
-  for (const char* plugin : {"script-fu", "file-png"})
+  for (const char* plugin : {"script-fu", "file-png", "file-tiff"})
     fs::create_directory_symlink(fs::path(AREAFILL_GIMP_LIBDIR) / "plug-ins" / plugin,
                                  gRoot / "profile/system-plug-ins" / plugin);
   std::ofstream(gRoot / "profile/gimprc") << "(plug-in-path "
@@ -175,7 +175,7 @@ std::string Helpers() {
 // for perceptual, so it goes unconverted into a perceptual 8-bit image; a 16-bit image's is
 // linear 16-bit, saved as it is and then at 8 bits for the command line. Then every method on
 // every kind; "Repeat" (this session's last choice: white) and a script's method 0 (the
-// filter's remembered one: white); the moved layer; the float image alone and with the filter;
+// filter's remembered one: white); the moved layer; single and half float images;
 // an interactive call without a display; a method outside the table.
 std::string CompareScript() {
   std::string script = Helpers() + R"((define (areafill-mask file mask8 mask16)
@@ -188,13 +188,18 @@ std::string CompareScript() {
     (if mask16 (begin (areafill-save mask mask16)
                       (gimp-image-convert-precision mask PRECISION-U8-LINEAR)))
     (areafill-save mask mask8)))
-(define (areafill-float out run)
-  (let* ((image (car (file-png-load RUN-NONINTERACTIVE (in "in-rgb16.png") ""))))
-    (gimp-image-convert-precision image PRECISION-FLOAT-GAMMA)
+(define (areafill-float out half)
+  (let* ((image (car (file-tiff-load RUN-NONINTERACTIVE (in "in-float.tif") "")))
+         (drawable (car (gimp-image-get-active-drawable image)))
+         (float (car (gimp-image-get-precision image))))
+    (if half (begin (gimp-image-convert-precision image (- float 100))
+                    (gimp-image-convert-precision image float)
+                    (file-tiff-save RUN-NONINTERACTIVE image drawable (in "in-half.tif") "" 0)
+                    (gimp-image-convert-precision image (- float 100))))
     (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 5 6 12 9)
-    (if run (areafill-call image RUN-NONINTERACTIVE 3))
-    (gimp-image-convert-precision image PRECISION-U16-GAMMA)
-    (areafill-save image out)))
+    (areafill-call image RUN-NONINTERACTIVE 3)
+    (if half (gimp-image-convert-precision image float))
+    (file-tiff-save RUN-NONINTERACTIVE image drawable (in out) "" 0)))
 (gimp-context-set-foreground '(200 40 10))
 (gimp-context-set-background '(20 90 230))
 (let* ((image (car (file-png-load RUN-NONINTERACTIVE (in "in-rgb16.png") ""))))
@@ -218,8 +223,8 @@ std::string CompareScript() {
 (let* ((image (areafill-load "in-rgb8.png" 3 4)))
   (areafill-call image RUN-NONINTERACTIVE 3)
   (areafill-save image "moved.png"))
-(areafill-float "float-alone.png" #f)
-(areafill-float "float-run.png" #t)
+(areafill-float "gimp-float.tif" #f)
+(areafill-float "gimp-half.tif" #t)
 (areafill-say "no display " (catch "failed" (if (areafill-call (areafill-load "in-rgb8.png" 0 0)
   RUN-INTERACTIVE 0) "ran" "cancelled")))
 (areafill-say "method 2 " (catch "refused"
@@ -232,25 +237,54 @@ struct BothRuns {
   std::string gimpLog;
 };
 
+// The float input: the 16-bit input times 2, so that the float rule's scale is above 1; and the
+// rectangle that the float runs select, as a mask for the command line.
+void _WriteFloatInputs() {
+  FileImage image = Read("in-rgb16.png"), mask;
+  std::vector<uint8_t> floats(image.data.size() * 2);
+  for (size_t i = 0; i < floats.size() / 4; ++i) {
+    const float v = float(Sample(image, int(i / 3 % size_t(image.width)),
+                                 int(i / 3 / size_t(image.width)), int(i % 3)) /
+                          32767.5);
+    std::memcpy(floats.data() + 4 * i, &v, 4);
+  }
+  image.bitsPerSample = 32;
+  image.data = std::move(floats);
+  mask.width = image.width;
+  mask.height = image.height;
+  mask.data.assign(size_t(image.width) * size_t(image.height), 0);
+  for (int y = 6; y < 15; ++y) std::memset(&mask.data[size_t(y * image.width + 5)], 255, 12);
+  std::string error;
+  EXPECT_TRUE(imagefile::WriteImage(Work("in-float.tif").string(), image, &error) &&
+              imagefile::WriteImage(Work("mask-rect.png").string(), mask, &error))
+      << error;
+}
+
 // Runs GIMP and the command-line host (unmasked) once, for every test of the program.
 BothRuns _RunBoth() {
   BothRuns run;
   run.error = MakeSession();
   if (run.error.empty()) fs::copy_file(kInput, Work("in-rgb16.png"));
+  if (run.error.empty()) _WriteFloatInputs();
   if (run.error.empty() && RunInSession(GimpBatch("compare.scm", CompareScript()), &run.gimpLog))
     run.error = "gimp-console failed:\n" + run.gimpLog;
+  const auto program = [&run](const std::string& in, const std::string& out,
+                              const std::string& mask, const std::string& method) {
+    const std::string command =
+        Word(AREAFILL_PROGRAM) + " " + Word(Work(in).string()) + " -o " + Word(Work(out).string()) +
+        " --mask " + Word(Work(mask).string()) + " --method " + method +
+        " --fg '#c8280a' --bg '#145ae6' --raw -q --prefs " + Word((gRoot / "cli-prefs").string());
+    std::string output;
+    if (run.error.empty() && RunInSession(command, &output) != 0)
+      run.error = "areafill failed: " + output + run.gimpLog;
+  };
   for (const Kind& kind : kKinds)
-    for (const hostkit::FillMethod& method : hostkit::FillMethods()) {
-      if (!run.error.empty() || !Compared(kind, method)) continue;
-      const std::string command =
-          Word(AREAFILL_PROGRAM) + " " + Word(Work(Name("in", kind)).string()) + " -o " +
-          Word(Work(Name("raw", kind, method.name)).string()) + " --mask " +
-          Word(Work(kind.depth == 8 ? "mask-rgb8.png" : "mask-rgb16-8.png").string()) +
-          " --method " + method.name + " --fg '#c8280a' --bg '#145ae6' --raw -q --prefs " +
-          Word((gRoot / "cli-prefs").string());
-      std::string output;
-      if (RunInSession(command, &output) != 0) run.error = "areafill failed: " + output;
-    }
+    for (const hostkit::FillMethod& method : hostkit::FillMethods())
+      if (Compared(kind, method))
+        program(Name("in", kind), Name("raw", kind, method.name),
+                kind.depth == 8 ? "mask-rgb8.png" : "mask-rgb16-8.png", method.name);
+  program("in-float.tif", "raw-float.tif", "mask-rect.png", "membrane");
+  program("in-half.tif", "raw-half.tif", "mask-rect.png", "membrane");
   return run;
 }
 const BothRuns& RunBoth() {
@@ -320,24 +354,44 @@ TEST(GimpMatchesAreafill, RunModes) {
   EXPECT_FALSE(fs::exists(Work("bad.png"))) << run.gimpLog;
 }
 
-// The selection lies over the image: a layer moved with its selection is filled the same. The
-// filter writes float images back as it was handed them: through the plug-in, the image comes
-// back exactly as GIMP's own precision conversions alone leave it.
+// The first float sample of GIMP's output `name` that is not the program's `raw` one from `in`:
+// exactly where the program kept the input, else within `relative` (GIMP merges a perceptual float
+// image's result in linear light, and a half float rounds it to 11 bits), or "".
+std::string FirstFloatMismatch(const std::string& name, const std::string& raw,
+                               const std::string& input, double relative) {
+  const FileImage gimp = Read(name), program = Read(raw), in = Read(input);
+  if (gimp.bitsPerSample != 32 || gimp.data.size() != program.data.size()) return "layout";
+  for (size_t i = 0; i < gimp.data.size(); i += 4) {
+    float g = 0, p = 0, o = 0;
+    std::memcpy(&g, &gimp.data[i], 4);
+    std::memcpy(&p, &program.data[i], 4);
+    std::memcpy(&o, &in.data[i], 4);
+    if (p == o ? g != p : std::abs(g - p) > std::abs(p) * relative + 1e-7)
+      return "sample " + std::to_string(i / 4) + ": " + std::to_string(g) + ", not " +
+             std::to_string(p);
+  }
+  return "";
+}
+
+// The selection lies over the image: a layer moved with its selection is filled the same. Float
+// drawables (single and half) are filled by the program's float rule, HDR values kept.
 TEST(GimpMatchesAreafill, MovedLayersAndFloatImages) {
   ASSERT_EQ(RunBoth().error, "");
   EXPECT_TRUE(SamePixels(Read("moved.png"), Read(Name("gimp", kRgb8, "membrane"))));
-  const FileImage alone = Read("float-alone.png");
-  EXPECT_EQ(alone.bitsPerSample, 16);
-  EXPECT_TRUE(SamePixels(Read("float-run.png"), alone));
+  EXPECT_FALSE(SamePixels(Read("raw-float.tif"), Read("in-float.tif")));
+  EXPECT_EQ(FirstFloatMismatch("gimp-float.tif", "raw-float.tif", "in-float.tif", 1e-6), "");
+  EXPECT_EQ(FirstFloatMismatch("gimp-half.tif", "raw-half.tif", "in-half.tif", 1.0 / 2048), "");
 }
 
 // Under Xvfb, synthetic key presses answer two interactive runs after a script's run of the
-// mean colour: Return runs the choice the dialog opened on, Escape cancels and leaves the image.
+// mean colour: Return runs the choice the dialog opened on, once its preview has finished, and
+// the preview's samples are OK's; Escape cancels and leaves the image.
 TEST(GimpDialog, OpensOnTheLastChoiceReturnRunsItEscapeCancels) {
   ASSERT_EQ(MakeSession(), "");
   ASSERT_EQ(std::system("command -v xvfb-run >/dev/null && command -v xdotool >/dev/null"), 0)
       << "xvfb-run and xdotool are needed (scripts/install-deps.sh installs them)";
   std::string log;
+  setenv("AREAFILL_PREVIEW_DUMP", Work("preview.raw").c_str(), 1);
   fs::copy_file(kInput, Work("in-rgb16.png"), fs::copy_options::overwrite_existing);
   const std::string batch = GimpBatch("dialog.scm", Helpers() + R"(
 (areafill-save (areafill-load "in-rgb16.png" 0 0) "in.png")
@@ -349,9 +403,11 @@ TEST(GimpDialog, OpensOnTheLastChoiceReturnRunsItEscapeCancels) {
 )");
   // The next dialog's window may get the id of the one before, so it is told apart by the
   // first one having gone. -noreset keeps the display between the plug-in's two runs.
-  const std::string driver = "(" + batch + R"() & gimp=$!
+  const std::string preview = "preview=" + Word(Work("preview.raw").string()) + "\n";
+  const std::string driver = preview + "(" + batch + R"() & gimp=$!
 dialog() { timeout 60 xdotool search --sync --onlyvisible --name '^Area Fill$' | head -n 1; }
-w=$(dialog) && xdotool windowfocus --sync $w key Return
+w=$(dialog) && for i in $(seq 300); do [ -f "$preview" ] && break; sleep 0.1; done
+xdotool windowfocus --sync $w key Return
 for i in $(seq 300); do
   xdotool search --onlyvisible --name '^Area Fill$' | grep -qx $w || break; sleep 0.1
 done
@@ -364,6 +420,19 @@ wait $gimp)";
   EXPECT_NE(log.find("areafill-test: second dialog cancelled"), std::string::npos) << log;
   EXPECT_TRUE(SamePixels(Read("ok.png"), Read("script.png"))) << "Return ran the mean colour";
   EXPECT_TRUE(SamePixels(Read("cancel.png"), Read("in.png")));
+  // The preview holds the selection's bounds, (5, 6) to (52, 34), as the drawable's 16-bit
+  // samples; OK wrote them unblended over the rectangle (5, 6) to (17, 15).
+  std::ifstream dump(Work("preview.raw"), std::ios::binary);
+  const std::vector<char> samples{std::istreambuf_iterator<char>(dump), {}};
+  const FileImage ok = Read("ok.png");
+  ASSERT_EQ(samples.size(), size_t(47 * 28 * 3 * 2));
+  for (int y = 6; y < 15; ++y)
+    for (int x = 5; x < 17; ++x)
+      for (int c = 0; c < 3; ++c) {
+        uint16_t v = 0;
+        std::memcpy(&v, &samples[2 * size_t(((y - 6) * 47 + x - 5) * 3 + c)], 2);
+        ASSERT_EQ(v, Sample(ok, x, y, c)) << "(" << x << ", " << y << ") plane " << c;
+      }
 }
 
 }  // namespace
