@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -105,14 +106,19 @@ bool BusyElsewhere(int dirFd, const std::string& name) {
   return busy;
 }
 
+// A name of this process's own for a file on its way to its real name.
+std::string TemporaryName() {
+  static std::atomic<int> counter{0};
+  return ".areafill-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+}
+
 // A new, unnamed file in `dirFd`, locked before anyone can see it; -1 with errno set. The file
-// gets a name with NameFile. Where the file system has no unnamed files, it is made under a
-// temporary name of this process, which NameFile removes.
+// gets its name with NameFile. Where the file system has no unnamed files, it is made under a
+// temporary name of this process.
 int NewFile(int dirFd, std::string* temporary) {
   int fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    static int counter = 0;
-    *temporary = ".areafill-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    *temporary = TemporaryName();
     fd = ::openat(dirFd, temporary->c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC,
                   0600);
   }
@@ -120,12 +126,20 @@ int NewFile(int dirFd, std::string* temporary) {
   return fd;
 }
 
-int NameFile(int dirFd, int fd, const std::string& temporary, const std::string& name) {
-  if (temporary.empty()) {
+// Gives the new file `fd` (unnamed, or under `*temporary`) the name `name` in `dirFd` in one
+// step: a rename, which replaces whatever held the name, so that processes making the same name
+// at once never find it taken. An unnamed file is first linked under a temporary name, left in
+// `*temporary`. Returns 0, or -1 with errno set.
+int NameFile(int dirFd, int fd, std::string* temporary, const std::string& name) {
+  if (temporary->empty()) {
+    *temporary = TemporaryName();
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    return ::linkat(AT_FDCWD, self.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW);
+    if (::linkat(AT_FDCWD, self.c_str(), dirFd, temporary->c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      temporary->clear();
+      return -1;
+    }
   }
-  return ::linkat(dirFd, temporary.c_str(), dirFd, name.c_str(), 0);
+  return ::renameat(dirFd, temporary->c_str(), dirFd, name.c_str());
 }
 
 }  // namespace
@@ -250,16 +264,13 @@ OSErr HCreate(int16_t vRefNum, long dirID, ConstStr255Param fileName, OSType, OS
   // Scratch and preferences files have fixed names in a folder that programs share. A file of
   // the name is a leftover, one another process has just closed, or another process's live
   // file, which keeps its data through its open descriptor; the name passes to the new file.
-  int rc = -1, err = 0;
-  for (int attempt = 0; attempt < 8 && rc != 0; ++attempt) {
-    rc = NameFile(dirFd, fd, temporary, name);
-    err = errno;
-    if (rc != 0 && (err != EEXIST || ::unlinkat(dirFd, name.c_str(), 0) != 0)) break;
-  }
-  if (!temporary.empty()) ::unlinkat(dirFd, temporary.c_str(), 0);
+  const int rc = NameFile(dirFd, fd, &temporary, name);
+  const int err = errno;
+  if (rc != 0 && !temporary.empty()) ::unlinkat(dirFd, temporary.c_str(), 0);
   if (rc != 0) {
     ::close(fd);
-    const OSErr status = platform_internal::ErrFromErrno(err);
+    // A folder holding the name keeps it: the name is taken.
+    const OSErr status = err == EISDIR ? OSErr{dupFNErr} : platform_internal::ErrFromErrno(err);
     platform_internal::Notice(name, status);
     return status;
   }
