@@ -18,6 +18,7 @@
 #include "hostkit/status_text.h"
 #include "imagefile/host_conversion.h"
 #include "imagefile/image_io.h"
+#include "imagefile/jpeg_io.h"
 #include "imagefile/staged_file.h"
 
 #ifndef AREAFILL_INSTALLED_MODULE_DIR
@@ -166,7 +167,10 @@ int _Run(const Options& options) {
   imagefile::FileImage result;
   if (!imagefile::FromHostImage(image, file, &result, &error))
     throw Failure{kExitFilterFailed, error};
+  result.jpegQuality = options.quality;
   _WriteOutputs(options, result, outcome);
+  for (const std::string& warning : imagefile::JpegWriteWarnings(result, options.output))
+    std::fprintf(stderr, "areafill: warning: %s\n", hostkit::OneLine(warning).c_str());
   // Warnings are never silenced: --quiet hides progress and the summary only.
   for (const std::string& warning : outcome.warnings)
     std::fprintf(stderr, "areafill: warning: %s\n", hostkit::OneLine(warning).c_str());

@@ -1,0 +1,191 @@
+// JPEG files made by ImageMagick from the photograph in examples/ and judged by ImageMagick and
+// exiftool: reading grey, YCbCr and Adobe's inverted CMYK; the splice that keeps the quantised
+// coefficients of every block the fill left alone; and a JPEG written whole from a PNG, with its
+// quality and metadata.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "imagefile/jpeg_codec.h"
+#include "imagefile/jpeg_io.h"
+
+namespace imagefile {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The standard output of a shell command.
+std::string Output(const std::string& command) {
+  std::string out;
+  std::FILE* pipe = popen(command.c_str(), "r");
+  for (int c; pipe && (c = std::fgetc(pipe)) != EOF;) out.push_back(char(c));
+  if (pipe) {
+    EXPECT_EQ(pclose(pipe), 0) << command;
+  }
+  return out;
+}
+
+// A JPEG's quantised coefficients, per component: how many pixels one block covers across and
+// down, its blocks across, and 64 values per block, rows of blocks in order.
+struct Blocks {
+  std::vector<int> pixelsAcross, pixelsDown, across;
+  std::vector<std::vector<JCOEF>> values;
+};
+
+int _ReadBlocksJumping(JpegDecoder* decoder, JpegError* error, std::FILE* file, Blocks* blocks) {
+  if (setjmp(error->jump)) return 0;
+  jpeg_decompress_struct& info = decoder->info;
+  info.err = UseJpegError(error);
+  jpeg_create_decompress(&info);
+  jpeg_stdio_src(&info, file);
+  jpeg_read_header(&info, TRUE);
+  jvirt_barray_ptr* arrays = jpeg_read_coefficients(&info);
+  for (int c = 0; c < info.num_components; ++c) {
+    const jpeg_component_info& component = info.comp_info[c];
+    blocks->pixelsAcross.push_back(8 * info.max_h_samp_factor / component.h_samp_factor);
+    blocks->pixelsDown.push_back(8 * info.max_v_samp_factor / component.v_samp_factor);
+    blocks->across.push_back(int(component.width_in_blocks));
+    blocks->values.emplace_back();
+    for (JDIMENSION y = 0; y < component.height_in_blocks; ++y) {
+      JBLOCKARRAY row = (*info.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&info),
+                                                        arrays[c], y, 1, FALSE);
+      blocks->values[size_t(c)].insert(blocks->values[size_t(c)].end(), row[0][0],
+                                       row[0][0] + 64 * component.width_in_blocks);
+    }
+  }
+  return 1;
+}
+
+Blocks ReadBlocks(const std::string& path) {
+  Blocks blocks;
+  JpegError error = {};
+  JpegDecoder decoder;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  EXPECT_TRUE(file && _ReadBlocksJumping(&decoder, &error, file, &blocks)) << path;
+  if (file) std::fclose(file);
+  return blocks;
+}
+
+class JpegFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = fs::temp_directory_path() / ("jpeg_test_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+  }
+  void TearDown() override { fs::remove_all(folder); }
+  // The photograph as `name`, converted by ImageMagick with `options`.
+  std::string Photo(const std::string& name, const std::string& options) {
+    const std::string path = (folder / name).string();
+    Output("convert " AREAFILL_TEST_PHOTO " " + options + " " + path);
+    return path;
+  }
+  fs::path folder;
+};
+
+struct Kind {
+  const char* options;  // ImageMagick's, for the JPEG it writes
+  ColourModel model;
+  const char* raw;  // ImageMagick's name for its decoded samples: ink for CMYK
+};
+const Kind kKinds[] = {{"-colorspace gray", ColourModel::kGrey, "gray"},
+                       {"-sampling-factor 2x2 -quality 85", ColourModel::kRGB, "rgb"},
+                       {"-colorspace cmyk -sampling-factor 2x2", ColourModel::kCMYK, "cmyk"}};
+
+TEST_F(JpegFiles, ReadsGreyYCbCrAndAdobeCmykAsImageMagickDecodesThem) {
+  for (const Kind& kind : kKinds) {
+    const std::string path = Photo("in.jpg", kind.options);
+    FileImage image;
+    std::string error;
+    ASSERT_TRUE(ReadImage(path, &image, &error)) << error;
+    EXPECT_EQ(image.model, kind.model);
+    const std::string theirs = Output("convert " + path + " -depth 8 " + kind.raw + ":-");
+    ASSERT_EQ(theirs.size(), image.data.size()) << kind.raw;
+    int worst = 0;
+    for (size_t i = 0; i < theirs.size(); ++i)
+      worst = std::max(worst, std::abs(int(uint8_t(theirs[i])) - int(image.data[i])));
+    EXPECT_LE(worst, 1) << kind.raw;
+  }
+  fs::resize_file(folder / "in.jpg", fs::file_size(folder / "in.jpg") / 2);
+  FileImage image;
+  std::string error;
+  EXPECT_FALSE(ReadImage((folder / "in.jpg").string(), &image, &error));
+  EXPECT_NE(error.find("truncated"), std::string::npos) << error;
+}
+
+TEST_F(JpegFiles, SpliceKeepsEveryUntouchedBlockAndEncodesTheFillWithTheSourcesTables) {
+  const int x0 = 101, y0 = 53, x1 = 141, y1 = 80;  // the changed pixels, not on block edges
+  for (const Kind& kind : kKinds) {
+    const std::string in = Photo("in.jpg", kind.options), out = (folder / "out.jpg").string();
+    Output("exiftool -q -n -Orientation=6 -overwrite_original " + in);
+    FileImage image;
+    std::string error;
+    ASSERT_TRUE(ReadImage(in, &image, &error)) << error;
+    EXPECT_EQ(image.metadata.orientation, Orientation::kRightTop);
+    for (int y = y0; y < y1; ++y)
+      std::fill_n(&image.data[(size_t(y) * size_t(image.width) + x0) * size_t(image.colorChannels)],
+                  (x1 - x0) * image.colorChannels, 200);
+    ASSERT_TRUE(WriteImage(out, image, &error)) << error;
+    EXPECT_TRUE(JpegWriteWarnings(image, out).empty());
+
+    const Blocks before = ReadBlocks(in), after = ReadBlocks(out);
+    ASSERT_EQ(before.values.size(), after.values.size());
+    for (size_t c = 0; c < before.values.size(); ++c) {
+      const int w = before.pixelsAcross[c], h = before.pixelsDown[c];
+      size_t touched = 0, changed = 0;
+      for (size_t b = 0; b < before.values[c].size() / 64; ++b) {
+        const int bx = int(b % size_t(before.across[c])), by = int(b / size_t(before.across[c]));
+        const bool touches = bx * w < x1 && (bx + 1) * w > x0 && by * h < y1 && (by + 1) * h > y0;
+        const bool same = std::equal(&before.values[c][64 * b], &before.values[c][64 * b + 64],
+                                     &after.values[c][64 * b]);
+        touched += touches;
+        changed += !same;
+        EXPECT_TRUE(touches || same) << kind.raw << " component " << c << " block " << b;
+      }
+      EXPECT_GT(touched, 0u);
+      EXPECT_GE(changed * 2, touched) << kind.raw << " component " << c;
+    }
+    FileImage filled;
+    ASSERT_TRUE(ReadImage(out, &filled, &error)) << error;
+    double total = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0 * image.colorChannels; x < x1 * image.colorChannels; ++x)
+        total += std::abs(filled.data[size_t(y) * image.RowBytes() + size_t(x)] - 200);
+    EXPECT_LT(total / ((y1 - y0) * (x1 - x0) * image.colorChannels), 4.0) << kind.raw;
+    EXPECT_EQ(Output("exiftool -s3 -n -Orientation " + out), "6\n");
+  }
+}
+
+TEST_F(JpegFiles, WritesAPngWholeAtItsQualityWithItsMetadata) {
+  FileImage image;
+  std::string error;
+  ASSERT_TRUE(ReadImage(AREAFILL_TEST_PHOTO, &image, &error)) << error;
+  image.metadata.icc = std::string("\0\1\x11\x70", 4) + std::string(69996, 'p');  // 2 APP2s
+  image.metadata.orientation = Orientation::kLeftBottom;
+  image.metadata.resolution = {300, 300, Resolution::Unit::kInch};
+  image.metadata.xmp =
+      "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+      "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+      "xmlns:dc='http://purl.org/dc/elements/1.1/' dc:format='image/x-test'/></rdf:RDF>"
+      "</x:xmpmeta>";
+  image.metadata.iptc = std::string("\x1c\x02\x78\x00\x05ladybird", 10);  // caption "ladyb"
+  uintmax_t bytes[2] = {};
+  for (int quality : {50, 95}) {
+    const std::string out = (folder / ("q" + std::to_string(quality) + ".jpg")).string();
+    image.jpegQuality = quality;
+    ASSERT_TRUE(WriteImage(out, image, &error)) << error;
+    bytes[quality / 95] = fs::file_size(out);
+    const std::vector<std::string> warnings = JpegWriteWarnings(image, out);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("quality " + std::to_string(quality)), std::string::npos);
+    EXPECT_EQ(Output("exiftool -s3 -n -Orientation -XResolution -ResolutionUnit -XMP-dc:Format "
+                     "-IPTC:Caption-Abstract " +
+                     out),
+              "8\n300\n1\nimage/x-test\nladyb\n");
+    EXPECT_EQ(Output("exiftool -b -ICC_Profile " + out), image.metadata.icc);
+  }
+  EXPECT_LT(bytes[0], bytes[1]);
+}
+
+}  // namespace
+}  // namespace imagefile
