@@ -72,6 +72,9 @@ void MetadataFromJpegMarkers(const jpeg_decompress_struct& info, ImageMetadata* 
 // Sets the JFIF resolution the encoder writes (before jpeg_start_compress).
 void SetJpegResolution(jpeg_compress_struct* info, const Resolution& resolution);
 
+// Whether an EXIF block has a second directory: the thumbnail's.
+bool HasExifThumbnail(const std::string& exif);
+
 // One marker to write: its type (JPEG_APP0 + n, JPEG_COM) and bytes, or kIccMarkers and a whole
 // ICC profile, which libjpeg splits into APP2 markers.
 struct JpegMarker {

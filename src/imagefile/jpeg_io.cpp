@@ -168,7 +168,9 @@ void SetJpegDecoding(jpeg_decompress_struct* info, const JpegColour& colour) {
   info->out_color_space = colour.decoded;
   info->dct_method = JDCT_ISLOW;
   info->do_fancy_upsampling = TRUE;
-  info->do_block_smoothing = TRUE;
+  // A progressive file that stops early decodes as its coefficients say, unsmoothed, as any
+  // decoder of a file written from those coefficients shows it.
+  info->do_block_smoothing = FALSE;
 }
 
 bool IsJpegName(const std::string& path) {
@@ -189,7 +191,7 @@ std::string ReadJpegFile(std::FILE* file, uint64_t fileBytes, const std::string&
     if (error.truncated) return std::string("file is truncated: the JPEG data ends early");
     return std::string(what) + " (" + error.message + ")";
   };
-  if (!_ReadHeaderJumping(&decoder, &error, file)) return failure("corrupt JPEG header");
+  if (!_ReadHeaderJumping(&decoder, &error, file)) return failure("cannot read the JPEG header");
   JpegColour colour;
   std::string problem = JpegColourOf(decoder.info, &colour);
   if (!problem.empty()) return problem;
@@ -248,7 +250,10 @@ std::string WriteJpegFile(int fd, const FileImage& image) {
 
 std::vector<std::string> JpegWriteWarnings(const FileImage& image, const std::string& path) {
   std::vector<std::string> warnings;
-  if (!IsJpegName(path) || _Spliced(image)) return warnings;
+  if (!IsJpegName(path)) return warnings;
+  if (HasExifThumbnail(image.metadata.exif))
+    warnings.push_back(path + ": the EXIF thumbnail is kept and shows the image before the fill");
+  if (_Spliced(image)) return warnings;
   warnings.push_back(path + ": the whole image is encoded as JPEG at quality " +
                      std::to_string(std::clamp(image.jpegQuality, 1, 100)) +
                      ", with loss (only a JPEG input keeps its unchanged blocks as they were)");

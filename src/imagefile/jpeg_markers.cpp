@@ -63,6 +63,20 @@ Orientation _OrientationOf(const std::string& exif) {
   return value >= 1 && value <= 8 ? Orientation(value) : Orientation::kTopLeft;
 }
 
+}  // namespace
+
+bool HasExifThumbnail(const std::string& exif) {
+  if (exif.size() < 8 || (exif.compare(0, 2, "II") != 0 && exif.compare(0, 2, "MM") != 0))
+    return false;
+  const ExifBytes reader{exif, exif[0] == 'I'};
+  const size_t directory = reader.U32(4);
+  if (!reader.Has(directory, 2)) return false;
+  const size_t next = directory + 2 + 12 * size_t(reader.U16(directory));
+  return reader.Has(next, 4) && reader.U32(next) != 0;
+}
+
+namespace {
+
 // `exif` carrying `orientation`: its own value changed, or, when it has none and the image is not
 // shown as stored, a block of one directory holding only the orientation. An EXIF block without
 // an orientation entry is left as it is (adding one would move every offset in it).

@@ -207,7 +207,7 @@ int _WriteJumping(Splice* s, std::FILE* file) {
   info.restart_interval = source.restart_interval;
   if (source.progressive_mode)
     jpeg_simple_progression(&info);
-  else
+  else if (!source.arith_code)  // arithmetic coding adapts by itself, and refuses the option
     info.optimize_coding = TRUE;
   jpeg_write_coefficients(&info, s->sourceBlocks);
   for (jpeg_saved_marker_ptr marker = source.marker_list; marker; marker = marker->next)

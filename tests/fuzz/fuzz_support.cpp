@@ -95,8 +95,12 @@ void ExerciseImageFile(const std::string& path) {
   if (!imagefile::FromHostImage(host, image, &back, &error) || back.data != image.data)
     std::abort();
   if (image.data.size() > (1u << 20)) return;
+  // Back to its own format (a JPEG over itself: the splice, with no block changed).
   const bool png = image.format == imagefile::FileFormat::PNG;
-  std::string out = ScratchFolder() + (png ? "round-trip.png" : "round-trip.tif");
+  const bool jpeg = image.format == imagefile::FileFormat::JPEG;
+  std::string out = ScratchFolder() + (png    ? "round-trip.png"
+                                       : jpeg ? "round-trip.jpg"
+                                              : "round-trip.tif");
   if (!imagefile::CanWrite(image, out, &error)) return;
   imagefile::FileImage reread;
   if (!imagefile::WriteImage(out, image, &error) || !imagefile::ReadImage(out, &reread, &error) ||

@@ -117,7 +117,9 @@ TEST_F(JpegFiles, SpliceKeepsEveryUntouchedBlockAndEncodesTheFillWithTheSourcesT
   const int x0 = 101, y0 = 53, x1 = 141, y1 = 80;  // the changed pixels, not on block edges
   for (const Kind& kind : kKinds) {
     const std::string in = Photo("in.jpg", kind.options), out = (folder / "out.jpg").string();
-    Output("exiftool -q -n -Orientation=6 -overwrite_original " + in);
+    const std::string thumbnail = Photo("thumbnail.jpg", "-resize 64x40");
+    Output("exiftool -q -n -Orientation=6 '-ThumbnailImage<=" + thumbnail +
+           "' -overwrite_original " + in);
     FileImage image;
     std::string error;
     ASSERT_TRUE(ReadImage(in, &image, &error)) << error;
@@ -126,7 +128,9 @@ TEST_F(JpegFiles, SpliceKeepsEveryUntouchedBlockAndEncodesTheFillWithTheSourcesT
       std::fill_n(&image.data[(size_t(y) * size_t(image.width) + x0) * size_t(image.colorChannels)],
                   (x1 - x0) * image.colorChannels, 200);
     ASSERT_TRUE(WriteImage(out, image, &error)) << error;
-    EXPECT_TRUE(JpegWriteWarnings(image, out).empty());
+    const std::vector<std::string> warnings = JpegWriteWarnings(image, out);  // not a lossy one
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("thumbnail"), std::string::npos);
 
     const Blocks before = ReadBlocks(in), after = ReadBlocks(out);
     ASSERT_EQ(before.values.size(), after.values.size());
