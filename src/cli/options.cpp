@@ -48,10 +48,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* options) {
   app.add_flag("--raw", options->raw,
                "Write the filter's rows as they are, without masking by MASK");
   app.add_option("--quality", options->quality,
-                 "Quality of a JPEG written from a PNG or TIFF (default 95); a JPEG written from "
-                 "a JPEG re-encodes only the 8x8 blocks the fill changed, with its own tables")
-      ->check(CLI::Range(1, 100))
-      ->type_name("1-100");
+                 "Quality (1 to 100, default 95) of a JPEG written from a PNG or TIFF; a JPEG "
+                 "written from a JPEG re-encodes only the 8x8 blocks the fill changed")
+      ->check(CLI::Range(1, 100).description(""))
+      ->type_name("N");
   app.add_option("--prefs", options->prefs,
                  "Preferences folder (preferences file and scratch files)")
       ->type_name("DIR");
