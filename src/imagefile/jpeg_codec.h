@@ -98,6 +98,11 @@ inline bool FitsJpegMarker(const std::string& piece) {
   return piece.size() + 32 <= kMaxMarkerBytes;
 }
 
+// What SpliceJpegFile says of a source whose blocks cannot be written again as they are, after
+// the reason in brackets.
+inline constexpr char kBlocksNotKept[] = "the input JPEG's blocks cannot be kept as they are";
+inline constexpr char kWriteInstead[] = "; write a .png or .tif instead";
+
 // Writes `image`, filled from the JPEG at `image.sourcePath`, as a JPEG that keeps the source's
 // quantised coefficients in every 8×8 block without a changed pixel and its markers verbatim.
 // Returns "" or what is wrong.

@@ -146,6 +146,21 @@ int _ReadRefilledJumping(Splice* s) {
   return 1;
 }
 
+// Whether each component's blocks were quantised with the table its slot holds at the end of the
+// file: a file may redefine a slot between scans, and neither the filled blocks nor the written
+// tables could then match them all; a damaged one may leave a component without any scan.
+bool _OneTablePerComponent(const jpeg_decompress_struct& source) {
+  for (int c = 0; c < source.num_components; ++c) {
+    const int number = source.comp_info[c].quant_tbl_no;  // as the frame header says
+    if (number < 0 || number >= NUM_QUANT_TBLS) return false;
+    const JQUANT_TBL* used = source.comp_info[c].quant_table;
+    const JQUANT_TBL* slot = source.quant_tbl_ptrs[number];
+    if (!used || !slot || std::memcmp(used->quantval, slot->quantval, sizeof used->quantval) != 0)
+      return false;
+  }
+  return true;
+}
+
 // Whether the block grids of the source and of the filled image's encoding are the same.
 bool _SameGrids(const jpeg_decompress_struct& a, const jpeg_decompress_struct& b) {
   if (a.num_components != b.num_components) return false;
@@ -186,6 +201,28 @@ int _SpliceBlocksJumping(Splice* s) {
         if (!_Touched(*s, bx * across, by * down, across, down)) continue;
         std::memcpy(kept[0][bx], fresh[0][bx], sizeof(JBLOCK));
         ++s->blocksTaken;
+      }
+    }
+  }
+  return 1;
+}
+
+// Whether every coefficient of the source, as spliced, is one a JPEG may store: a damaged or
+// crafted file can decode to larger ones (its own Huffman tables allow them), which libjpeg refuses
+// to encode. A DC of at most 1023 and −1024 keeps the differences between neighbours in 11 bits.
+int _StorableJumping(Splice* s, bool* storable) {
+  if (setjmp(s->error.jump)) return 0;
+  jpeg_decompress_struct& source = s->source.info;
+  for (int c = 0; c < source.num_components; ++c) {
+    const jpeg_component_info& component = source.comp_info[c];
+    for (JDIMENSION by = 0; by < component.height_in_blocks; ++by) {
+      JBLOCKARRAY row = (*source.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&source),
+                                                          s->sourceBlocks[c], by, 1, FALSE);
+      for (JDIMENSION bx = 0; bx < component.width_in_blocks; ++bx) {
+        const JCOEF* values = row[0][bx];
+        if (values[0] < -1024 || values[0] > 1023) *storable = false;
+        for (int k = 1; k < DCTSIZE2; ++k)
+          if (values[k] < -1023 || values[k] > 1023) *storable = false;
       }
     }
   }
@@ -233,6 +270,10 @@ std::string SpliceJpegFile(std::FILE* out, const FileImage& image) {
       image.extraChannels != 0) {
     return changedSource;
   }
+  if (!_OneTablePerComponent(s.source.info)) {
+    return std::string(kBlocksNotKept) + " (a quantisation table is missing or redefined midway)" +
+           kWriteInstead;
+  }
   s.row.resize(image.RowBytes());
   s.cellsAcross = (size_t(image.width) + 7) / 8;
   s.cellsDown = (size_t(image.height) + 7) / 8;
@@ -243,7 +284,13 @@ std::string SpliceJpegFile(std::FILE* out, const FileImage& image) {
     return std::string("cannot encode the filled blocks (") + s.error.message + ")";
   if (anyChanged && !_SameGrids(s.source.info, s.refilled.info))
     return "cannot encode the filled blocks with the source's sampling";
-  if ((anyChanged && !_SpliceBlocksJumping(&s)) || !_WriteJumping(&s, out))
+  bool storable = true;
+  if ((anyChanged && !_SpliceBlocksJumping(&s)) || !_StorableJumping(&s, &storable))
+    return std::string("cannot splice the JPEG (") + s.error.message + ")";
+  if (!storable)
+    return std::string(kBlocksNotKept) + " (the file is damaged: it holds values no JPEG may " +
+           "store)" + kWriteInstead;
+  if (!_WriteJumping(&s, out))
     return std::string("cannot write the JPEG (") + s.error.message + ")";
   return "";
 }

@@ -102,9 +102,14 @@ void ExerciseImageFile(const std::string& path) {
                                        : jpeg ? "round-trip.jpg"
                                               : "round-trip.tif");
   if (!imagefile::CanWrite(image, out, &error)) return;
+  if (!imagefile::WriteImage(out, image, &error)) {
+    // A damaged or unusual JPEG whose blocks cannot be written again as they are is refused.
+    if (jpeg && error.find("blocks cannot be kept") != std::string::npos) return;
+    std::abort();
+  }
   imagefile::FileImage reread;
-  if (!imagefile::WriteImage(out, image, &error) || !imagefile::ReadImage(out, &reread, &error) ||
-      reread.data != image.data || reread.width != image.width || reread.height != image.height)
+  if (!imagefile::ReadImage(out, &reread, &error) || reread.data != image.data ||
+      reread.width != image.width || reread.height != image.height)
     std::abort();
 }
 
