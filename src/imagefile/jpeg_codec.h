@@ -97,9 +97,11 @@ inline constexpr size_t kMaxMarkerBytes = 65533;
 inline bool FitsJpegMarker(const std::string& piece) {
   return piece.size() + 32 <= kMaxMarkerBytes;
 }
+// An ICC profile goes in at most 255 APP2 markers of 65,519 bytes each.
+inline constexpr size_t kMaxIccBytes = 255 * 65519;
 
-// What SpliceJpegFile says of a source whose blocks cannot be written again as they are, after
-// the reason in brackets.
+// What SpliceJpegFile says of a source whose blocks cannot be written again as they are: the
+// first part, the reason in brackets, then the second.
 inline constexpr char kBlocksNotKept[] = "the input JPEG's blocks cannot be kept as they are";
 inline constexpr char kWriteInstead[] = "; write a .png or .tif instead";
 

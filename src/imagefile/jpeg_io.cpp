@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <new>
 
 #include "imagefile/image_formats.h"
 #include "imagefile/jpeg_codec.h"
@@ -238,7 +239,12 @@ std::string WriteJpegFile(int fd, const FileImage& image) {
     close(fd);
     return std::string("cannot write: ") + std::strerror(fdopenErrno);
   }
-  std::string problem = _Spliced(image) ? SpliceJpegFile(file, image) : _EncodeWhole(file, image);
+  std::string problem;
+  try {
+    problem = _Spliced(image) ? SpliceJpegFile(file, image) : _EncodeWhole(file, image);
+  } catch (const std::bad_alloc&) {  // the file is closed below either way
+    problem = "out of memory";
+  }
   const bool flushed = std::fflush(file) == 0 && !std::ferror(file);
   const int flushErrno = errno;
   if (std::fclose(file) != 0 && problem.empty())
@@ -258,12 +264,14 @@ std::vector<std::string> JpegWriteWarnings(const FileImage& image, const std::st
                      std::to_string(std::clamp(image.jpegQuality, 1, 100)) +
                      ", with loss (only a JPEG input keeps its unchanged blocks as they were)");
   const ImageMetadata& metadata = image.metadata;
-  const std::pair<const std::string*, const char*> pieces[] = {
-      {&metadata.exif, "EXIF"}, {&metadata.xmp, "XMP"}, {&metadata.iptc, "IPTC"}};
+  const std::pair<const std::string*, const char*> pieces[] = {{&metadata.exif, "EXIF"},
+                                                               {&metadata.xmp, "XMP"},
+                                                               {&metadata.iptc, "IPTC"},
+                                                               {&metadata.icc, "ICC profile"}};
   for (const auto& [bytes, name] : pieces) {
-    if (!FitsJpegMarker(*bytes)) {
-      warnings.push_back(path + ": the " + name + " metadata (" + std::to_string(bytes->size()) +
-                         " bytes) is too large for a JPEG marker and is left out");
+    if (bytes == &metadata.icc ? bytes->size() > kMaxIccBytes : !FitsJpegMarker(*bytes)) {
+      warnings.push_back(path + ": the " + name + " (" + std::to_string(bytes->size()) +
+                         " bytes) is too large for a JPEG and is left out");
     }
   }
   return warnings;

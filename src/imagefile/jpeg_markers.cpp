@@ -202,7 +202,8 @@ std::vector<JpegMarker> JpegMarkersOf(const FileImage& image) {
   const std::string exif = _ExifWithOrientation(metadata.exif, metadata.orientation);
   if (!exif.empty() && FitsJpegMarker(exif))
     markers.push_back({JPEG_APP0 + 1, std::string(kExifName, kExifNameBytes) + exif});
-  if (!metadata.icc.empty()) markers.push_back({kIccMarkers, metadata.icc});
+  if (!metadata.icc.empty() && metadata.icc.size() <= kMaxIccBytes)
+    markers.push_back({kIccMarkers, metadata.icc});
   if (!metadata.xmp.empty() && FitsJpegMarker(metadata.xmp))
     markers.push_back({JPEG_APP0 + 1, std::string(kXmpName, kXmpNameBytes) + metadata.xmp});
   if (!metadata.iptc.empty() && FitsJpegMarker(metadata.iptc))
