@@ -17,7 +17,9 @@ constexpr size_t kXmpNameBytes = sizeof kXmpName;
 constexpr char kPhotoshopName[] = "Photoshop 3.0";  // and its terminator
 constexpr size_t kPhotoshopNameBytes = sizeof kPhotoshopName;
 constexpr uint16_t kIptcResource = 0x0404;
-constexpr uint16_t kOrientationTag = 0x0112;
+constexpr uint16_t kOrientationTag = 0x0112, kXResolutionTag = 0x011A, kYResolutionTag = 0x011B,
+                   kResolutionUnitTag = 0x0128;
+constexpr uint32_t kShort = 3, kRational = 5;
 
 bool _Starts(const jpeg_saved_marker_ptr marker, const char* name, size_t bytes) {
   return marker->data_length >= bytes && std::memcmp(marker->data, name, bytes) == 0;
@@ -39,8 +41,9 @@ struct ExifBytes {
   }
 };
 
-// Where the orientation value of the first directory of `exif` lies, or 0 when it has none.
-size_t _OrientationAt(const std::string& exif, bool* little) {
+// Where the value (or the offset of the values) of the entry `tag` of type `type` lies in the first
+// directory of `exif`, or 0 when it has none; `*little` is the block's byte order.
+size_t _EntryAt(const std::string& exif, uint32_t tag, uint32_t type, bool* little) {
   if (exif.size() < 8 || (exif.compare(0, 2, "II") != 0 && exif.compare(0, 2, "MM") != 0)) return 0;
   ExifBytes reader{exif, exif[0] == 'I'};
   *little = reader.little;
@@ -50,17 +53,44 @@ size_t _OrientationAt(const std::string& exif, bool* little) {
   for (uint32_t i = 0; i < entries; ++i) {
     const size_t entry = directory + 2 + 12 * size_t(i);
     if (!reader.Has(entry, 12)) break;
-    if (reader.U16(entry) == kOrientationTag && reader.U16(entry + 2) == 3) return entry + 8;
+    if (reader.U16(entry) == tag && reader.U16(entry + 2) == type) return entry + 8;
   }
   return 0;
 }
 
 Orientation _OrientationOf(const std::string& exif) {
   bool little = false;
-  const size_t at = _OrientationAt(exif, &little);
+  const size_t at = _EntryAt(exif, kOrientationTag, kShort, &little);
   if (at == 0) return Orientation::kTopLeft;
   const uint32_t value = ExifBytes{exif, little}.U16(at);
   return value >= 1 && value <= 8 ? Orientation(value) : Orientation::kTopLeft;
+}
+
+// The resolution in the first directory of `exif` (XResolution, YResolution, ResolutionUnit,
+// which is inches when absent), or none.
+Resolution _ExifResolution(const std::string& exif) {
+  bool little = false;
+  const size_t x = _EntryAt(exif, kXResolutionTag, kRational, &little);
+  const size_t y = _EntryAt(exif, kYResolutionTag, kRational, &little);
+  const size_t unit = _EntryAt(exif, kResolutionUnitTag, kShort, &little);
+  const ExifBytes reader{exif, little};
+  const auto rational = [&reader](size_t at) {
+    const size_t values = reader.U32(at);
+    if (at == 0 || !reader.Has(values, 8) || reader.U32(values + 4) == 0) return 0.0;
+    return double(reader.U32(values)) / double(reader.U32(values + 4));
+  };
+  Resolution resolution;
+  resolution.x = rational(x);
+  resolution.y = rational(y);
+  if (!(resolution.x > 0 && resolution.y > 0)) return Resolution();
+  const uint32_t unitValue = unit ? reader.U16(unit) : 2;
+  resolution.unit = unitValue == 2   ? Resolution::Unit::kInch
+                    : unitValue == 3 ? Resolution::Unit::kCentimetre
+                                     : Resolution::Unit::kNone;
+  // Without a unit, 1:1 says nothing.
+  if (resolution.unit == Resolution::Unit::kNone && resolution.x == resolution.y)
+    return Resolution();
+  return resolution;
 }
 
 }  // namespace
@@ -82,7 +112,7 @@ namespace {
 // an orientation entry is left as it is (adding one would move every offset in it).
 std::string _ExifWithOrientation(std::string exif, Orientation orientation) {
   bool little = false;
-  const size_t at = _OrientationAt(exif, &little);
+  const size_t at = _EntryAt(exif, kOrientationTag, kShort, &little);
   const auto value = uint8_t(orientation);
   if (at != 0) {
     exif[at] = char(little ? value : 0);
@@ -176,12 +206,19 @@ void MetadataFromJpegMarkers(const jpeg_decompress_struct& info, ImageMetadata* 
   }
   metadata->icc = _IccOf(info.marker_list);
   metadata->orientation = _OrientationOf(metadata->exif);
-  if (info.saw_JFIF_marker && info.X_density > 0 && info.Y_density > 0) {
-    metadata->resolution.x = info.X_density;
-    metadata->resolution.y = info.Y_density;
-    metadata->resolution.unit = info.density_unit == 1   ? Resolution::Unit::kInch
-                                : info.density_unit == 2 ? Resolution::Unit::kCentimetre
-                                                         : Resolution::Unit::kNone;
+  // JFIF's density when it has a unit; else EXIF's resolution; else JFIF's aspect ratio, unless
+  // it is the 1:1 that says nothing.
+  const bool density = info.saw_JFIF_marker && info.X_density > 0 && info.Y_density > 0;
+  const Resolution fromExif = _ExifResolution(metadata->exif);
+  if (density && (info.density_unit == 1 || info.density_unit == 2)) {
+    metadata->resolution = {
+        double(info.X_density), double(info.Y_density),
+        info.density_unit == 1 ? Resolution::Unit::kInch : Resolution::Unit::kCentimetre};
+  } else if (fromExif.x > 0) {
+    metadata->resolution = fromExif;
+  } else if (density && info.X_density != info.Y_density) {
+    metadata->resolution = {double(info.X_density), double(info.Y_density),
+                            Resolution::Unit::kNone};
   }
 }
 

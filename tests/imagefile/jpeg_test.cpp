@@ -90,12 +90,16 @@ TEST_F(JpegFiles, ReadsEachKindAndSplicesOnlyTheBlocksTheFillChanged) {
   for (const Kind& kind : kKinds) {
     const std::string in = Photo("in.jpg", kind.options), out = (folder / "out.jpg").string();
     const std::string thumbnail = Photo("thumbnail.jpg", "-resize 64x40");
-    Output("exiftool -q -n -Orientation=6 '-ThumbnailImage<=" + thumbnail +
-           "' -overwrite_original " + in);
+    Output(
+        "exiftool -q -n -Orientation=6 -XResolution=200 -YResolution=200 -ResolutionUnit=3 "
+        "'-ThumbnailImage<=" +
+        thumbnail + "' -overwrite_original " + in);
     FileImage image;
     std::string error;
     ASSERT_TRUE(ReadImage(in, &image, &error)) << error;
     EXPECT_EQ(image.metadata.orientation, Orientation::kRightTop);
+    EXPECT_EQ(image.metadata.resolution.x, 200);
+    EXPECT_EQ(image.metadata.resolution.unit, Resolution::Unit::kCentimetre);
     const std::string theirs = Output("convert " + in + " -depth 8 " + kind.raw + ":-");
     ASSERT_EQ(theirs.size(), image.data.size()) << kind.raw;
     for (size_t i = 0; i < theirs.size(); ++i)
@@ -168,6 +172,11 @@ TEST_F(JpegFiles, WritesAPngWholeAtItsQualityWithItsMetadata) {
                      out),
               "8\n300\n1\nimage/x-test\nladyb\n");
     EXPECT_EQ(Output("exiftool -b -ICC_Profile " + out), image.metadata.icc);
+    FileImage back;
+    ASSERT_TRUE(ReadImage(out, &back, &error)) << error;
+    EXPECT_EQ(back.metadata.icc + back.metadata.xmp + back.metadata.iptc,
+              image.metadata.icc + image.metadata.xmp + image.metadata.iptc);
+    EXPECT_EQ(back.metadata.resolution.y, 300);
   }
   EXPECT_LT(bytes[0], bytes[1]);
 }
