@@ -46,8 +46,8 @@ struct JpegEncoder {
 };
 
 // How a JPEG's components become a file image: grey from one component, RGB from YCbCr or RGB,
-// CMYK from CMYK or YCCK. `inverted`: the file stores 255 − ink, as Adobe's writers do (told by
-// their APP14 marker), and the image holds ink.
+// CMYK from CMYK or YCCK. `inverted`: the file stores 255 − ink, as a file with an APP14 marker
+// does, and the image holds ink.
 struct JpegColour {
   ColourModel model = ColourModel::kGrey;
   J_COLOR_SPACE decoded = JCS_GRAYSCALE;
@@ -66,7 +66,7 @@ void SetJpegDecoding(jpeg_decompress_struct* info, const JpegColour& colour);
 
 // The image's metadata from the kept markers of `info`: ICC profile, EXIF with its orientation,
 // XMP, IPTC, the JFIF resolution; other APPn and COM markers as format chunks ("APP12",
-// "COM"), apart from the JFIF and Adobe markers, which libjpeg writes itself.
+// "COM"), apart from the JFIF (APP0) and APP14 markers, which libjpeg writes itself.
 void MetadataFromJpegMarkers(const jpeg_decompress_struct& info, ImageMetadata* metadata);
 
 // Sets the JFIF resolution the encoder writes (before jpeg_start_compress).
@@ -92,7 +92,8 @@ std::vector<JpegMarker> JpegMarkersOf(const FileImage& image);
 void WriteJpegMarkers(jpeg_compress_struct* info, const std::vector<JpegMarker>& markers);
 
 // The most bytes one marker carries after its type and length, and whether a piece of metadata
-// fits one with the few bytes that name it ("Exif\0\0", XMP's namespace, Photoshop's wrapper).
+// fits one with the few bytes that name it ("Exif\0\0", XMP's namespace, the APP13 resource
+// wrapper).
 inline constexpr size_t kMaxMarkerBytes = 65533;
 inline bool FitsJpegMarker(const std::string& piece) {
   return piece.size() + 32 <= kMaxMarkerBytes;

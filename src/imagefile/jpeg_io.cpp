@@ -34,7 +34,7 @@ void _JpegMessage(j_common_ptr info, int level) {
 }
 
 bool _Inverted(const FileImage& image) {
-  // Whole-image writes store CMYK as Adobe's writers do, with the Adobe marker libjpeg adds.
+  // Whole-image writes store CMYK inverted, with the APP14 marker libjpeg adds that says so.
   return image.model == ColourModel::kCMYK;
 }
 

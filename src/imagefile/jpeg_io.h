@@ -22,8 +22,8 @@ bool IsJpegName(const std::string& path);
 bool IsJpegSignature(const unsigned char* bytes, size_t count);
 
 // Reads the JPEG at `path`, open as `file` and `fileBytes` long, into `image`: 8-bit grey, RGB
-// (from YCbCr or RGB) or CMYK ink (from CMYK or YCCK, Adobe's inverted CMYK turned to ink),
-// with its metadata, and `image->sourcePath` set to `path`. Returns "" or what is wrong.
+// (from YCbCr or RGB) or CMYK ink (from CMYK or YCCK, inverted CMYK with an APP14 marker turned to
+// ink), with its metadata, and `image->sourcePath` set to `path`. Returns "" or what is wrong.
 std::string ReadJpegFile(std::FILE* file, uint64_t fileBytes, const std::string& path,
                          FileImage* image);
 

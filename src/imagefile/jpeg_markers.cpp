@@ -1,5 +1,5 @@
 // A JPEG's markers as the image's metadata and back: the ICC profile (APP2, in chunks), EXIF and
-// XMP (APP1), IPTC (inside Photoshop's APP13), the JFIF resolution, and the orientation EXIF
+// XMP (APP1), IPTC (inside APP13's image resources), the JFIF resolution, and the orientation EXIF
 // carries; every other APPn and COM marker as the JPEG's own format chunks.
 #include <cstdlib>
 #include <cstring>
@@ -14,8 +14,8 @@ constexpr char kExifName[] = "Exif\0";  // with the terminator: "Exif\0\0"
 constexpr size_t kExifNameBytes = 6;
 constexpr char kXmpName[] = "http://ns.adobe.com/xap/1.0/";  // and its terminator
 constexpr size_t kXmpNameBytes = sizeof kXmpName;
-constexpr char kPhotoshopName[] = "Photoshop 3.0";  // and its terminator
-constexpr size_t kPhotoshopNameBytes = sizeof kPhotoshopName;
+constexpr char kResourcesName[] = "Photoshop 3.0";  // APP13's name for its resources, and "\0"
+constexpr size_t kResourcesNameBytes = sizeof kResourcesName;
 constexpr uint16_t kIptcResource = 0x0404;
 constexpr uint16_t kOrientationTag = 0x0112, kXResolutionTag = 0x011A, kYResolutionTag = 0x011B,
                    kResolutionUnitTag = 0x0128;
@@ -127,9 +127,9 @@ std::string _ExifWithOrientation(std::string exif, Orientation orientation) {
   return exif;
 }
 
-// The IPTC records in a Photoshop APP13 marker's resources ("8BIM" blocks), or "".
+// The IPTC records among an APP13 marker's image resources ("8BIM" blocks), or "".
 std::string _IptcOf(const unsigned char* data, size_t size) {
-  size_t at = kPhotoshopNameBytes;
+  size_t at = kResourcesNameBytes;
   while (at + 12 <= size && std::memcmp(data + at, "8BIM", 4) == 0) {
     const uint32_t id = uint32_t(data[at + 4] << 8 | data[at + 5]);
     size_t nameBytes = 1 + size_t(data[at + 6]);  // a Pascal string padded to an even length
@@ -171,8 +171,8 @@ std::string _IccOf(jpeg_saved_marker_ptr markers) {
   return profile;
 }
 
-std::string _PhotoshopIptc(const std::string& iptc) {
-  std::string marker(kPhotoshopName, kPhotoshopNameBytes);
+std::string _IptcMarker(const std::string& iptc) {
+  std::string marker(kResourcesName, kResourcesNameBytes);
   const auto size = uint32_t(iptc.size());
   const char head[] = {
       '8',       'B', 'I', 'M', 4, 4, 0, 0, char(size >> 24), char(size >> 16), char(size >> 8),
@@ -195,7 +195,7 @@ void MetadataFromJpegMarkers(const jpeg_decompress_struct& info, ImageMetadata* 
     } else if (type == JPEG_APP0 + 1 && _Starts(marker, kXmpName, kXmpNameBytes) &&
                metadata->xmp.empty()) {
       metadata->xmp.assign(data + kXmpNameBytes, size - kXmpNameBytes);
-    } else if (type == JPEG_APP0 + 13 && _Starts(marker, kPhotoshopName, kPhotoshopNameBytes)) {
+    } else if (type == JPEG_APP0 + 13 && _Starts(marker, kResourcesName, kResourcesNameBytes)) {
       metadata->iptc = _IptcOf(marker->data, size);
     } else if (!(type == JPEG_APP0 + 2 && _Starts(marker, "ICC_PROFILE", 12)) &&
                !(type == JPEG_APP0 && _Starts(marker, "JFIF", 5)) &&
@@ -244,7 +244,7 @@ std::vector<JpegMarker> JpegMarkersOf(const FileImage& image) {
   if (!metadata.xmp.empty() && FitsJpegMarker(metadata.xmp))
     markers.push_back({JPEG_APP0 + 1, std::string(kXmpName, kXmpNameBytes) + metadata.xmp});
   if (!metadata.iptc.empty() && FitsJpegMarker(metadata.iptc))
-    markers.push_back({JPEG_APP0 + 13, _PhotoshopIptc(metadata.iptc)});
+    markers.push_back({JPEG_APP0 + 13, _IptcMarker(metadata.iptc)});
   if (image.format != FileFormat::JPEG) return markers;
   for (const FormatChunk& chunk : metadata.formatChunks) {
     const int app = chunk.name.rfind("APP", 0) == 0 ? std::atoi(chunk.name.c_str() + 3) : -1;

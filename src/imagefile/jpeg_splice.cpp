@@ -48,7 +48,7 @@ struct Splice {
   }
 };
 
-// Ink to the file's samples and back: the same flip both ways, for Adobe's inverted CMYK.
+// Ink to the file's samples and back: the same flip both ways, for inverted CMYK.
 void _ToStored(const Splice& splice, const uint8_t* samples, size_t count, uint8_t* stored) {
   for (size_t i = 0; i < count; ++i)
     stored[i] = splice.colour.inverted ? uint8_t(255 - samples[i]) : samples[i];
@@ -238,7 +238,7 @@ int _WriteJumping(Splice* s, std::FILE* file) {
   jpeg_create_compress(&info);
   jpeg_stdio_dest(&info, file);
   jpeg_copy_critical_parameters(&source, &info);
-  info.write_JFIF_header = FALSE;  // the source's own JFIF and Adobe markers are copied
+  info.write_JFIF_header = FALSE;  // the source's own JFIF and APP14 markers are copied
   info.write_Adobe_marker = FALSE;
   info.arith_code = source.arith_code;
   info.restart_interval = source.restart_interval;

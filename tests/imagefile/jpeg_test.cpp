@@ -1,5 +1,5 @@
 // JPEG files made by ImageMagick from the photograph in examples/ and judged by ImageMagick and
-// exiftool: grey, YCbCr and Adobe's inverted CMYK read and spliced, keeping the coefficients of
+// exiftool: grey, YCbCr and inverted (APP14) CMYK read and spliced, keeping the coefficients of
 // every block the fill left alone; a JPEG written whole from a PNG with its quality and metadata.
 #include <gtest/gtest.h>
 
