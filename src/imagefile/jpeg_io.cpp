@@ -190,6 +190,12 @@ std::string ReadJpegFile(std::FILE* file, uint64_t fileBytes, const std::string&
   JpegDecoder decoder;
   const auto failure = [&error](const char* what) {
     if (error.truncated) return std::string("file is truncated: the JPEG data ends early");
+    const int code = error.manager.msg_code;
+    if (code == JERR_BAD_PRECISION || code == JERR_SOF_UNSUPPORTED) {
+      return std::string(error.message) +
+             ": only 8-bit JPEGs (baseline, extended, progressive or arithmetic-coded) are read; "
+             "save it as an 8-bit or 16-bit TIFF with the program that made it";
+    }
     return std::string(what) + " (" + error.message + ")";
   };
   if (!_ReadHeaderJumping(&decoder, &error, file)) return failure("cannot read the JPEG header");
