@@ -107,24 +107,50 @@ bool HasExifThumbnail(const std::string& exif) {
 
 namespace {
 
-// `exif` carrying `orientation`: its own value changed, or, when it has none and the image is not
-// shown as stored, a block of one directory holding only the orientation. An EXIF block without
-// an orientation entry is left as it is (adding one would move every offset in it).
+// Appends `value` as `size` bytes in the block's byte order.
+void _Put(std::string* bytes, uint32_t value, int size, bool little) {
+  for (int i = 0; i < size; ++i)
+    bytes->push_back(char(value >> (8 * (little ? i : size - 1 - i)) & 0xFF));
+}
+
+// `exif` carrying `orientation`: its own entry's value changed, or, when it has none and the
+// image is not shown as stored, a copy of its first directory with an orientation entry in tag
+// order appended (on an even offset) for the header to point at; nothing moves, so every offset
+// in the block still holds. An empty block becomes a header and that one entry.
 std::string _ExifWithOrientation(std::string exif, Orientation orientation) {
   bool little = false;
-  const size_t at = _EntryAt(exif, kOrientationTag, kShort, &little);
   const auto value = uint8_t(orientation);
-  if (at != 0) {
+  if (const size_t at = _EntryAt(exif, kOrientationTag, kShort, &little)) {
     exif[at] = char(little ? value : 0);
     exif[at + 1] = char(little ? 0 : value);
-  } else if (exif.empty() && orientation != Orientation::kTopLeft) {
-    // Big-endian header, one entry (tag 0x0112, SHORT, count 1, the value), no next directory.
-    const char block[] = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0,
-                          3,   0,   0, 0,  1, 0, 0, 0, 0, 0, 0,    0,    0};
-    exif.assign(block, sizeof block);
-    exif[19] = char(value);  // the SHORT's low byte
+    return exif;
   }
-  return exif;
+  if (orientation == Orientation::kTopLeft) return exif;
+  if (exif.empty()) exif.assign("MM\0\x2a\0\0\0\x08\0\0\0\0\0\0", 14);  // no entries
+  if (exif.size() < 8 || (exif.compare(0, 2, "II") != 0 && exif.compare(0, 2, "MM") != 0))
+    return exif;
+  const ExifBytes reader{exif, exif[0] == 'I'};
+  const size_t directory = reader.U32(4);
+  const size_t count = reader.Has(directory, 2) ? reader.U16(directory) : 0;
+  if (!reader.Has(directory, 6 + 12 * count) || count == 0xFFFF) return exif;
+  std::string copy;
+  _Put(&copy, uint32_t(count + 1), 2, reader.little);
+  for (size_t i = 0, placed = 0; i <= count; ++i) {
+    const size_t entry = directory + 2 + 12 * i;
+    if (!placed && (i == count || reader.U16(entry) > kOrientationTag)) {
+      for (const auto& [number, size] :
+           {std::pair<uint32_t, int>{kOrientationTag, 2}, {kShort, 2}, {1, 4}, {value, 2}, {0, 2}})
+        _Put(&copy, number, size, reader.little);
+      placed = 1;
+    }
+    if (i < count) copy.append(exif, entry, 12);
+  }
+  copy.append(exif, directory + 2 + 12 * count, 4);  // the next directory's offset
+  if (exif.size() % 2) exif.push_back('\0');
+  std::string offset;
+  _Put(&offset, uint32_t(exif.size()), 4, reader.little);
+  exif.replace(4, 4, offset);
+  return exif + copy;
 }
 
 // The IPTC records among an APP13 marker's image resources ("8BIM" blocks), or "".

@@ -150,7 +150,9 @@ TEST_F(JpegFiles, WritesAPngWholeAtItsQualityWithItsMetadata) {
   std::string error;
   ASSERT_TRUE(ReadImage(AREAFILL_TEST_PHOTO, &image, &error)) << error;
   image.metadata.icc = std::string("\0\1\x11\x70", 4) + std::string(69996, 'p');  // 2 APP2s
-  image.metadata.orientation = Orientation::kLeftBottom;
+  image.metadata.exif =
+      std::string("II*\0\x08\0\0\0\x01\0\x31\x01\x02\0\x04\0\0\0abc\0\0\0\0\0", 26);
+  image.metadata.orientation = Orientation::kLeftBottom;  // not in the EXIF block: added to it
   image.metadata.resolution = {300, 300, Resolution::Unit::kInch};
   image.metadata.xmp =
       "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
@@ -167,10 +169,10 @@ TEST_F(JpegFiles, WritesAPngWholeAtItsQualityWithItsMetadata) {
     const std::vector<std::string> warnings = JpegWriteWarnings(image, out);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings[0].find("quality " + std::to_string(quality)), std::string::npos);
-    EXPECT_EQ(Output("exiftool -s3 -n -Orientation -XResolution -ResolutionUnit -XMP-dc:Format "
-                     "-IPTC:Caption-Abstract " +
+    EXPECT_EQ(Output("exiftool -s3 -n -Orientation -Software -XResolution -ResolutionUnit "
+                     "-XMP-dc:Format -IPTC:Caption-Abstract " +
                      out),
-              "8\n300\n1\nimage/x-test\nladyb\n");
+              "8\nabc\n300\n1\nimage/x-test\nladyb\n");
     EXPECT_EQ(Output("exiftool -b -ICC_Profile " + out), image.metadata.icc);
     FileImage back;
     ASSERT_TRUE(ReadImage(out, &back, &error)) << error;
