@@ -44,7 +44,7 @@ from pathlib import Path
 
 AREAS = (
     "fill sector-search smoothing simple-fills 16bit run-driver preferences settings color "
-    "scratch host-masking filter-area descriptors png tiff masks program python"
+    "scratch host-masking filter-area descriptors png tiff jpeg masks program python"
 ).split()
 
 ROOT = Path(__file__).resolve().parent.parent

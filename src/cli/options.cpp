@@ -33,9 +33,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* options) {
   app.set_version_flag("--version", std::string("areafill ") + AREAFILL_VERSION);
   bool listMethods = false;
   app.add_flag("--list-methods", listMethods, "List the fill methods and exit");
-  app.add_option("INPUT", options->input, "Image to fill (PNG or TIFF)")->type_name("FILE");
+  app.add_option("INPUT", options->input, "Image to fill (PNG, TIFF or JPEG)")->type_name("FILE");
   app.add_option("-o,--output", options->output,
-                 "Where to write the result; .png, .tif or .tiff picks the format")
+                 "Where to write the result; .png, .tif, .tiff or .jpg picks the format")
       ->type_name("FILE");
   app.add_option("--mask", options->mask,
                  "Selection: 8- or 16-bit grey PNG/TIFF the size of INPUT (white = selected). "
@@ -47,6 +47,11 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* options) {
   app.add_option("--bg", options->bg, "Background colour (default #ffffff)")->type_name("#rrggbb");
   app.add_flag("--raw", options->raw,
                "Write the filter's rows as they are, without masking by MASK");
+  app.add_option("--quality", options->quality,
+                 "Quality (1 to 100, default 95) of a JPEG written from a PNG or TIFF; a JPEG "
+                 "written from a JPEG re-encodes only the 8x8 blocks the fill changed")
+      ->check(CLI::Range(1, 100).description(""))
+      ->type_name("N");
   app.add_option("--prefs", options->prefs,
                  "Preferences folder (preferences file and scratch files)")
       ->type_name("DIR");

@@ -18,6 +18,7 @@ struct Options {
   std::string fg = "#000000";
   std::string bg = "#ffffff";
   bool raw = false;
+  int quality = 95;  // of a JPEG written from a non-JPEG input
   std::string prefs;
   bool quiet = false;
   bool dialog = false;

@@ -18,6 +18,7 @@
 #include "hostkit/status_text.h"
 #include "imagefile/host_conversion.h"
 #include "imagefile/image_io.h"
+#include "imagefile/jpeg_io.h"
 #include "imagefile/staged_file.h"
 
 #ifndef AREAFILL_INSTALLED_MODULE_DIR
@@ -167,9 +168,11 @@ int _Run(const Options& options) {
   imagefile::FileImage result;
   if (!imagefile::FromHostImage(image, file, &result, &error))
     throw Failure{kExitFilterFailed, error};
+  result.jpegQuality = options.quality;
   _WriteOutputs(options, result, outcome);
   // Warnings are never silenced: --quiet hides progress and the summary only.
-  std::vector<std::string> warnings = outcome.warnings;
+  std::vector<std::string> warnings = imagefile::JpegWriteWarnings(result, options.output);
+  warnings.insert(warnings.end(), outcome.warnings.begin(), outcome.warnings.end());
   // The filter itself leaves 32-bit images as they came; only the float rule fills them.
   const bool unfilled = image.depth == 32 && !call.fillFloats;
   if (unfilled) warnings.push_back("32-bit float image written back unfilled (--float pass)");

@@ -17,12 +17,13 @@
 
 #include "imagefile/host_conversion.h"
 #include "imagefile/image_formats.h"
+#include "imagefile/jpeg_io.h"
 #include "imagefile/staged_file.h"
 
 namespace imagefile {
 namespace {
 
-enum class Sniffed { PNG, TIFF, Unknown };
+enum class Sniffed { PNG, TIFF, JPEG, Unknown };
 
 struct FileCloser {
   std::FILE* file = nullptr;
@@ -46,6 +47,7 @@ Sniffed _Sniff(const unsigned char* bytes, size_t count) {
     if (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && (bytes[3] == 42 || bytes[3] == 43))
       return Sniffed::TIFF;
   }
+  if (IsJpegSignature(bytes, count)) return Sniffed::JPEG;
   return Sniffed::Unknown;
 }
 
@@ -88,6 +90,7 @@ std::string _CheckConsistent(const FileImage& image) {
 std::string _WriteTo(const StagedFile& staged, const FileImage& image, bool png) {
   const int fd = dup(staged.descriptor());
   if (fd < 0) return std::string("cannot write: ") + std::strerror(errno);
+  if (IsJpegName(staged.path())) return WriteJpegFile(fd, image);
   if (!png) return WriteTiffFile(fd, staged.path(), image);
   std::FILE* file = fdopen(fd, "wb");
   if (!file) {
@@ -173,8 +176,12 @@ bool ReadImage(const std::string& path, FileImage* image, std::string* error) {
         closer.file = nullptr;
         problem = ReadTiffFile(path, fileBytes, image);
         break;
+      case Sniffed::JPEG:
+        std::rewind(closer.file);
+        problem = ReadJpegFile(closer.file, fileBytes, path, image);
+        break;
       case Sniffed::Unknown:
-        problem = "not a PNG or TIFF image";
+        problem = "not a PNG, TIFF or JPEG image";
         break;
     }
     if (!problem.empty()) return _Fail(error, path, problem);
@@ -189,11 +196,12 @@ bool ReadImage(const std::string& path, FileImage* image, std::string* error) {
 bool CanWrite(const FileImage& image, const std::string& path, std::string* error) {
   const std::string extension = _LowerExtension(path);
   const bool png = extension == ".png";
-  if (!png && extension != ".tif" && extension != ".tiff") {
+  if (!png && extension != ".tif" && extension != ".tiff" && !IsJpegName(path)) {
     return _Fail(error, path,
-                 "cannot tell the output format from the name; use .png, .tif or .tiff");
+                 "cannot tell the output format from the name; use .png, .tif, .tiff or .jpg");
   }
   std::string problem = _CheckConsistent(image);
+  if (problem.empty() && IsJpegName(path)) problem = JpegCannotHold(image);
   if (!problem.empty()) return _Fail(error, path, problem);
   if (png) {
     const std::string instead = "; write a .tif instead";

@@ -50,6 +50,7 @@ struct FileImage {
   // what it does not change (a TIFF's other pages, a JPEG's untouched blocks) reads it again.
   std::string sourcePath;
   int page = 0;
+  int jpegQuality = 95;  // 1 to 100: a JPEG written whole (not over a JPEG source) has this
   std::vector<uint8_t> data;
 
   int SamplesPerPixel() const { return colorChannels + extraChannels; }

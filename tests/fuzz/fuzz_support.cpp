@@ -95,12 +95,21 @@ void ExerciseImageFile(const std::string& path) {
   if (!imagefile::FromHostImage(host, image, &back, &error) || back.data != image.data)
     std::abort();
   if (image.data.size() > (1u << 20)) return;
+  // Back to its own format (a JPEG over itself: the splice, with no block changed).
   const bool png = image.format == imagefile::FileFormat::PNG;
-  std::string out = ScratchFolder() + (png ? "round-trip.png" : "round-trip.tif");
+  const bool jpeg = image.format == imagefile::FileFormat::JPEG;
+  std::string out = ScratchFolder() + (png    ? "round-trip.png"
+                                       : jpeg ? "round-trip.jpg"
+                                              : "round-trip.tif");
   if (!imagefile::CanWrite(image, out, &error)) return;
+  if (!imagefile::WriteImage(out, image, &error)) {
+    // A damaged or unusual JPEG whose blocks cannot be written again as they are is refused.
+    if (jpeg && error.find("blocks cannot be kept") != std::string::npos) return;
+    std::abort();
+  }
   imagefile::FileImage reread;
-  if (!imagefile::WriteImage(out, image, &error) || !imagefile::ReadImage(out, &reread, &error) ||
-      reread.data != image.data || reread.width != image.width || reread.height != image.height)
+  if (!imagefile::ReadImage(out, &reread, &error) || reread.data != image.data ||
+      reread.width != image.width || reread.height != image.height)
     std::abort();
 }
 

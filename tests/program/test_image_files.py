@@ -84,7 +84,7 @@ WHOLE_TIFF = tiff_of(pattern(64, 64, 3, np.uint8), photometric="rgb", compressio
 @pytest.mark.parametrize("name, data, says", [  # data None: no file
     ("missing.png", None, "cannot open: No such file or directory"),
     ("empty.tif", b"", "file is empty"),
-    ("text.png", b"hello", "not a PNG or TIFF image"),
+    ("text.png", b"hello", "not a PNG, TIFF or JPEG image"),
     ("half.png", WHOLE[:len(WHOLE) // 2], "file is truncated: the PNG data ends early"),
     ("short.png", png(GREY, header=(500, 500, 8, 0)), "the header declares 500x500 pixels"),
     ("half.tif", WHOLE_TIFF[:len(WHOLE_TIFF) // 2], "cannot read row "),

@@ -29,7 +29,7 @@ FAILURES = [  # arguments, status the probe module fails with, exit code, words 
     (RUN + ["--bg", "ffffff"], None, 1, "--bg"),
     (RUN + ["--fg", "#12345g"], None, 1, "--fg"),
     (["absent.tif", "-o", "out.tif"], None, 1, "absent.tif: cannot open"),
-    (["notes.tif", "-o", "out.tif"], None, 1, "not a PNG or TIFF image"),
+    (["notes.tif", "-o", "out.tif"], None, 1, "not a PNG, TIFF or JPEG image"),
     (RUN + ["--mask", "small.tif"], None, 1, "mask is 5x4 but the image is 6x4"),
     (RUN + ["--mask", "clear.tif"], None, 1, "selection is empty"),
     (RUN + ["--mask", "cmyk.tif"], None, 1, "a mask must be grey, but this image is CMYK"),
