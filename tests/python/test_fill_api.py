@@ -7,6 +7,7 @@ import signal
 import threading
 from concurrent.futures import ThreadPoolExecutor
 import time
+import warnings
 
 import numpy as np
 import pytest
@@ -33,6 +34,7 @@ COLOUR = 'a colour like (26, 43, 60) or "#1a2b3c"'
     ({"mask": np.zeros_like(MASK)}, "mask: selection is empty"),
     ({"method": "blur"}, "method: unknown method 'blur' (see areafill.METHODS)"),
     ({"fg": (0, 0, 2**70)}, f"fg: expected {COLOUR}, got (0, 0, {2**70})"),
+    ({"fg": (0, 256, 0)}, f"fg: expected {COLOUR}, got (0, 256, 0)"),
     ({"bg": "#fffff"}, f"bg: expected {COLOUR}, got '#fffff'"),
     ({"progress": 3}, "progress: expected a callable(done, total), got 3"),
 ])
@@ -79,7 +81,9 @@ def test_float_images_are_filled_and_keep_every_other_sample_exact(dtype):
 def test_a_mask_of_zeros_and_ones_selects_as_zeros_and_255s():
     with pytest.warns(RuntimeWarning, match="only 0 and 1"):
         ones = areafill.fill(IMAGE, (MASK >= 128).astype(np.uint8))
-    np.testing.assert_array_equal(ones, areafill.fill(IMAGE, MASK >= 128))
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # a bool mask is no 0/1 byte mask: True is 255
+        np.testing.assert_array_equal(ones, areafill.fill(IMAGE, MASK >= 128))
 
 
 def test_progress_is_one_steady_count_cancels_on_true_and_passes_on_its_exception():
