@@ -158,16 +158,16 @@ struct _SmoothRound {
   int32_t rows;           // rows in this round
 };
 
-// Lane `lane` smooths its block of the round: output row i from source rows i, i + 1, i + 2,
-// four rows at a time while four are left.
+// Smooths block `block` of the round: output row i from source rows i, i + 1, i + 2, four rows
+// at a time while four are left.
 template <class Depth>
-void _SmoothBlock(void* context, int32_t lane) {
+void _SmoothBlock(void* context, int32_t block, int32_t) {
   const auto* round = static_cast<const _SmoothRound<Depth>*>(context);
   const _MembraneWork<Depth>* work = round->work;
   const _FastWork<Depth>* fast = round->fast;
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
-  const int32_t end = std::min(round->rows, (lane + 1) * fast->blockRows);
-  int32_t i = lane * fast->blockRows;
+  const int32_t end = std::min(round->rows, (block + 1) * fast->blockRows);
+  int32_t i = block * fast->blockRows;
   for (; i + 3 < end; i += 4) {
     typename Depth::Sample* out[4];
     for (int32_t k = 0; k < 4; ++k) out[k] = fast->out + size_t(i + k) * rowSamples;
