@@ -5,7 +5,7 @@
 PRESET ?= release
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps configure build demo test lint install-gimp sanitize bench gallery fuzz reliability mutants clean
+.PHONY: all deps configure build demo test lint install-gimp sanitize bench gallery gimp-dialog fuzz reliability mutants clean
 
 FUZZ_SECONDS ?= 60
 
@@ -42,6 +42,10 @@ sanitize:
 
 gallery: build
 	@scripts/gallery.sh $(BUILD)
+
+# The README's picture of the plug-in's dialog in GIMP (docs/gimp-dialog.png), under Xvfb.
+gimp-dialog: build
+	@scripts/gimp-dialog-screenshot.sh $(BUILD)
 
 # Each fuzz target for FUZZ_SECONDS (clang, libFuzzer, ASan + UBSan).
 fuzz:

@@ -30,7 +30,7 @@ sweep() {  # sum of tried or survived over the sweeps whose name starts with $1
     gsub(",", ""); for (i = 3; i <= NF; ++i) if ($i == field) sum += $(i + 1) } END { print sum + 0 }' \
     "$work/sweeps.log"
 }
-for kind in memory disk-full preferences-length concurrency; do
+for kind in memory disk-full concurrency; do
   fact "$kind.tried" "$(sweep "$kind" tried)"
   fact "$kind.survived" "$(sweep "$kind" survived)"
 done
@@ -50,7 +50,7 @@ fi
 # 3. A 20,000 × 20,000 grey image with a small hole: scratch images on disk under a 256 MiB cap
 #    against the same run in memory; then half the width and a tenth of the height on disk.
 large() {  # width height mode output [cap]
-  "$build/tests/reliability/areafill_large_image" "$1" "$2" "$3" "$4" "${5:-0}" "$work/large-prefs"
+  "$build/bench/areafill_large_image" "$1" "$2" "$3" "$4" "${5:-0}" "$work/large-prefs"
 }
 mkdir -p "$work/large-prefs"
 disk=$(large 20000 20000 disk "$work/large-disk.raw" 256) || fail "large image on disk: $disk"
@@ -159,7 +159,6 @@ get() { sed -n "s/^$1=//p" "$figures"; }
   done <"$work/fuzz.tsv"
   echo "| Memory refused at each allocation point (once, and from then on; 11 runs) | $(get memory.tried) tried, $(get memory.survived) survived |"
   echo "| Disk full at each byte count of a run with disk scratch images | $(get disk-full.tried) tried, $(get disk-full.survived) survived |"
-  echo "| Preferences file of each length 0 to 57,344, and 1 MiB | $(get preferences-length.tried) tried, $(get preferences-length.survived) survived |"
   echo "| Fault-injection sweeps, all points | $(get sweeps.seconds) s |"
   echo "| Sampled sweeps under valgrind | $(get valgrind) |"
   echo "| 20,000 × 20,000 grey, scratch on disk, 256 MiB address-space cap | $(get large.disk); output identical to the in-memory run: $(get large.identical) |"

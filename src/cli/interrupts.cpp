@@ -37,6 +37,9 @@ void CatchInterrupts() {
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (int signal : kSignals) sigaction(signal, &action, nullptr);
+  // A file grown past the size the process may write fails its write (EFBIG) and is reported,
+  // instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool Interrupted() { return gInterrupted.load(); }

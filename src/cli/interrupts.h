@@ -5,7 +5,8 @@
 
 namespace areafill_cli {
 
-// Installs the handlers. Exit status after a signal: 130.
+// Installs the handlers (and ignores SIGXFSZ, so that a file-size limit is a write error).
+// Exit status after a signal: 130.
 void CatchInterrupts();
 
 // True once a signal came.

@@ -1,6 +1,11 @@
 // The one host call: settings to the module, scripting, the run, and its outcome in words.
 #include "hostkit/host_call.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -81,6 +86,23 @@ std::string _Warning(const std::string& folder, const std::string& name, int16_t
   return "scratch file " + name + " in " + folder + ": " + why + "; the result may be wrong";
 }
 
+// The filter's scratch files that a killed run left in `folder`: those of its names that no
+// process holds (a live run keeps each locked from the moment it is made) are removed.
+void _RemoveLeftScratchFiles(const std::string& folder) {
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  for (const char* name : {"BackingStore", "AlphaImage", "SelectionImage", "TempImage"}) {
+    const int fd = ::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(dir, name, 0);
+    ::close(fd);
+  }
+  ::close(dir);
+}
+
 }  // namespace
 
 std::string ChoosePreferencesFolder(const std::string& requested, std::string* error) {
@@ -149,6 +171,7 @@ HostCallOutcome RunHostCall(HostImage& image, const HostCall& call) {
 
   std::lock_guard<std::mutex> lock(gRunLock);
   _RunMark mark;
+  _RemoveLeftScratchFiles(folder);
   if (call.module->setHostServices) call.module->setHostServices(&services);
   RunReport report;
   intptr_t data = 0;

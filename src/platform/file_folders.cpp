@@ -213,7 +213,8 @@ OSErr FindFolder(int16_t vRefNum, OSType folderType, Boolean createFolder, int16
   Folder& folder = gFolders[size_t(id - 1)];
   // The folder held open is the one the path names now: a folder made anew under the same path
   // (removed and made again between runs) is opened anew.
-  struct stat held {}, named {};
+  struct stat held {
+  }, named{};
   if (folder.owner == ::getpid() && folder.fd >= 0 &&
       (::fstat(folder.fd, &held) != 0 || ::stat(path.c_str(), &named) != 0 ||
        held.st_dev != named.st_dev || held.st_ino != named.st_ino)) {

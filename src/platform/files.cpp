@@ -85,20 +85,29 @@ OSErr ReadWholeLocked(int fd, std::vector<char>* data) {
   return err;
 }
 
-// Writes a document's changes over the file of its name as it is now, under an exclusive lock:
-// the bytes written that differ from what was read when it was opened, so that another run's
-// changes stored meanwhile to other bytes are kept (a read-modify-write at the store). Bytes
-// nobody changed stay as the file has them (a longer file's tail among them).
-// True when byte `at` of a document is a change: written over what was read, or beyond it.
-bool Changed(const OpenFile& f, long long at) {
-  return size_t(at) >= f.original.size() || f.data[size_t(at)] != f.original[size_t(at)];
+// A document holds 4-byte values (the preferences block's floats) and strings: a change is
+// written as the whole aligned words it touches, so that two runs storing different values at
+// once leave one value or the other, never a value made of both runs' bytes.
+constexpr long long kWordBytes = 4;
+
+// True when a byte of the word at `word` within [from, to) was written with a value other than
+// the one read when the document was opened, or lies beyond what was read.
+bool WordChanged(const OpenFile& f, long long word, long long from, long long to) {
+  for (long long at = std::max(word, from); at < std::min(word + kWordBytes, to); ++at)
+    if (size_t(at) >= f.original.size() || f.data[size_t(at)] != f.original[size_t(at)])
+      return true;
+  return false;
 }
 
+// Writes a document's changes over the file of its name as it is now, under an exclusive lock:
+// the words written that differ from what was read when it was opened, so that another run's
+// changes stored meanwhile to other words are kept (a read-modify-write at the store). Words
+// nobody changed stay as the file has them (a longer file's tail among them).
 OSErr CommitDocumentLocked(const OpenFile& f) {
   int dirFd = -1;
   if (OSErr err = FolderOf(f.dirID, &dirFd)) return err;
   const int fd = ::openat(dirFd, f.name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return errno == ELOOP ? permErr : ErrFromErrno(errno);
+  if (fd < 0) return errno == ELOOP ? OSErr{permErr} : ErrFromErrno(errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
@@ -108,14 +117,16 @@ OSErr CommitDocumentLocked(const OpenFile& f) {
   }
   OSErr err = noErr;
   long long size = st.st_size;
+  const long long dataEnd = (long long)f.data.size();
   for (const auto& [from, to] : f.written) {
-    for (long long start = from; start < to && err == noErr;) {
-      if (!Changed(f, start)) {
-        ++start;
+    for (long long word = from - from % kWordBytes; word < to && err == noErr;) {
+      if (!WordChanged(f, word, from, to)) {
+        word += kWordBytes;
         continue;
       }
-      long long end = start;
-      while (end < to && Changed(f, end)) ++end;
+      const long long start = word;
+      while (word < to && WordChanged(f, word, from, to)) word += kWordBytes;
+      const long long end = std::min(word, dataEnd);
       long long length = end - start;
       if (gDiskBudget >= 0) {  // as on a real disk, only new space counts
         const long long fresh = std::max<long long>(0, end - std::max(size, start));
@@ -136,7 +147,6 @@ OSErr CommitDocumentLocked(const OpenFile& f) {
         done += n;
       }
       size = std::max(size, start + length);
-      start = end;
     }
   }
   ::flock(fd, LOCK_UN);
@@ -152,7 +162,7 @@ OSErr OpenDocumentLocked(long dirID, const std::string& name, bool writable, int
   // holds now; otherwise the file of the name, never through a link.
   int fd = platform_internal::TakeCreated(dirID, name);
   if (fd < 0) fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ELOOP ? permErr : ErrFromErrno(errno);
+  if (fd < 0) return errno == ELOOP ? OSErr{permErr} : ErrFromErrno(errno);
   struct stat st {};
   OSErr err = ::fstat(fd, &st) != 0  ? ioErr
               : S_ISDIR(st.st_mode)  ? bdNamErr
@@ -197,7 +207,7 @@ OSErr OpenInPlaceLocked(long dirID, const std::string& name, bool writable, int8
       fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     }
   }
-  if (fd < 0) return errno == ELOOP ? permErr : ErrFromErrno(errno);
+  if (fd < 0) return errno == ELOOP ? OSErr{permErr} : ErrFromErrno(errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);

@@ -21,9 +21,15 @@ void* gNoticeContext = nullptr;
 }  // namespace
 
 void PlatformSetHostServices(const AreaFillHostServices* services) {
-  AreaFillHostServices settings{
-      AREAFILL_HOST_SERVICES_VERSION, nullptr, kAreaFillDialogHeadless, nullptr, -1, 0,
-      kAreaFillMembraneFast};
+  AreaFillHostServices settings{AREAFILL_HOST_SERVICES_VERSION,
+                                nullptr,
+                                kAreaFillDialogHeadless,
+                                nullptr,
+                                -1,
+                                0,
+                                kAreaFillMembraneFast,
+                                nullptr,
+                                nullptr};
   if (services && services->version == AREAFILL_HOST_SERVICES_VERSION) settings = *services;
   {
     std::lock_guard<std::mutex> guard(gLock);

@@ -24,27 +24,29 @@ Example:
 
 Threads: fill() releases the GIL while the filter runs, so other Python
 threads go on meanwhile. Fills in several threads of one process run one after
-another: they share the process's environment (AREAFILL_PREFS_DIR) and the
-filter's Preferences folder and scratch files. For parallel fills use several
-processes (for example a Dask cluster of processes; see examples/dask_batch.py).
+another: they share the filter's Preferences folder and scratch files. For
+parallel fills use several processes (for example a Dask cluster of
+processes; see examples/dask_batch.py).
 )doc";
 
 inline constexpr const char* kFillDoc =
-    R"doc(fill(image, mask=None, method="membrane", fg=(0, 0, 0), bg=(255, 255, 255), raw=False, progress=None, prefs=None) -> numpy.ndarray
-
-Fill the selected area of `image` and return the result as a new array of
+    R"doc(Fill the selected area of `image` and return the result as a new array of
 the same shape and dtype. `image` itself is never modified.
 
 Arguments:
     image: H x W or H x W x C array; C = 1 (grey), 2 (grey + alpha),
         3 (RGB) or 4 (RGBA), alpha last. Samples uint8 (0..255), uint16
-        (0..65535) or float32 (0..1). 16-bit samples are handed to the filter
-        on its 0..32768 scale and come back exactly where the filter left
-        them untouched. float32 images go through the filter as 32-bit
-        images, which it writes back without a fill (a RuntimeWarning says
-        so); convert them to uint16 to fill them.
-    mask: H x W uint8 or bool selection (nonzero = selected; the filter
-        fills pixels of 128 and more). The filter area is the bounding box of
+        (0..65535), float32 or float64 (0..1, or above 1 for HDR). 16-bit
+        samples are handed to the filter on its 0..32768 scale and come back
+        exactly where the filter left them untouched. Float images are
+        filled through the filter's 16-bit mode, scaled by the largest
+        sample of the filter area (at least 1); every sample the fill leaves
+        alone keeps its exact value, alpha included.
+    mask: H x W uint8 or bool selection. bool: True is selected. uint8: a
+        soft selection, 0 none to 255 full; the filter fills pixels of 128
+        and more and the result is blended by the rest. A uint8 mask whose
+        only values are 0 and 1 is taken as 0 and 255 (with a
+        RuntimeWarning). The filter area is the bounding box of
         the nonzero pixels, and the result is blended with the original by
         the mask as an image editor masks filter output. None: the whole
         image is the filter area, filled from its outer ring of pixels;
@@ -60,17 +62,23 @@ Arguments:
         "vblend"     vertical blend from fg (top) to bg (bottom)
     fg, bg: foreground and background colours, three integers 0..255.
     raw: write the filter's rows as they are, without masking by `mask`.
-    progress: callable(done, total) called as the filter works; return
-        True to cancel the run (areafill.Cancelled is raised). An
-        exception it raises cancels the run and is raised again.
-    prefs: the filter's Preferences folder (its preferences file and any
-        scratch files), made when missing. None: the platform's default
-        (AREAFILL_PREFS_DIR, else $XDG_CONFIG_HOME/areafill or
-        ~/.config/areafill).
+    progress: callable(done, total) called as the filter works, with one
+        steady count: total stays the same for the run, done never goes
+        back, and the last call of a run that ends well is (total, total).
+        Return True to cancel the run (areafill.Cancelled is raised), None
+        or False to go on; any other value raises TypeError. An exception
+        it raises cancels the run and is raised again.
+    prefs: the filter's Preferences folder (its preferences file, which
+        remembers the last method, and any scratch files), made when
+        missing. None: a private folder of this process, removed when it
+        ends, so that nothing is written outside what you asked for.
+    float_mode: "fill" (the default) fills float images as above; "pass"
+        hands them to the filter as they are, which returns them unfilled
+        (a RuntimeWarning says so).
 
 Raises:
     ValueError: a bad argument, with the command-line program's message,
-        for example "mask: selection is empty".
+        for example "mask: selection is empty". Shapes are told as H x W.
     RuntimeError: the filter failed, for example
         "filter failed while running: out of memory (-108)".
     areafill.Cancelled: `progress` asked to cancel.
@@ -101,9 +109,8 @@ Example:
     ...     print("cancelled")
 )doc";
 
-inline constexpr const char* kReadImageDoc = R"doc(read_image(path) -> numpy.ndarray
-
-Read a PNG or TIFF file with the areafill program's own reader: grey or RGB,
+inline constexpr const char* kReadImageDoc =
+    R"doc(Read a PNG or TIFF file with the areafill program's own reader: grey or RGB,
 8 or 16 bits (uint8, uint16) or 32-bit float TIFF (float32), with at most one
 alpha channel. Returns H x W for grey, else H x W x C.
 
@@ -114,9 +121,8 @@ Example:
     >>> image = areafill.read_image("scan.tif")  # doctest: +SKIP
 )doc";
 
-inline constexpr const char* kWriteImageDoc = R"doc(write_image(path, image) -> None
-
-Write an image array (as fill() takes them) to a PNG or TIFF file, the format
+inline constexpr const char* kWriteImageDoc =
+    R"doc(Write an image array (as fill() takes them) to a PNG or TIFF file, the format
 chosen by the extension (.png, .tif, .tiff), with the areafill program's own
 writer. The file is written beside `path` and renamed onto it, so a reader
 never sees half a file. PNG cannot hold float32.
@@ -128,9 +134,8 @@ Example:
     >>> areafill.write_image("scan-filled.tif", areafill.fill(image, mask))  # doctest: +SKIP
 )doc";
 
-inline constexpr const char* kFilterModulePathDoc = R"doc(filter_module_path() -> str
-
-The path of the filter module (areafill-filter.so) that fill() runs, loading
+inline constexpr const char* kFilterModulePathDoc =
+    R"doc(The path of the filter module (areafill-filter.so) that fill() runs, loading
 it if it is not loaded yet. Raises RuntimeError when it cannot be loaded.
 )doc";
 

@@ -27,7 +27,13 @@ char gToken = 0;  // the address stands for a reader or writer token
 constexpr OSType kKeys[] = {kFillChoiceKey, FourCC("Lng "), kSPUnitKey,     FourCC("Flt "),
                             FourCC("Bool"), FourCC("Text"), FourCC("Rad2"), FourCC("none")};
 
-OSErr Status() { return gHost->ConsumeBool() ? noErr : OSErr(gHost->ConsumeIntegral<int16_t>()); }
+OSErr Status() {
+  return gHost->ConsumeBool() ? OSErr(noErr) : OSErr(gHost->ConsumeIntegral<int16_t>());
+}
+// `usual`, or any value the input gives.
+int16_t Usually(int16_t usual) {
+  return gHost->ConsumeBool() ? usual : gHost->ConsumeIntegral<int16_t>();
+}
 
 PIReadDescriptor OpenRead(PIDescriptorHandle, DescriptorKeyIDArray) {
   return gHost->ConsumeBool() ? reinterpret_cast<PIReadDescriptor>(&gToken) : nullptr;
@@ -40,21 +46,14 @@ Boolean GetKey(PIReadDescriptor, DescriptorKeyID* key, DescType* type, int32_t* 
   *flags = gHost->ConsumeIntegral<int32_t>();
   return 1;
 }
-OSErr GetInteger(PIReadDescriptor, int32_t* value) {
-  *value = gHost->ConsumeIntegral<int32_t>();
+template <typename T>
+OSErr Get(PIReadDescriptor, T* value) {
+  *value = gHost->ConsumeIntegral<T>();
   return Status();
 }
 OSErr GetFloat(PIReadDescriptor, double* value) {
   uint64_t bits = gHost->ConsumeIntegral<uint64_t>();
   std::memcpy(value, &bits, sizeof bits);
-  return Status();
-}
-OSErr GetBoolean(PIReadDescriptor, Boolean* value) {
-  *value = gHost->ConsumeIntegral<uint8_t>();
-  return Status();
-}
-OSErr GetEnumerated(PIReadDescriptor, DescriptorEnumID* value) {
-  *value = gHost->ConsumeIntegral<uint32_t>();
   return Status();
 }
 OSErr GetText(PIReadDescriptor, Handle* text) {
@@ -80,9 +79,10 @@ OSErr CloseWrite(PIWriteDescriptor, PIDescriptorHandle* recorded) {
   *recorded = gHost->ConsumeBool() ? NewHandle(4) : nullptr;
   return Status();
 }
-OSErr PutInteger(PIWriteDescriptor, DescriptorKeyID, int32_t) { return ++gPuts, Status(); }
-OSErr PutFloat(PIWriteDescriptor, DescriptorKeyID, const double*) { return ++gPuts, Status(); }
-OSErr PutBoolean(PIWriteDescriptor, DescriptorKeyID, Boolean) { return ++gPuts, Status(); }
+template <typename T>
+OSErr Put(PIWriteDescriptor, DescriptorKeyID, T) {
+  return ++gPuts, Status();
+}
 OSErr PutEnumerated(PIWriteDescriptor, DescriptorKeyID, DescType, DescriptorEnumID) {
   return ++gPuts, Status();
 }
@@ -114,36 +114,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::NoteBaseline();
 
   ReadDescriptorProcs reader{};
-  reader.readDescriptorProcsVersion = host.ConsumeBool() ? 0 : host.ConsumeIntegral<int16_t>();
-  reader.numReadDescriptorProcs = host.ConsumeBool() ? 18 : host.ConsumeIntegral<int16_t>();
+  reader.readDescriptorProcsVersion = Usually(0);
+  reader.numReadDescriptorProcs = Usually(18);
   reader.openReadDescriptorProc = MaybeNull(OpenRead);
   reader.closeReadDescriptorProc = MaybeNull(CloseRead);
   reader.getKeyProc = MaybeNull(GetKey);
-  reader.getIntegerProc = MaybeNull(GetInteger);
+  reader.getIntegerProc = MaybeNull(Get<int32_t>);
   reader.getFloatProc = MaybeNull(GetFloat);
-  reader.getBooleanProc = MaybeNull(GetBoolean);
+  reader.getBooleanProc = MaybeNull(Get<Boolean>);
   reader.getTextProc = MaybeNull(GetText);
-  reader.getEnumeratedProc = MaybeNull(GetEnumerated);
+  reader.getEnumeratedProc = MaybeNull(Get<DescriptorEnumID>);
   WriteDescriptorProcs writer{};
-  writer.writeDescriptorProcsVersion = host.ConsumeBool() ? 0 : host.ConsumeIntegral<int16_t>();
-  writer.numWriteDescriptorProcs = host.ConsumeBool() ? 16 : host.ConsumeIntegral<int16_t>();
+  writer.writeDescriptorProcsVersion = Usually(0);
+  writer.numWriteDescriptorProcs = Usually(16);
   writer.openWriteDescriptorProc = MaybeNull(OpenWrite);
   writer.closeWriteDescriptorProc = MaybeNull(CloseWrite);
-  writer.putIntegerProc = MaybeNull(PutInteger);
-  writer.putFloatProc = MaybeNull(PutFloat);
-  writer.putBooleanProc = MaybeNull(PutBoolean);
+  writer.putIntegerProc = MaybeNull(Put<int32_t>);
+  writer.putFloatProc = MaybeNull(Put<const double*>);
+  writer.putBooleanProc = MaybeNull(Put<Boolean>);
   writer.putTextProc = MaybeNull(PutText);
   writer.putEnumeratedProc = MaybeNull(PutEnumerated);
   HandleProcs handles{};
-  handles.handleProcsVersion = host.ConsumeBool() ? 1 : host.ConsumeIntegral<int16_t>();
-  handles.numHandleProcs = host.ConsumeBool() ? 8 : host.ConsumeIntegral<int16_t>();
+  handles.handleProcsVersion = Usually(1);
+  handles.numHandleProcs = Usually(8);
   handles.newProc = MaybeNull(NewPI);
   handles.disposeProc = MaybeNull(DisposePI);
   handles.getSizeProc = MaybeNull(SizePI);
   handles.setSizeProc = MaybeNull(SetSizePI);
 
   PIDescriptorParameters params{};
-  params.descriptorParametersVersion = host.ConsumeBool() ? 0 : host.ConsumeIntegral<int16_t>();
+  params.descriptorParametersVersion = Usually(0);
   params.playInfo = host.ConsumeIntegral<int16_t>();
   params.recordInfo = host.ConsumeIntegral<int16_t>();
   params.descriptor = host.ConsumeBool() ? NewHandle(host.ConsumeIntegralInRange(0, 64)) : nullptr;

@@ -1,4 +1,4 @@
-// Scratch files and leak checks for the fuzz targets.
+// Scratch files, leak checks and image-file promises for the fuzz targets.
 #include "fuzz_support.h"
 
 #include <unistd.h>
@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "imagefile/host_conversion.h"
+#include "imagefile/image_io.h"
 #include "platform/dialog_backend.h"
 #include "platform/files.h"
 #include "platform/memory.h"
@@ -27,30 +29,26 @@ const std::string& ScratchFolder() {
     auto* path = new std::string(std::string(tmp && *tmp ? tmp : "/tmp") + "/areafill-fuzz-" +
                                  std::to_string(::getpid()) + "/");
     std::filesystem::create_directories(*path);
-    // The folder goes when the fuzzing process ends normally.
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(ScratchFolder(), ec);
-    });
+    std::atexit([] { std::filesystem::remove_all(ScratchFolder()); });
     return path;
   }();
   return *folder;
 }
 
 std::string WriteInput(const char* name, const uint8_t* data, size_t size) {
-  std::string path = ScratchFolder() + name;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) std::abort();
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
-  std::fclose(file);
+  const std::string path = ScratchFolder() + name;
+  if (!std::ofstream(path, std::ios::binary)
+           .write(reinterpret_cast<const char*>(data), std::streamsize(size)))
+    std::abort();
   return path;
 }
 
 void FreshPreferencesFolder() {
+  // Emptied, not made anew: the platform holds the folder open once it has found it.
   static const std::string prefs = ScratchFolder() + "prefs";
-  std::error_code ec;
-  std::filesystem::remove_all(prefs, ec);
   std::filesystem::create_directories(prefs);
+  for (const auto& entry : std::filesystem::directory_iterator(prefs))
+    std::filesystem::remove_all(entry.path());
   PlatformSetPreferencesFolder(prefs.c_str());
   PlatformSetTempMemoryLimit(-1);
   PlatformRefuseAllocations(0, 0);
@@ -80,18 +78,10 @@ void CheckNothingLeft(const char* where) {
   }
 }
 
-}  // namespace fuzz
-
-#include "imagefile/host_conversion.h"
-#include "imagefile/image_io.h"
-
-namespace fuzz {
-
 void ExerciseImageFile(const std::string& path) {
   imagefile::FileImage image;
   std::string error;
   if (!imagefile::ReadImage(path, &image, &error)) {
-    // A refusal is one line naming the file.
     if (error.rfind(path + ": ", 0) != 0 || !IsOneLine(error)) std::abort();
     return;
   }

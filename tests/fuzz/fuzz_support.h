@@ -1,6 +1,6 @@
 // Shared by the fuzz targets: a private scratch folder per fuzzing process, the input written
-// to a file there for readers that take a path, and a check that an input left no platform
-// memory block or file open behind.
+// to a file there for readers that take a path, a check that an input left no platform memory
+// block or file open behind, and the promises every image file that reads must keep.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +9,8 @@
 
 namespace fuzz {
 
-// The process's own folder under $TMPDIR (made on first use), with a trailing slash.
+// The process's own folder under $TMPDIR (made on first use, removed at exit), with a
+// trailing slash.
 const std::string& ScratchFolder();
 
 // Writes `size` bytes to `name` in the scratch folder and returns the file's path.
@@ -27,13 +28,10 @@ bool IsOneLine(const std::string& message);
 void NoteBaseline();
 void CheckNothingLeft(const char* where);
 
-}  // namespace fuzz
-
-namespace fuzz {
-
-// Reads the image file at `path` as the command-line host does. A file that reads must be
-// consistent, survive the trip to the host's scale and back unchanged, and (when small) be
-// written and read back equal in the format it came in. Aborts on any broken promise.
+// Reads the image file at `path` as the command-line host does. A refusal must be one line
+// naming the file; a file that reads must be consistent, survive the trip to the host's scale
+// and back unchanged, and (when small) be written and read back equal in its own format.
+// Aborts on any broken promise.
 void ExerciseImageFile(const std::string& path);
 
 }  // namespace fuzz

@@ -11,12 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::FreshPreferencesFolder();
-  std::string path = fuzz::ScratchFolder() + "prefs/ZELKpref";
-  {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (size > 0) std::fwrite(data, 1, size, file);
-    std::fclose(file);
-  }
+  const std::string path = fuzz::WriteInput("prefs/ZELKpref", data, size);
   fuzz::NoteBaseline();
   auto record = std::make_unique<RunRecord>();
   std::memset(record.get(), 0, sizeof(RunRecord));

@@ -5,7 +5,7 @@ output bit on any machine or in any version is seen. AREAFILL_GOLDEN_UPDATE=1 re
 import hashlib
 import os
 import pathlib
-import subprocess
+import sys
 
 import pytest
 import tifffile
@@ -13,6 +13,8 @@ import tifffile
 import areafill
 
 HERE = pathlib.Path(__file__).parent
+sys.path.insert(0, str(HERE.parent / "support"))
+from program_runner import Program  # noqa: E402
 EXPECTED = HERE / "expected.txt"
 METHODS = ["membrane", "mean", "foreground", "black", "white", "hblend", "vblend"]
 CASES = [(name, "mask.png") for name in
@@ -27,19 +29,21 @@ def pixel_hash(path):
     return digest.hexdigest()
 
 
-def run(tmp_path, image, mask, method, inputs=HERE / "inputs"):
-    out = tmp_path / f"{method}-{image}"
-    args = [os.environ["AREAFILL_CLI"], str(inputs / image), "-o", str(out), "--method", method,
-            "--fg", "#2f4a1c", "--bg", "#b9cf86", "--quiet", "--prefs", str(tmp_path / "prefs")]
+def run(program, image, mask, method, inputs=HERE / "inputs"):
+    out = program.folder / f"{method}-{image}"
+    args = [inputs / image, "-o", out, "--method", method, "--fg", "#2f4a1c", "--bg", "#b9cf86",
+            "--quiet"]
     if mask:
-        args += ["--mask", str(inputs / mask)]
-    subprocess.run(args, check=True)
+        args += ["--mask", inputs / mask]
+    done = program(*args)
+    assert done.returncode == 0, done.stderr
     return f"{image} {mask or '-'} {method} {pixel_hash(out)}"
 
 
 def test_outputs_match_their_recorded_hashes(tmp_path):
-    lines = [run(tmp_path, image, mask, method) for image, mask in CASES for method in METHODS]
-    lines.append(run(tmp_path, "ladybird.png", "ladybird-mask.png", "membrane",
+    program = Program(tmp_path)
+    lines = [run(program, image, mask, method) for image, mask in CASES for method in METHODS]
+    lines.append(run(program, "ladybird.png", "ladybird-mask.png", "membrane",
                      HERE.parent.parent / "examples"))
     if os.environ.get("AREAFILL_GOLDEN_UPDATE") == "1":
         EXPECTED.write_text("\n".join(lines) + "\n")

@@ -1,3 +1,5 @@
+// The platform's memory: cleared and resized blocks, and the controls that make allocations
+// fail on purpose (the chosen allocations, and a cap on temporary memory).
 #include "platform/memory.h"
 
 #include <gtest/gtest.h>
@@ -6,56 +8,34 @@
 
 using MemoryTest = PlatformFixture;
 
-TEST_F(MemoryTest, ClearedBlocksAreZeroAndRemembersTheirSize) {
+TEST_F(MemoryTest, BlocksAreClearedAndResizedWithTheirContentsUnlessARefusalIsChosen) {
+  PlatformRefuseAllocations(2, 1);  // after two, one is refused
   Ptr p = NewPtrClear(100);
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(GetPtrSize(p), 100);
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(p[i], 0);
-  EXPECT_EQ(PlatformLiveBlocks(), baselineBlocks_ + 1);
+  Handle h = NewHandle(4);
+  EXPECT_EQ(NewPtr(8), nullptr);
+  EXPECT_EQ(PlatformLiveBlocks(), baselineBlocks_ + 2);
+  EXPECT_EQ(std::string(p, size_t(GetPtrSize(p))), std::string(100, '\0'));
+  BlockMoveData("abcd", *h, 4);
+  SetHandleSize(h, 1000);  // the allocations after the refused one succeed
+  EXPECT_EQ(MemError(), noErr);
+  EXPECT_EQ(GetHandleSize(h), 1000);
+  EXPECT_EQ(std::string(*h, 4), "abcd");
   DisposePtr(p);
-  DisposePtr(nullptr);
-}
-
-TEST_F(MemoryTest, RefusesTheChosenAllocationsThenRecovers) {
-  PlatformRefuseAllocations(2, 1);
-  Ptr a = NewPtr(8);
-  Handle b = NewHandle(8);
-  Ptr c = NewPtr(8);  // the third allocation is refused
-  Ptr d = NewPtr(8);
-  EXPECT_NE(a, nullptr);
-  EXPECT_NE(b, nullptr);
-  EXPECT_EQ(c, nullptr);
-  EXPECT_NE(d, nullptr);
-  DisposePtr(a);
-  DisposeHandle(b);
-  DisposePtr(d);
+  DisposeHandle(h);
 }
 
 TEST_F(MemoryTest, TemporaryMemoryCapCountsLiveTemporaryBlocksOnly) {
   PlatformSetTempMemoryLimit(1000);
   OSErr err = noErr;
   Handle a = TempNewHandle(600, &err);
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(err, noErr);
-  Handle b = TempNewHandle(600, &err);
-  EXPECT_EQ(b, nullptr);
+  EXPECT_TRUE(a && err == noErr);
+  EXPECT_EQ(TempNewHandle(600, &err), nullptr);
   EXPECT_EQ(err, memFullErr);
   Handle plain = NewHandle(5000);  // ordinary handles are not capped
   EXPECT_NE(plain, nullptr);
   DisposeHandle(a);
-  b = TempNewHandle(600, &err);
+  Handle b = TempNewHandle(600, &err);
   EXPECT_NE(b, nullptr);
   DisposeHandle(b);
   DisposeHandle(plain);
-}
-
-TEST_F(MemoryTest, HandleResizeKeepsContents) {
-  Handle h = NewHandle(4);
-  ASSERT_NE(h, nullptr);
-  BlockMoveData("abcd", *h, 4);
-  SetHandleSize(h, 1000);
-  ASSERT_EQ(MemError(), noErr);
-  EXPECT_EQ(GetHandleSize(h), 1000);
-  EXPECT_EQ(std::string(*h, 4), "abcd");
-  DisposeHandle(h);
 }

@@ -11,8 +11,9 @@
 #include "filter/entry/preferences.h"
 #include "platform/dialog_backend.h"
 #include "platform/memory.h"
-#include "run_harness.h"
 #include "support/platform_fixture.h"
+#include "support/whole_filter_run.h"
+#include "sweep_points.h"
 
 namespace {
 
@@ -32,24 +33,22 @@ class ConcurrentRuns : public PlatformFixture {};
 TEST_F(ConcurrentRuns, EightProcessesShareThePreferencesFolder) {
   PlatformSetDialogBackend(PlatformScriptedDialogBackend());
   const int rounds = reliability::Exhaustive() ? 20 : 3;
-  std::vector<Job> jobs;
+  std::vector<Job> jobs(kProcesses);
   for (int i = 0; i < kProcesses; ++i) {
-    Job job;
-    const bool grey = i % 2 == 0;
-    job.image =
-        reliability::PatternImage(14 + i, 11 + i % 3, grey ? 1 : 3, i % 4 < 2 ? 8 : 16,
-                                  grey ? (i % 4 < 2 ? plugInModeGrayScale : plugInModeGray16)
-                                       : (i % 4 < 2 ? plugInModeRGBColor : plugInModeRGB48));
-    job.options.mask = reliability::DiscMask(job.image.width, job.image.height, 3 + i % 3);
+    Job& job = jobs[size_t(i)];
+    const bool grey = i % 2 == 0, wide = i % 4 >= 2;
+    const int16_t mode = grey ? (wide ? plugInModeGray16 : plugInModeGrayScale)
+                              : (wide ? plugInModeRGB48 : plugInModeRGBColor);
+    job.image = whole_run::PatternImage(14 + i, 11 + i % 3, grey ? 1 : 3, wide ? 16 : 8, mode);
+    job.options.mask = whole_run::DiscMask(job.image.width, job.image.height, 3 + i % 3);
     job.method = 3 + i % 7;
     job.expected = job.image;
-    ASSERT_EQ(reliability::RunOnce(job.expected, job.options, job.method), 0);
-    jobs.push_back(std::move(job));
+    ASSERT_EQ(whole_run::RunOnce(job.expected, job.options, job.method), 0);
   }
   std::filesystem::remove(PrefsPath("ZELKpref"));
 
   std::vector<pid_t> children;
-  for (int i = 0; i < kProcesses; ++i) {
+  for (const Job& job : jobs) {
     pid_t child = fork();
     if (child == 0) {
       // A separate program: its own files only, scratch images on disk.
@@ -57,10 +56,10 @@ TEST_F(ConcurrentRuns, EightProcessesShareThePreferencesFolder) {
       PlatformSetTempMemoryLimit(0);
       int failures = 0;
       for (int round = 0; round < rounds; ++round) {
-        HostImage image = jobs[size_t(i)].image;
-        int16_t result =
-            reliability::RunOnce(image, jobs[size_t(i)].options, jobs[size_t(i)].method);
-        if (result != 0 || image.pixels != jobs[size_t(i)].expected.pixels) ++failures;
+        HostImage image = job.image;
+        if (whole_run::RunOnce(image, job.options, job.method) != 0 ||
+            image.pixels != job.expected.pixels)
+          ++failures;
       }
       _exit(failures);
     }

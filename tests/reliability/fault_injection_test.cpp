@@ -1,30 +1,31 @@
 // Fault injection over whole filter runs: memory refused at every allocation point in turn
 // (once, and from that point on), a disk that fills at every byte count of a run with its
-// scratch images on disk, preferences files of every length, and Preferences folders that
-// cannot be used. Every run must end with 0 and the right pixels, or with a clear status and
-// the image untouched, and must leave no memory block, open file or scratch file behind.
+// scratch images on disk, and Preferences folders that cannot be used. Every run must end with
+// 0 and the right pixels, or with a clear status and the image untouched, and must leave no
+// memory block, open file or scratch file behind.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <climits>
-#include <cstring>
 #include <fstream>
+#include <functional>
 
 #include "filter/entry/preferences.h"
-#include "filter/fill/process_image.h"
+#include "filter/host/fill_choices.h"
 #include "platform/dialog_backend.h"
 #include "platform/files.h"
 #include "platform/memory.h"
-#include "run_harness.h"
 #include "support/platform_fixture.h"
+#include "support/whole_filter_run.h"
+#include "sweep_points.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using hostkit::HostImage;
-using reliability::PatternImage;
 using reliability::ReportSweep;
-using reliability::RunOnce;
 using reliability::SweepPoints;
+using whole_run::RunOnce;
 
 class FaultInjection : public PlatformFixture {
  protected:
@@ -37,7 +38,6 @@ class FaultInjection : public PlatformFixture {
     PlatformSetDialogBackend(nullptr);
     PlatformFixture::TearDown();
   }
-
   // What a faulted run may leave: nothing but the preferences file.
   bool OnlyPreferencesLeft() const {
     std::vector<std::string> files = PrefsFiles();
@@ -45,17 +45,6 @@ class FaultInjection : public PlatformFixture {
   }
   bool NothingHeld() const {
     return PlatformLiveBlocks() == baselineBlocks_ && PlatformOpenFiles() == baselineFiles_;
-  }
-  void WritePrefs(const std::vector<uint8_t>& bytes) {
-    std::ofstream(PrefsPath("ZELKpref"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  }
-  float StoredChoice() {
-    std::ifstream in(PrefsPath("ZELKpref"), std::ios::binary);
-    float value = 0;
-    in.seekg(kFillChoicePrefOffset);
-    in.read(reinterpret_cast<char*>(&value), sizeof value);
-    return value;
   }
 };
 
@@ -67,31 +56,30 @@ struct RunCase {
   bool mask;
   int method;   // 0: the headless dialog with the remembered choice
   bool onDisk;  // scratch images in files (no temporary memory)
+
+  HostImage Image() const {
+    HostImage image = whole_run::PatternImage(width, height, planes, depth, mode);
+    if (planes == 4 && mode == plugInModeRGBColor)  // the alpha plane: a transparent hole
+      for (int y = 2; y < height - 2; ++y)
+        for (int x = 3; x < width - 3; ++x) image.Set(x, y, 3, 0);
+    return image;
+  }
+  hostkit::RunOptions Options() const {
+    hostkit::RunOptions options;
+    if (mask) options.mask = whole_run::DiscMask(width, height, 2.5);
+    return options;
+  }
 };
 
 void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
-
-HostImage CaseImage(const RunCase& c) {
-  HostImage image = PatternImage(c.width, c.height, c.planes, c.depth, c.mode);
-  if (c.planes == 4 && c.mode == plugInModeRGBColor)  // the alpha plane: a transparent hole
-    for (int y = 2; y < c.height - 2; ++y)
-      for (int x = 3; x < c.width - 3; ++x) image.Set(x, y, 3, 0);
-  return image;
-}
-
-hostkit::RunOptions CaseOptions(const RunCase& c) {
-  hostkit::RunOptions options;
-  if (c.mask) options.mask = reliability::DiscMask(c.width, c.height, 2.5);
-  return options;
-}
 
 class MemorySweep : public FaultInjection, public ::testing::WithParamInterface<RunCase> {};
 
 TEST_P(MemorySweep, EveryRefusedAllocationEndsCleanly) {
   const RunCase& c = GetParam();
   PlatformSetTempMemoryLimit(c.onDisk ? 0 : -1);
-  const HostImage original = CaseImage(c);
-  const hostkit::RunOptions options = CaseOptions(c);
+  const HostImage original = c.Image();
+  const hostkit::RunOptions options = c.Options();
   HostImage expected = original, withoutMask = original;
   long before = 0;
   ASSERT_EQ(RunOnce(expected, options, c.method, [&] { before = PlatformAllocationCount(); }), 0);
@@ -143,8 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FaultInjection, DiskFillingAtEveryByteCountEndsCleanly) {
   const RunCase c{"Grey8OnDisk", 11, 9, 1, 8, plugInModeGrayScale, true, 3, true};
   PlatformSetTempMemoryLimit(0);
-  const HostImage original = CaseImage(c);
-  const hostkit::RunOptions options = CaseOptions(c);
+  const HostImage original = c.Image();
+  const hostkit::RunOptions options = c.Options();
   HostImage expected = original, withoutMask = original;
   ASSERT_EQ(RunOnce(expected, options, c.method), 0);
   ASSERT_EQ(RunOnce(withoutMask, {}, c.method), 0);
@@ -157,7 +145,7 @@ TEST_F(FaultInjection, DiskFillingAtEveryByteCountEndsCleanly) {
 
   long tried = 0, survived = 0;
   for (long budget : budgets) {
-    std::filesystem::remove(PrefsPath("ZELKpref"));
+    fs::remove(PrefsPath("ZELKpref"));
     HostImage image = original;
     int16_t result = RunOnce(image, options, c.method, [&] { PlatformSetDiskFullAfter(budget); });
     PlatformSetDiskFullAfter(-1);
@@ -174,161 +162,80 @@ TEST_F(FaultInjection, DiskFillingAtEveryByteCountEndsCleanly) {
   ReportSweep("disk-full", tried, survived);
 
   // A preferences file cut short by the full disk is read by the next run and written whole.
-  std::filesystem::remove(PrefsPath("ZELKpref"));
+  fs::remove(PrefsPath("ZELKpref"));
   HostImage image = original;
   ASSERT_EQ(RunOnce(image, options, kChoiceMean, [&] { PlatformSetDiskFullAfter(scratch + 700); }),
             0);
   PlatformSetDiskFullAfter(-1);
-  EXPECT_LT(std::filesystem::file_size(PrefsPath("ZELKpref")), uintmax_t(kPrefsFileBytes));
+  EXPECT_LT(fs::file_size(PrefsPath("ZELKpref")), uintmax_t(kPrefsFileBytes));
   image = original;
   ASSERT_EQ(RunOnce(image, options, kChoiceMembrane), 0);
   EXPECT_EQ(image.pixels, expected.pixels);
-  EXPECT_EQ(std::filesystem::file_size(PrefsPath("ZELKpref")), uintmax_t(kPrefsFileBytes));
-}
-
-// A preferences file whose block remembers the mean fill and whose slots hold strings, cut to
-// `length` bytes (longer files get a tail of their own).
-std::vector<uint8_t> PrefsOfLength(size_t length) {
-  std::vector<uint8_t> bytes(std::max<size_t>(length, size_t(kPrefsFileBytes)), 0);
-  const float six = 6.0f, choice = float(kChoiceMean);
-  std::memcpy(bytes.data() + 8, &six, 4);
-  std::memcpy(bytes.data() + kFillChoicePrefOffset, &choice, 4);
-  for (int slot = 0; slot < kPrefStringCount; slot += 5)
-    std::memset(bytes.data() + kPrefsSlotBytes * (slot + 1), 'a' + slot % 26, size_t(20 * slot));
-  for (size_t i = size_t(kPrefsFileBytes); i < bytes.size(); ++i) bytes[i] = uint8_t(i * 7);
-  bytes.resize(length);
-  return bytes;
-}
-
-TEST_F(FaultInjection, PreferencesFilesOfEveryLength) {
-  const RunCase c{"Grey8Dialog", 9, 7, 1, 8, plugInModeGrayScale, true, 0, false};
-  const HostImage original = CaseImage(c);
-  const hostkit::RunOptions options = CaseOptions(c);
-  HostImage mean = original, fallback = original;
-  ASSERT_EQ(RunOnce(mean, options, kChoiceMean), 0);
-  std::filesystem::remove(PrefsPath("ZELKpref"));
-  ASSERT_EQ(RunOnce(fallback, options, 0), 0);  // no file: the fill engine's own default
-  const float fallbackChoice = StoredChoice();
-
-  std::vector<long> lengths;
-  const long beyond = kPrefsFileBytes + 4096;
-  if (reliability::Exhaustive()) {
-    for (long n = 0; n <= beyond; ++n) lengths.push_back(n);
-  } else {
-    for (long n : SweepPoints(beyond + 1, 150)) lengths.push_back(n);
-    for (long edge : {1L, 523L, 524L, 527L, 528L, 1023L, 1024L, 1025L, 2047L, 2048L, 50175L, 50176L,
-                      50177L, 53247L, 53248L, 53249L})
-      lengths.push_back(edge);
-  }
-  lengths.push_back(1 << 20);
-  long tried = 0, survived = 0;
-  for (long length : lengths) {
-    WritePrefs(PrefsOfLength(size_t(length)));
-    HostImage image = original;
-    int16_t result = RunOnce(image, options, 0);
-    // The remembered choice is there when the file holds bytes 524-527.
-    const bool remembered = length >= kFillChoicePrefOffset + 4;
-    bool ok = result == 0 && image.pixels == (remembered ? mean : fallback).pixels &&
-              std::filesystem::file_size(PrefsPath("ZELKpref")) ==
-                  uintmax_t(std::max<long>(length, kPrefsFileBytes)) &&
-              StoredChoice() == (remembered ? float(kChoiceMean) : fallbackChoice) &&
-              NothingHeld() && OnlyPreferencesLeft();
-    ++tried;
-    survived += ok ? 1 : 0;
-    EXPECT_TRUE(ok) << "preferences file of " << length << " bytes gave " << result;
-  }
-  ReportSweep("preferences-length", tried, survived);
+  EXPECT_EQ(fs::file_size(PrefsPath("ZELKpref")), uintmax_t(kPrefsFileBytes));
 }
 
 TEST_F(FaultInjection, UnusablePreferencesFolders) {
   const RunCase c{"Grey8", 9, 7, 1, 8, plugInModeGrayScale, true, 3, false};
-  const HostImage original = CaseImage(c);
-  const hostkit::RunOptions options = CaseOptions(c);
+  const HostImage original = c.Image();
+  const hostkit::RunOptions options = c.Options();
   HostImage expected = original;
   ASSERT_EQ(RunOnce(expected, options, c.method), 0);
-  std::filesystem::remove(PrefsPath("ZELKpref"));
-
-  struct Outcome {
-    int16_t inMemory, onDisk;
+  fs::remove(PrefsPath("ZELKpref"));
+  const std::string file = (prefs_ / "not-a-folder").string();
+  auto makeFolder = [this](const char* name) { fs::create_directory(PrefsPath(name)); };
+  auto folderStays = [this](const char* name) {
+    EXPECT_TRUE(fs::is_directory(PrefsPath(name)));
+    fs::remove(PrefsPath(name));
   };
-  auto runBoth = [&]() {
-    Outcome outcome{};
+  auto chmod = [this](fs::perms perms) { fs::permissions(prefs_, perms); };
+  struct Case {
+    const char* what;
+    std::function<void()> spoil, mend;
+    int16_t onDisk;  // the run's result with its scratch images on disk; in memory it fills
+    bool bindsRoot;  // folder permissions do not bind root
+  } cases[] = {
+      {"nothing can be opened or made: preferences skipped, scratch files refused",
+       [] { PlatformRefuseOpens(true); },
+       [this] {
+         PlatformRefuseOpens(false);
+         EXPECT_TRUE(PrefsFiles().empty());
+       },
+       permErr, true},
+      {"the preferences file's name is taken by a folder: skipped, the folder stays",
+       [&] { makeFolder("ZELKpref"); }, [&] { folderStays("ZELKpref"); }, 0, true},
+      {"a scratch file's name is taken by a folder: no image on disk",
+       [&] { makeFolder("BackingStore"); }, [&] { folderStays("BackingStore"); }, dupFNErr, true},
+      {"the Preferences folder is a file",
+       [&] {
+         std::ofstream(file) << "x";
+         PlatformSetPreferencesFolder(file.c_str());
+       },
+       [&] {
+         PlatformSetPreferencesFolder(prefs_.c_str());
+         fs::remove(file);
+       },
+       dirNFErr, true},
+      {"a read-only Preferences folder",
+       [&] { chmod(fs::perms::owner_read | fs::perms::owner_exec); },
+       [&] { chmod(fs::perms::owner_all); }, permErr, false},
+      {"an unreadable Preferences folder", [&] { chmod(fs::perms::none); },
+       [&] { chmod(fs::perms::owner_all); }, permErr, false},
+  };
+  for (const Case& folder : cases) {
+    // scripts/reliability.sh runs the program as an unprivileged user for the permissions.
+    if (!folder.bindsRoot && ::geteuid() == 0) continue;
+    SCOPED_TRACE(folder.what);
+    folder.spoil();
     for (bool onDisk : {false, true}) {
       PlatformSetTempMemoryLimit(onDisk ? 0 : -1);
       HostImage image = original;
       int16_t result = RunOnce(image, options, c.method);
+      EXPECT_EQ(result, onDisk ? folder.onDisk : 0) << "on disk: " << onDisk;
       EXPECT_EQ(image.pixels, result == 0 ? expected.pixels : original.pixels);
       EXPECT_TRUE(NothingHeld());
-      (onDisk ? outcome.onDisk : outcome.inMemory) = result;
     }
     PlatformSetTempMemoryLimit(-1);
-    return outcome;
-  };
-
-  // Nothing in the folder can be opened or made: preferences are skipped, scratch files fail.
-  PlatformRefuseOpens(true);
-  Outcome refused = runBoth();
-  PlatformRefuseOpens(false);
-  EXPECT_EQ(refused.inMemory, 0);
-  EXPECT_EQ(refused.onDisk, permErr);
-  EXPECT_TRUE(PrefsFiles().empty());
-
-  // The preferences file's name is taken by a folder: skipped, and the folder stays.
-  std::filesystem::create_directory(PrefsPath("ZELKpref"));
-  Outcome folderFile = runBoth();
-  EXPECT_EQ(folderFile.inMemory, 0);
-  EXPECT_EQ(folderFile.onDisk, 0);
-  EXPECT_TRUE(std::filesystem::is_directory(PrefsPath("ZELKpref")));
-  std::filesystem::remove(PrefsPath("ZELKpref"));
-
-  // A scratch file's name is taken by a folder: the run cannot make its image and says so.
-  std::filesystem::create_directory(PrefsPath("BackingStore"));
-  Outcome folderScratch = runBoth();
-  EXPECT_EQ(folderScratch.inMemory, 0);
-  EXPECT_EQ(folderScratch.onDisk, dupFNErr);
-  EXPECT_TRUE(std::filesystem::is_directory(PrefsPath("BackingStore")));
-  std::filesystem::remove(PrefsPath("BackingStore"));
-
-  // The Preferences folder is a file: nothing can live there.
-  std::string file = (prefs_ / "not-a-folder").string();
-  std::ofstream(file) << "x";
-  PlatformSetPreferencesFolder(file.c_str());
-  Outcome notFolder = runBoth();
-  PlatformSetPreferencesFolder(prefs_.c_str());
-  EXPECT_EQ(notFolder.inMemory, 0);
-  EXPECT_EQ(notFolder.onDisk, dirNFErr);
-  std::filesystem::remove(file);
-}
-
-TEST_F(FaultInjection, ReadOnlyAndUnreadablePreferencesFolders) {
-  // Meaningless to root, who may write anywhere; scripts/reliability.sh runs the program as an
-  // unprivileged user for this.
-  if (::geteuid() == 0) GTEST_SKIP() << "folder permissions do not bind root";
-  const HostImage original = PatternImage(9, 7, 1, 8, plugInModeGrayScale);
-  hostkit::RunOptions options;
-  options.mask = reliability::DiscMask(9, 7, 2.5);
-  HostImage expected = original;
-  ASSERT_EQ(RunOnce(expected, options, kChoiceMembrane), 0);
-  auto runBoth = [&]() {
-    std::pair<int16_t, int16_t> outcome;
-    for (bool onDisk : {false, true}) {
-      PlatformSetTempMemoryLimit(onDisk ? 0 : -1);
-      HostImage image = original;
-      int16_t result = RunOnce(image, options, kChoiceMembrane);
-      EXPECT_EQ(image.pixels, result == 0 ? expected.pixels : original.pixels);
-      EXPECT_TRUE(NothingHeld());
-      (onDisk ? outcome.second : outcome.first) = result;
-    }
-    PlatformSetTempMemoryLimit(-1);
-    return outcome;
-  };
-  for (auto perms : {std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec,
-                     std::filesystem::perms::none}) {
-    std::filesystem::permissions(prefs_, perms);
-    auto [inMemory, onDisk] = runBoth();
-    std::filesystem::permissions(prefs_, std::filesystem::perms::owner_all);
-    EXPECT_EQ(inMemory, 0);
-    EXPECT_EQ(onDisk, permErr);
+    folder.mend();
   }
 }
 

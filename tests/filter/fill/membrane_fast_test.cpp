@@ -559,7 +559,9 @@ struct ScopedFillSettings {
                                         nullptr,
                                         -1,
                                         threads,
-                                        engine};
+                                        engine,
+                                        nullptr,
+                                        nullptr};
     PlatformSetHostServices(&services);
   }
   ~ScopedFillSettings() { PlatformSetHostServices(nullptr); }
