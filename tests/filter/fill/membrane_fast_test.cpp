@@ -348,7 +348,17 @@ int32_t RunEngine(Picture& p, Engine engine, int32_t threads, long cancelAt = 0,
 
 // ---- Seeded pictures and masks ----
 
-enum MaskKind { kNoise, kRings, kDiscs, kPinholes, kNoSelection, kEverything };
+enum MaskKind {
+  kNoise,
+  kRings,
+  kDiscs,
+  kPinholes,
+  kNoSelection,
+  kEverything,
+  kDust,
+  kScratches,
+  kStrokes
+};
 
 // Mask bytes on both sides of the 128 threshold.
 uint8_t MaskByte(std::mt19937& rng, bool selected) {
@@ -374,6 +384,30 @@ Picture RandomPicture(std::mt19937& rng, MaskKind kind, int w, int h, int n, int
     const int inner = kind == kRings ? coordinate(outer) : -1;
     discs.push_back({coordinate(w), coordinate(h), outer * outer, inner < 0 ? -1 : inner * inner});
   }
+  // Dust: specks of radius 0 (one pixel) to 4, a third of them on the border; scratches: lines
+  // across the picture, 1 or 3 pixels wide; strokes: short bars and diagonals, as of text.
+  std::vector<bool> marked(size_t(w) * h);
+  auto mark = [&](int cx, int cy, int r) {
+    for (int y = std::max(cy - r, 0); y <= std::min(cy + r, h - 1); ++y)
+      for (int x = std::max(cx - r, 0); x <= std::min(cx + r, w - 1); ++x)
+        marked[size_t(y) * w + x] =
+            marked[size_t(y) * w + x] || (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r + r;
+  };
+  const int marks = kind == kDust ? 1 + coordinate(w * h / 200 + 1) : 1 + coordinate(6);
+  for (int i = 0; kind >= kDust && i < marks; ++i) {
+    int x = coordinate(w), y = coordinate(h);
+    if (kind == kDust) {
+      const bool side = rng() % 2, far = rng() % 2;
+      if (rng() % 3 == 0) (side ? x : y) = far ? (side ? w : h) - 1 : 0;
+      mark(x, y, coordinate(5));
+      continue;
+    }
+    const int length = 2 + coordinate(7), r = coordinate(2);
+    const int ex = kind == kScratches ? coordinate(w) : x + (coordinate(3) - 1) * length;
+    const int ey = kind == kScratches ? coordinate(h) : y + (coordinate(3) - 1) * length;
+    const int steps = std::max({std::abs(ex - x), std::abs(ey - y), 1});
+    for (int t = 0; t <= steps; ++t) mark(x + (ex - x) * t / steps, y + (ey - y) * t / steps, r);
+  }
   const uint32_t density = 1 + rng() % 6;  // noise: selected in density of 7
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
@@ -381,6 +415,7 @@ Picture RandomPicture(std::mt19937& rng, MaskKind kind, int w, int h, int n, int
       if (kind == kNoise) selected = rng() % 7 < density;
       if (kind == kPinholes) selected = rng() % 9 == 0;
       if (kind == kEverything) selected = true;
+      if (kind >= kDust) selected = marked[size_t(y) * w + x];
       for (const Disc& d : discs) {
         if (kind != kRings && kind != kDiscs) break;
         const int r2 = (x - d.x) * (x - d.x) + (y - d.y) * (y - d.y);
@@ -418,9 +453,11 @@ TEST_P(MembraneFastMaskTest, MatchesTheReferenceEngineBitForBit) {
   for (int i = 0; i < kCases; ++i) {
     const int bits = i % 2 ? 16 : 8;
     const int n = (i / 2) % 2 ? 3 : 1;
-    // Mostly small; every sixteenth case tall enough for several rounds of rows.
-    const int w = 1 + int(rng() % 31);
-    const int h = i % 16 == 15 ? 40 + int(rng() % 40) : 1 + int(rng() % 31);
+    // Mostly small; every sixteenth case tall enough for several rounds of rows; the specks and
+    // lines on pictures wide enough for holes far apart.
+    const int side = GetParam() >= kDust ? 100 : 31;
+    const int w = 1 + int(rng() % side);
+    const int h = i % 16 == 15 ? 40 + int(rng() % 40) : 1 + int(rng() % side);
     const Picture p = RandomPicture(rng, GetParam(), w, h, n, bits);
     ExpectSameAsReference(p, "case " + std::to_string(i) + " (" + std::to_string(w) + "x" +
                                  std::to_string(h) + ", " + std::to_string(n) + "x" +
@@ -431,13 +468,14 @@ TEST_P(MembraneFastMaskTest, MatchesTheReferenceEngineBitForBit) {
 
 std::string MaskKindName(const ::testing::TestParamInfo<MaskKind>& kind) {
   static const char* const kNames[] = {"Noise",    "Rings",       "Discs",
-                                       "Pinholes", "NoSelection", "Everything"};
+                                       "Pinholes", "NoSelection", "Everything",
+                                       "Dust",     "Scratches",   "Strokes"};
   return kNames[kind.param];
 }
 
 INSTANTIATE_TEST_SUITE_P(Masks, MembraneFastMaskTest,
                          ::testing::Values(kNoise, kRings, kDiscs, kPinholes, kNoSelection,
-                                           kEverything),
+                                           kEverything, kDust, kScratches, kStrokes),
                          MaskKindName);
 
 // The edge list as one engine step makes it (fast: the one-pass rolling window, else the mask

@@ -1,0 +1,217 @@
+#!/usr/bin/python3
+"""Times the membrane fill on the holes users select (dust, scratches, caption strokes, discs,
+a large blob) against OpenCV's Telea inpainting (cv2.inpaint, INPAINT_TELEA, radius 3), on a
+photograph-like picture with grain, one thread, all in one process on the same arrays.
+
+Each case gives, as medians of --repeats calls taken in turn (so that load moves all alike):
+  - Telea: cv2.inpaint (16 bits: three grey planes one after the other, as it takes 16-bit
+    images of one channel only);
+  - fast: areafill.fill with the fast engine, AREAFILL_THREADS=1, the whole call;
+  - engine: the filter's own part of that call, from its first progress report to its last;
+  - stages of the engine: edge mask and edge list / fill pass (with the winner search's
+    set-up) / the eight smoothing passes, from the progress reports' marks;
+  - reference: areafill.fill with AREAFILL_MEMBRANE=reference (left out where it takes
+    seconds: the caption and the blob).
+With --threads 2 the fast engine's CPU time on two threads is set beside its CPU time on one.
+
+    scripts/install-deps.sh bench          # python3-opencv
+    /usr/bin/python3 bench/hole_shapes.py --build build/release
+Prints a Markdown table, with the machine and the date.
+"""
+
+import argparse
+import os
+import platform
+import resource
+import statistics
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+import cv2
+import numpy as np
+
+ROOT = Path(__file__).resolve().parents[1]
+
+
+def picture(width, height, bits, seed=1):
+    """Soft shapes and gradients, like a photograph, with fine grain on top."""
+    rng = np.random.default_rng(seed)
+    coarse = rng.uniform(30, 225, size=(max(height // 64, 2), max(width // 64, 2), 3))
+    base = cv2.resize(coarse, (width, height), interpolation=cv2.INTER_CUBIC)
+    y, x = np.mgrid[0:height, 0:width]
+    base += 20 * np.sin(x / 37.0)[..., None] * np.cos(y / 53.0)[..., None]
+    base += rng.normal(0, 6, size=base.shape)  # grain
+    if bits == 8:
+        return np.clip(base, 0, 255).astype(np.uint8)
+    return np.clip(base * 128, 0, 32768).astype(np.uint16)
+
+
+def specks(width, height, count, radii, seed):
+    rng = np.random.default_rng(seed)
+    hole = np.zeros((height, width), np.uint8)
+    for _ in range(count):
+        cv2.circle(hole, (int(rng.integers(width)), int(rng.integers(height))),
+                   int(rng.integers(radii[0], radii[1] + 1)), 255, -1)
+    return hole
+
+
+def scratches(width, height, count, thickness, seed):
+    rng = np.random.default_rng(seed)
+    hole = np.zeros((height, width), np.uint8)
+    for _ in range(count):
+        a = (int(rng.integers(width)), int(rng.integers(height // 4)))
+        b = (int(rng.integers(width)), int(rng.integers(3 * height // 4, height)))
+        cv2.line(hole, a, b, 255, thickness)
+    return hole
+
+
+def caption(width, height):
+    hole = np.zeros((height, width), np.uint8)
+    for row, text in enumerate(["Summer 1987 - the lake house, with grandma",
+                                "and the dog that never came back inside"]):
+        cv2.putText(hole, text, (60, height - 170 + 80 * row), cv2.FONT_HERSHEY_SIMPLEX, 2.4,
+                    255, 7, cv2.LINE_8)
+    return hole
+
+
+def disc(width, height, cx, cy, r):
+    hole = np.zeros((height, width), np.uint8)
+    y, x = np.mgrid[0:height, 0:width]
+    hole[(x - cx) ** 2 + (y - cy) ** 2 <= r * r] = 255
+    return hole
+
+
+def square(width, height, side):
+    hole = np.zeros((height, width), np.uint8)
+    x0, y0 = (width - side) // 2, (height - side) // 2
+    hole[y0:y0 + side, x0:x0 + side] = 255
+    return hole
+
+
+# (name, width, height, bits, the hole, whether the reference engine is timed)
+CASES = [
+    ("disc r=100 in 1024×768", 1024, 768, 8, lambda: disc(1024, 768, 512, 384, 100), True),
+    ("square 300² in 4000×3000", 4000, 3000, 8, lambda: square(4000, 3000, 300), True),
+    ("dust: 80 specks r 2–4 in 640×400", 640, 400, 8,
+     lambda: specks(640, 400, 80, (2, 4), 80), True),
+    ("dust: 400 specks in 2000×1500", 2000, 1500, 8,
+     lambda: specks(2000, 1500, 400, (2, 4), 400), True),
+    ("12 scratches 3 px wide, 2000×1500", 2000, 1500, 8,
+     lambda: scratches(2000, 1500, 12, 3, 12), True),
+    ("caption text strokes, 2000×1500", 2000, 1500, 8, lambda: caption(2000, 1500), False),
+    ("blob r=400 in 2000×1500", 2000, 1500, 8, lambda: disc(2000, 1500, 1000, 750, 400), False),
+    ("dust 80 specks, 640×400, 16-bit", 640, 400, 16,
+     lambda: specks(640, 400, 80, (2, 4), 80), True),
+]
+
+# The filter's progress runs through eleven figures a row: mask rows and edge list (2), fill
+# pass (1), smoothing (8); the host's steady count of 1000 shows them in that proportion.
+STAGE_MARKS = (2 * 1000 // 11, 3 * 1000 // 11)
+
+
+class Clock:
+    """Times one areafill.fill call and the moments its progress crossed the stage marks."""
+
+    def __init__(self):
+        self.marks = []
+
+    def __call__(self, count, total):
+        self.marks.append((time.perf_counter(), count))
+
+
+def timed_fill(areafill, image, hole, prefs, engine, threads):
+    os.environ["AREAFILL_THREADS"] = str(threads)
+    if engine == "reference":
+        os.environ["AREAFILL_MEMBRANE"] = "reference"
+    else:
+        os.environ.pop("AREAFILL_MEMBRANE", None)
+    clock = Clock()
+    cpu0 = resource.getrusage(resource.RUSAGE_SELF)
+    start = time.perf_counter()
+    areafill.fill(image, hole, method="membrane", prefs=prefs, progress=clock)
+    end = time.perf_counter()
+    cpu1 = resource.getrusage(resource.RUSAGE_SELF)
+    cpu = (cpu1.ru_utime - cpu0.ru_utime) + (cpu1.ru_stime - cpu0.ru_stime)
+    first = clock.marks[0][0] if clock.marks else start
+    last = clock.marks[-1][0] if clock.marks else end
+
+    def at(mark):
+        return next((t for t, c in clock.marks if c >= mark), last)
+
+    stages = (at(STAGE_MARKS[0]) - first, at(STAGE_MARKS[1]) - at(STAGE_MARKS[0]),
+              last - at(STAGE_MARKS[1]))
+    return {"call": end - start, "engine": last - first, "stages": stages, "cpu": cpu}
+
+
+def telea(image, hole):
+    start = time.perf_counter()
+    if image.dtype == np.uint16:
+        for plane in range(3):
+            cv2.inpaint(np.ascontiguousarray(image[..., plane]), hole, 3, cv2.INPAINT_TELEA)
+    else:
+        cv2.inpaint(image, hole, 3, cv2.INPAINT_TELEA)
+    return time.perf_counter() - start
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", type=Path, default=ROOT / "build" / "release",
+                        help="build folder with python/ (default: build/release)")
+    parser.add_argument("--repeats", type=int, default=5, help="calls per figure (default: 5)")
+    parser.add_argument("--threads", type=int, default=0,
+                        help="also time the fast engine on this many threads (CPU and wall)")
+    parser.add_argument("--only", default="", help="run the cases whose name holds this text")
+    args = parser.parse_args()
+    sys.path.insert(0, str(args.build / "python"))
+    import areafill  # noqa: E402  (found in the build folder named on the command line)
+
+    cv2.setNumThreads(1)
+    prefs = tempfile.mkdtemp(prefix="areafill-bench-prefs-")
+    print(f"{platform.node()}, {os.cpu_count()} CPUs, {platform.processor() or platform.machine()}"
+          f", load {os.getloadavg()[0]:.2f}, OpenCV {cv2.__version__}, "
+          f"{time.strftime('%Y-%m-%d %H:%M %Z')}\n")
+    header = ("| case | selected px | Telea ms | fast ms (areafill.fill) | engine ms | "
+              "edges / fill / smoothing ms | reference ms | Telea / fast | reference / fast |")
+    extra = f" {args.threads} threads: wall ms, CPU ÷ 1 thread's CPU |" if args.threads > 1 else ""
+    print(header + extra)
+    print("|---" * (9 + (1 if extra else 0)) + "|")
+    for name, width, height, bits, hole_of, with_reference in CASES:
+        if args.only not in name:
+            continue
+        image = picture(width, height, bits)
+        hole = hole_of()
+        runs = {"telea": [], "fast": [], "reference": [], "many": []}
+        for _ in range(args.repeats):
+            runs["telea"].append(telea(image, hole))
+            runs["fast"].append(timed_fill(areafill, image, hole, prefs, "fast", 1))
+            if with_reference:
+                runs["reference"].append(timed_fill(areafill, image, hole, prefs, "reference", 1))
+            if args.threads > 1:
+                runs["many"].append(
+                    timed_fill(areafill, image, hole, prefs, "fast", args.threads))
+
+        def median(values):
+            return 1e3 * statistics.median(values)
+
+        t = median(runs["telea"])
+        fast = median([r["call"] for r in runs["fast"]])
+        engine = median([r["engine"] for r in runs["fast"]])
+        stages = " / ".join(f"{median([r['stages'][k] for r in runs['fast']]):.1f}"
+                            for k in range(3))
+        ref = median([r["call"] for r in runs["reference"]]) if with_reference else None
+        row = (f"| {name} | {int(np.count_nonzero(hole)):,} | {t:.1f} | {fast:.1f} | {engine:.1f} "
+               f"| {stages} | {f'{ref:.1f}' if ref else '–'} | **{t / fast:.2f}×** | "
+               f"{f'{ref / fast:.1f}×' if ref else '–'} |")
+        if args.threads > 1:
+            wall = median([r["call"] for r in runs["many"]])
+            cpu = statistics.median([m["cpu"] / o["cpu"] for m, o in zip(runs["many"],
+                                                                          runs["fast"])])
+            row += f" {wall:.1f}, {cpu:.2f} |"
+        print(row)
+        sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()
