@@ -1,18 +1,18 @@
 #!/usr/bin/python3
 """Times the membrane fill on the holes users select (dust, scratches, caption strokes, discs,
 a large blob) against OpenCV's Telea inpainting (cv2.inpaint, INPAINT_TELEA, radius 3), on a
-photograph-like picture with grain, one thread, all in one process on the same arrays.
+photograph-like picture with grain, one thread.
 
-Each case gives, as medians of --repeats calls taken in turn (so that load moves all alike):
-  - Telea: cv2.inpaint (16 bits: three grey planes one after the other, as it takes 16-bit
-    images of one channel only);
-  - fast: areafill.fill with the fast engine, AREAFILL_THREADS=1, the whole call;
-  - engine: the filter's own part of that call, from its first progress report to its last;
-  - stages of the engine: edge mask and edge list / fill pass (with the winner search's
-    set-up) / the eight smoothing passes, from the progress reports' marks;
-  - reference: areafill.fill with AREAFILL_MEMBRANE=reference (left out where it takes
-    seconds: the caption and the blob).
-With --threads 2 the fast engine's CPU time on two threads is set beside its CPU time on one.
+Each case gives medians of --repeats calls, taken in turn (so that the machine's load moves all
+figures alike), on the same arrays:
+  - Telea: cv2.inpaint in this process (16 bits: three grey planes one after the other, as it
+    takes 16-bit images of one channel only);
+  - fast: the whole areafill.fill call, fast engine, AREAFILL_THREADS=1;
+  - reference: the same with AREAFILL_MEMBRANE=reference (left out where it takes seconds);
+  - with --threads N: the fast engine's wall time on N threads, and its CPU time over the CPU
+    time of one thread (1.00: the threads share the work without repeating any of it).
+The module reads its engine and threads once, so each kind of call is served by a process of
+its own. The stages inside the engine: bench/membrane_bench.cpp (BenchHoleShapes).
 
     scripts/install-deps.sh bench          # python3-opencv
     /usr/bin/python3 bench/hole_shapes.py --build build/release
@@ -24,6 +24,7 @@ import os
 import platform
 import resource
 import statistics
+import subprocess
 import sys
 import tempfile
 import time
@@ -106,43 +107,44 @@ CASES = [
      lambda: specks(640, 400, 80, (2, 4), 80), True),
 ]
 
-# The filter's progress runs through eleven figures a row: mask rows and edge list (2), fill
-# pass (1), smoothing (8); the host's steady count of 1000 shows them in that proportion.
-STAGE_MARKS = (2 * 1000 // 11, 3 * 1000 // 11)
 
-
-class Clock:
-    """Times one areafill.fill call and the moments its progress crossed the stage marks."""
-
-    def __init__(self):
-        self.marks = []
-
-    def __call__(self, count, total):
-        self.marks.append((time.perf_counter(), count))
-
-
-def timed_fill(areafill, image, hole, prefs, engine, threads):
+def worker(build, engine, threads):
+    """Serves fills from another process (the engine and the threads are read once, when the
+    module loads): reads a case number a line, fills it, writes its wall and CPU seconds."""
     os.environ["AREAFILL_THREADS"] = str(threads)
     if engine == "reference":
         os.environ["AREAFILL_MEMBRANE"] = "reference"
-    else:
-        os.environ.pop("AREAFILL_MEMBRANE", None)
-    clock = Clock()
-    cpu0 = resource.getrusage(resource.RUSAGE_SELF)
-    start = time.perf_counter()
-    areafill.fill(image, hole, method="membrane", prefs=prefs, progress=clock)
-    end = time.perf_counter()
-    cpu1 = resource.getrusage(resource.RUSAGE_SELF)
-    cpu = (cpu1.ru_utime - cpu0.ru_utime) + (cpu1.ru_stime - cpu0.ru_stime)
-    first = clock.marks[0][0] if clock.marks else start
-    last = clock.marks[-1][0] if clock.marks else end
+    sys.path.insert(0, str(build / "python"))
+    import areafill  # noqa: E402  (found in the build folder named on the command line)
 
-    def at(mark):
-        return next((t for t, c in clock.marks if c >= mark), last)
+    prefs = tempfile.mkdtemp(prefix="areafill-bench-prefs-")
+    made = {}
+    for line in sys.stdin:
+        case = int(line)
+        if case not in made:
+            name, width, height, bits, hole_of, _ = CASES[case]
+            made[case] = (picture(width, height, bits), hole_of())
+        image, hole = made[case]
+        cpu0 = resource.getrusage(resource.RUSAGE_SELF)
+        start = time.perf_counter()
+        areafill.fill(image, hole, method="membrane", prefs=prefs)
+        wall = time.perf_counter() - start
+        cpu1 = resource.getrusage(resource.RUSAGE_SELF)
+        cpu = (cpu1.ru_utime - cpu0.ru_utime) + (cpu1.ru_stime - cpu0.ru_stime)
+        print(f"{wall} {cpu}", flush=True)
 
-    stages = (at(STAGE_MARKS[0]) - first, at(STAGE_MARKS[1]) - at(STAGE_MARKS[0]),
-              last - at(STAGE_MARKS[1]))
-    return {"call": end - start, "engine": last - first, "stages": stages, "cpu": cpu}
+
+class Worker:
+    def __init__(self, build, engine, threads):
+        self.process = subprocess.Popen(
+            [sys.executable, __file__, "--build", str(build), "--worker", f"{engine}:{threads}"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+    def fill(self, case):
+        self.process.stdin.write(f"{case}\n")
+        self.process.stdin.flush()
+        wall, cpu = self.process.stdout.readline().split()
+        return float(wall), float(cpu)
 
 
 def telea(image, hole):
@@ -163,51 +165,51 @@ def main():
     parser.add_argument("--threads", type=int, default=0,
                         help="also time the fast engine on this many threads (CPU and wall)")
     parser.add_argument("--only", default="", help="run the cases whose name holds this text")
+    parser.add_argument("--worker", help=argparse.SUPPRESS)
     args = parser.parse_args()
-    sys.path.insert(0, str(args.build / "python"))
-    import areafill  # noqa: E402  (found in the build folder named on the command line)
+    if args.worker:
+        engine, threads = args.worker.split(":")
+        worker(args.build, engine, int(threads))
+        return
 
     cv2.setNumThreads(1)
-    prefs = tempfile.mkdtemp(prefix="areafill-bench-prefs-")
+    fast, reference = Worker(args.build, "fast", 1), Worker(args.build, "reference", 1)
+    many = Worker(args.build, "fast", args.threads) if args.threads > 1 else None
     print(f"{platform.node()}, {os.cpu_count()} CPUs, {platform.processor() or platform.machine()}"
           f", load {os.getloadavg()[0]:.2f}, OpenCV {cv2.__version__}, "
           f"{time.strftime('%Y-%m-%d %H:%M %Z')}\n")
-    header = ("| case | selected px | Telea ms | fast ms (areafill.fill) | engine ms | "
-              "edges / fill / smoothing ms | reference ms | Telea / fast | reference / fast |")
-    extra = f" {args.threads} threads: wall ms, CPU ÷ 1 thread's CPU |" if args.threads > 1 else ""
-    print(header + extra)
-    print("|---" * (9 + (1 if extra else 0)) + "|")
-    for name, width, height, bits, hole_of, with_reference in CASES:
+    extra = f" {args.threads} threads: wall ms, CPU ÷ 1 thread's |" if many else ""
+    print("| case | selected px | Telea ms | fast ms | reference ms | Telea / fast | "
+          "reference / fast |" + extra)
+    print("|---" * (7 + (1 if many else 0)) + "|")
+    for case, (name, width, height, bits, hole_of, with_reference) in enumerate(CASES):
         if args.only not in name:
             continue
-        image = picture(width, height, bits)
-        hole = hole_of()
+        image, hole = picture(width, height, bits), hole_of()
         runs = {"telea": [], "fast": [], "reference": [], "many": []}
+        fast.fill(case)  # the first call of each worker also loads the module and the picture
+        if with_reference:
+            reference.fill(case)
         for _ in range(args.repeats):
             runs["telea"].append(telea(image, hole))
-            runs["fast"].append(timed_fill(areafill, image, hole, prefs, "fast", 1))
+            runs["fast"].append(fast.fill(case))
             if with_reference:
-                runs["reference"].append(timed_fill(areafill, image, hole, prefs, "reference", 1))
-            if args.threads > 1:
-                runs["many"].append(
-                    timed_fill(areafill, image, hole, prefs, "fast", args.threads))
+                runs["reference"].append(reference.fill(case))
+            if many:
+                runs["many"].append(many.fill(case))
 
         def median(values):
             return 1e3 * statistics.median(values)
 
         t = median(runs["telea"])
-        fast = median([r["call"] for r in runs["fast"]])
-        engine = median([r["engine"] for r in runs["fast"]])
-        stages = " / ".join(f"{median([r['stages'][k] for r in runs['fast']]):.1f}"
-                            for k in range(3))
-        ref = median([r["call"] for r in runs["reference"]]) if with_reference else None
-        row = (f"| {name} | {int(np.count_nonzero(hole)):,} | {t:.1f} | {fast:.1f} | {engine:.1f} "
-               f"| {stages} | {f'{ref:.1f}' if ref else '–'} | **{t / fast:.2f}×** | "
-               f"{f'{ref / fast:.1f}×' if ref else '–'} |")
-        if args.threads > 1:
-            wall = median([r["call"] for r in runs["many"]])
-            cpu = statistics.median([m["cpu"] / o["cpu"] for m, o in zip(runs["many"],
-                                                                          runs["fast"])])
+        f = median([wall for wall, _ in runs["fast"]])
+        ref = median([wall for wall, _ in runs["reference"]]) if with_reference else None
+        row = (f"| {name} | {int(np.count_nonzero(hole)):,} | {t:.1f} | {f:.1f} | "
+               f"{f'{ref:.1f}' if ref else '–'} | **{t / f:.2f}×** | "
+               f"{f'{ref / f:.1f}×' if ref else '–'} |")
+        if many:
+            wall = median([w for w, _ in runs["many"]])
+            cpu = statistics.median([m[1] / o[1] for m, o in zip(runs["many"], runs["fast"])])
             row += f" {wall:.1f}, {cpu:.2f} |"
         print(row)
         sys.stdout.flush()

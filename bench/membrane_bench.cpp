@@ -1,6 +1,7 @@
-// The membrane fill's two engines side by side, in one run, on the three cases the fast engine
-// is held to: a whole 2000×1500 image without selection (its outer ring is the frame), a disc
-// hole of radius 100 in 1024×768 and a 300×300 square hole in 4000×3000, RGB at 8 and 16 bits.
+// The membrane fill's two engines side by side, in one run, on the cases the fast engine is
+// held to: a whole 2000×1500 image without selection (its outer ring is the frame), a disc
+// hole of radius 100 in 1024×768, a 300×300 square hole in 4000×3000, and the holes users
+// select most (dust, scratches, a large blob), RGB at 8 and 16 bits.
 // Each repetition runs the fast engine single-threaded, the fast engine on every processor and
 // the reference engine, one after the other on the same image, so that all three see the same
 // machine load; the figures are medians over the repetitions.
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -62,6 +64,62 @@ bool InSquare(int32_t x, int32_t y) { return x >= 1850 && x < 2150 && y >= 1350 
 const FillCase kWholeImage = {"whole", 2000, 1500, nullptr, true};
 const FillCase kDiscHole = {"disc", 1024, 768, InDisc, false};
 const FillCase kSquareHole = {"square", 4000, 3000, InSquare, false};
+
+// The holes users select most, as bench/hole_shapes.py draws them (not the same places): dust
+// specks of radius 2 to 4, scratches 3 pixels wide from the top quarter to the bottom quarter,
+// and a blob of radius 400. Places come from a fixed linear congruential sequence.
+struct Marks {
+  int32_t width;
+  std::vector<uint8_t> in;
+  uint32_t seed;
+  int32_t Next(int32_t below) {
+    seed = seed * 1664525u + 1013904223u;
+    return int32_t((seed >> 8) % uint32_t(below));
+  }
+  void Disc(int32_t cx, int32_t cy, int32_t r) {
+    const int32_t height = int32_t(in.size()) / width;
+    for (int32_t y = std::max(cy - r, 0); y <= std::min(cy + r, height - 1); ++y)
+      for (int32_t x = std::max(cx - r, 0); x <= std::min(cx + r, width - 1); ++x)
+        if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) in[size_t(y) * width + x] = 1;
+  }
+};
+Marks Dust(int32_t width, int32_t height, int32_t specks) {
+  Marks m = {width, std::vector<uint8_t>(size_t(width) * height), uint32_t(specks)};
+  for (int32_t i = 0; i < specks; ++i) m.Disc(m.Next(width), m.Next(height), 2 + m.Next(3));
+  return m;
+}
+Marks Scratches(int32_t width, int32_t height, int32_t lines) {
+  Marks m = {width, std::vector<uint8_t>(size_t(width) * height), 12};
+  for (int32_t i = 0; i < lines; ++i) {
+    const int32_t x0 = m.Next(width), y0 = m.Next(height / 4);
+    const int32_t x1 = m.Next(width), y1 = 3 * height / 4 + m.Next(height / 4);
+    const int32_t steps = std::max(std::abs(x1 - x0), y1 - y0);
+    for (int32_t t = 0; t <= steps; ++t)
+      m.Disc(x0 + (x1 - x0) * t / steps, y0 + (y1 - y0) * t / steps, 1);
+  }
+  return m;
+}
+bool InDust80(int32_t x, int32_t y) {
+  static const Marks m = Dust(640, 400, 80);
+  return m.in[size_t(y) * m.width + x] != 0;
+}
+bool InDust400(int32_t x, int32_t y) {
+  static const Marks m = Dust(2000, 1500, 400);
+  return m.in[size_t(y) * m.width + x] != 0;
+}
+bool InScratches(int32_t x, int32_t y) {
+  static const Marks m = Scratches(2000, 1500, 12);
+  return m.in[size_t(y) * m.width + x] != 0;
+}
+bool InBlob(int32_t x, int32_t y) {
+  const int32_t dx = x - 1000, dy = y - 750;
+  return dx * dx + dy * dy <= 400 * 400;
+}
+
+const FillCase kDust80 = {"dust80", 640, 400, InDust80, false};
+const FillCase kDust400 = {"dust400", 2000, 1500, InDust400, false};
+const FillCase kScratches = {"scratches", 2000, 1500, InScratches, false};
+const FillCase kBlob = {"blob", 2000, 1500, InBlob, false};
 
 // ---- The host: progress timestamps and a cancel at a chosen progress figure ----
 
@@ -243,9 +301,11 @@ void BenchEngines(benchmark::State& state, const FillCase* c, int bits) {
   TossScene(&scene);
 }
 
-// The fast engine alone, for profiling: case 0 whole image, 1 disc, 2 square; bits; threads.
+// The fast engine alone, for profiling: case 0 whole image, 1 disc, 2 square, 3 and 4 dust, 5
+// scratches, 6 blob; bits; threads.
 void BenchFastEngine(benchmark::State& state) {
-  const FillCase* cases[] = {&kWholeImage, &kDiscHole, &kSquareHole};
+  const FillCase* cases[] = {&kWholeImage, &kDiscHole,  &kSquareHole, &kDust80,
+                             &kDust400,    &kScratches, &kBlob};
   BenchPrefsFolder prefs;
   Scene scene;
   MakeScene(&scene, cases[state.range(0)], int(state.range(1)));
@@ -258,7 +318,7 @@ void BenchFastEngine(benchmark::State& state) {
 // Every case at both depths, on one thread and on the threads a fill takes by default.
 void FastEngineArgs(benchmark::internal::Benchmark* b) {
   const int32_t threads = FillThreadsWanted();
-  for (int64_t c : {0, 1, 2})
+  for (int64_t c : {0, 1, 2, 3, 4, 5, 6})
     for (int64_t bits : {8, 16}) {
       b->Args({c, bits, 1});
       if (threads > 1) b->Args({c, bits, threads});
@@ -281,6 +341,11 @@ AREAFILL_BENCH_CASE(DiscR100In1024x768_8bit, &kDiscHole, 8, 5);
 AREAFILL_BENCH_CASE(DiscR100In1024x768_16bit, &kDiscHole, 16, 5);
 AREAFILL_BENCH_CASE(Square300In4000x3000_8bit, &kSquareHole, 8, 3);
 AREAFILL_BENCH_CASE(Square300In4000x3000_16bit, &kSquareHole, 16, 3);
+AREAFILL_BENCH_CASE(Dust80In640x400_8bit, &kDust80, 8, 5);
+AREAFILL_BENCH_CASE(Dust80In640x400_16bit, &kDust80, 16, 5);
+AREAFILL_BENCH_CASE(Dust400In2000x1500_8bit, &kDust400, 8, 3);
+AREAFILL_BENCH_CASE(Scratches12In2000x1500_8bit, &kScratches, 8, 3);
+AREAFILL_BENCH_CASE(BlobR400In2000x1500_8bit, &kBlob, 8, 3);
 #undef AREAFILL_BENCH_CASE
 
 }  // namespace
