@@ -1,46 +1,50 @@
-// The tile search: the edge points laid out in square cells, the visit of the points near each
-// pixel, and the rings of cells from which a tile gathers the candidates of its open sectors.
+// The tile search: the edge points in a tree of boxes, the visit of the points near each pixel,
+// and the walk of the tree by which a tile gathers the candidates of its open sectors.
 //
 // A sector, seen from a pixel p, is the set of points q with p - q inside a wedge bounded by two
-// lines through the origin; so it is two linear conditions on q. Over a box of pixels those give
-// two wedges: q can lie in the sector of some pixel of the box only inside the box's reach (the
-// wedge's directions as seen from the box), and q lies in the sector of every pixel of the box
-// when both conditions hold at the corners that bind them. Sectors follow one another with the
-// direction, so the sectors that a box of directions can meet form one arc of the 32.
+// lines through the origin: two linear conditions on q. Over a box of pixels those give two
+// wedges: q can lie in the sector of some pixel of the box only where both conditions hold at
+// the corners that loosen them most (the sector's reach), and q lies in the sector of every
+// pixel of the box where both hold at the corners that bind them (a witness). Sectors follow one
+// another with the direction, so the sectors that a box of directions can meet form one arc.
 #include "filter/fill/tile_search.h"
 
 #include <algorithm>
-#include <cmath>
+#include <climits>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "filter/fill/sector_positions.h"
-#include "filter/fill/sector_search.h"
 #include "platform/memory.h"
 
 namespace {
 
 constexpr int32_t kFarDistance2 = 999999999;  // a slot's distance before a point takes it
 
-// ---- Sectors as two linear conditions ----
+// ---- Sectors ----
 
 // a.x × dx + a.y × dy >= c, with (dx, dy) = pixel - point.
 struct _Form {
   int64_t ax, ay, c;
 };
 
-struct _SectorForms {
+// The sector s = 8 × quadrant + j: in its quadrant |dy| × Q_j >= |dx| × P_j (from j = 1) and
+// |dy| × Q_(j+1) < |dx| × P_(j+1) (up to j = 6); sectors j = 0 and j = 7 end at the quadrant's
+// axes instead (dy >= 0 or dy < 0; dx >= 0 or dx < 0). Each wedge is under 180°, so its two
+// conditions alone hold it.
+struct _Sector {
   _Form bound[2];
+  int32_t position;  // its place counterclockwise from the direction (1, 0)
 };
 
-// The sector s = 8 × quadrant + j: in its quadrant |dy| × Q_j >= |dx| × P_j (from j = 1) and
-// |dy| × Q_(j+1) < |dx| × P_(j+1) (up to j = 6); sector j = 0 and j = 7 end at the quadrant's
-// axes instead (dy >= 0 or dy < 0; dx >= 0 or dx < 0). Each wedge is under 180°, so the two
-// conditions alone hold it. _ExactSectorOf decides with the same slopes.
-_SectorForms _FormsOf(int32_t s) {
+_Sector _SectorNumbered(int32_t s) {
   const int32_t quadrant = s / 8, j = s % 8;
   const int64_t sx = quadrant < 2 ? 1 : -1;       // dx >= 0 in sectors 0-15
   const int64_t sy = quadrant % 2 == 0 ? 1 : -1;  // dy >= 0 in sectors 0-7 and 16-23
-  _SectorForms f;
+  _Sector f;
   if (j >= 1)
     f.bound[0] = {-sx * kSlopeP[j], sy * kSlopeQ[j], 0};
   else
@@ -49,18 +53,58 @@ _SectorForms _FormsOf(int32_t s) {
     f.bound[1] = {sx * kSlopeP[j + 1], -sy * kSlopeQ[j + 1], 1};
   else
     f.bound[1] = {sx, 0, sx > 0 ? 0 : 1};
+  // Counterclockwise: sectors 0..7 (up to straight down the y axis), 23..16, 24..31, 15..8.
+  const int32_t positions[4] = {j, 24 + 7 - j, 8 + 7 - j, 16 + j};
+  f.position = positions[quadrant];
   return f;
 }
 
-struct _AllForms {
-  _SectorForms sector[kTileSectors];
-  _AllForms() {
-    for (int32_t s = 0; s < kTileSectors; ++s) sector[s] = _FormsOf(s);
+struct _Sectors {
+  _Sector numbered[kTileSectors];
+  _Sector at[kTileSectors];        // by position
+  int32_t sectorAt[kTileSectors];  // the sector at each position
+  _Sectors() {
+    for (int32_t s = 0; s < kTileSectors; ++s) {
+      numbered[s] = _SectorNumbered(s);
+      at[numbered[s].position] = numbered[s];
+      sectorAt[numbered[s].position] = s;
+    }
   }
 };
-const _AllForms kForms;
+const _Sectors kSectors;
 
 inline int64_t _Value(const _Form& f, int32_t x, int32_t y) { return f.ax * x + f.ay * y; }
+
+// The sector of (dx, dy) != (0, 0) by the search's exact slopes, as _ExactSectorOf finds it: the
+// slopes rise, so three comparisons find how many of the seven are reached.
+inline int32_t _SectorOfStep(int32_t dx, int32_t dy) {
+  const int64_t ax = dx < 0 ? -int64_t(dx) : dx, ay = dy < 0 ? -int64_t(dy) : dy;
+  int32_t j = ay * kSlopeQ[4] >= ax * kSlopeP[4] ? 4 : 0;
+  if (ay * kSlopeQ[j + 2] >= ax * kSlopeP[j + 2]) j += 2;
+  if (ay * kSlopeQ[j + 1] >= ax * kSlopeP[j + 1]) j += 1;
+  return j + (dx < 0 ? (dy < 0 ? 24 : 16) : (dy < 0 ? 8 : 0));
+}
+
+// The positions met by the directions of a box of vectors [dx0, dx1] × [dy0, dy1]: all when the
+// box holds the origin; else the directions span under 180°, and the positions of the corners,
+// taken relative to one of them, bound an arc. An arc of 15 positions or more may be misread
+// that way, so every position is given instead.
+uint32_t _ArcOf(int32_t dx0, int32_t dx1, int32_t dy0, int32_t dy1) {
+  if (dx0 <= 0 && dx1 >= 0 && dy0 <= 0 && dy1 >= 0) return 0xFFFFFFFFu;
+  const int32_t p0 = kSectors.numbered[_SectorOfStep(dx0, dy0)].position;
+  const int32_t others[3] = {kSectors.numbered[_SectorOfStep(dx1, dy0)].position,
+                             kSectors.numbered[_SectorOfStep(dx0, dy1)].position,
+                             kSectors.numbered[_SectorOfStep(dx1, dy1)].position};
+  int32_t low = 0, high = 0;
+  for (int32_t p : others) {
+    const int32_t offset = ((p - p0 + 16) & 31) - 16;
+    low = std::min(low, offset);
+    high = std::max(high, offset);
+  }
+  if (high - low >= 15) return 0xFFFFFFFFu;
+  const uint64_t run = ((uint64_t(1) << (high - low + 1)) - 1) << ((p0 + low + 32) & 31);
+  return uint32_t(run | (run >> 32));
+}
 
 // ---- Boxes ----
 
@@ -80,12 +124,29 @@ inline int64_t _Farthest2(const _Box& b, int32_t x, int32_t y) {
   return _Square(std::max(std::abs(x - b.x0), std::abs(x - b.x1))) +
          _Square(std::max(std::abs(y - b.y0), std::abs(y - b.y1)));
 }
+inline int64_t _BoxGap2(const _Box& a, const _Box& b) {
+  const int64_t dx = std::max({0, b.x0 - a.x1, a.x0 - b.x1});
+  const int64_t dy = std::max({0, b.y0 - a.y1, a.y0 - b.y1});
+  return dx * dx + dy * dy;
+}
+inline bool _Meets(const _Box& a, const _Box& b) {
+  return a.x0 <= b.x1 && b.x0 <= a.x1 && a.y0 <= b.y1 && b.y0 <= a.y1;
+}
+inline bool _Holds(const _Box& b, int32_t x, int32_t y) {
+  return x >= b.x0 && x <= b.x1 && y >= b.y0 && y <= b.y1;
+}
+
+// The positions in which points of `area` can be seen from pixels of `pixels`.
+inline uint32_t _ArcBetween(const _Box& pixels, const _Box& area) {
+  return _ArcOf(pixels.x0 - area.x1, pixels.x1 - area.x0, pixels.y0 - area.y1, pixels.y1 - area.y0);
+}
+
 // ---- Buffers ----
 
 template <class T>
 bool _Grow(T** block, int32_t* capacity, int64_t need, int32_t keep) {
   if (need <= *capacity) return true;
-  int64_t grown = std::max<int64_t>({need, int64_t(*capacity) * 2, 64});
+  const int64_t grown = std::max<int64_t>({need, int64_t(*capacity) * 2, 64});
   if (grown > 0x7FFFFFFF / int64_t(sizeof(T))) return false;
   T* fresh = reinterpret_cast<T*>(NewPtr(Size(grown * int64_t(sizeof(T)))));
   if (fresh == nullptr) return false;
@@ -111,22 +172,84 @@ struct _Candidates {
   int32_t count, capacity;
 };
 
+// The candidates of one position as the pixels visit them: columns, rows, indices and the two
+// conditions' values taken from the tile's origin and held within ±2^30 (a pixel's own values
+// from the origin are far smaller, so no comparison with them changes), in runs of 8 padded
+// with entries that are never inside.
+struct _Runs {
+  int32_t* block;  // capacity entries of each of the five, one after the other
+  int32_t count, capacity;
+  int32_t* x() const { return block; }
+  int32_t* y() const { return block + capacity; }
+  int32_t* index() const { return block + 2 * capacity; }
+  int32_t* value0() const { return block + 3 * capacity; }
+  int32_t* value1() const { return block + 4 * capacity; }
+};
+
+constexpr int32_t kRun = 8;
+constexpr int32_t kHeld = 1 << 30;
+
+// ---- The tree ----
+
+// Node i holds points[begin, end) inside its bounding box and, when it has more than
+// kLeafPoints, is split at the median of its longer side into nodes 2i + 1 and 2i + 2. A walk
+// pays nothing below a node that holds no point it wants.
+struct _Node {
+  _Box box;
+  int32_t begin, end;
+};
+
+constexpr int32_t kLeafPoints = 32;
+constexpr int32_t kMostDepth = 64;  // a walk's stack; the tree of 32000 points is 12 deep
+
+inline bool _IsLeaf(const _Node& node) { return node.end - node.begin <= kLeafPoints; }
+
 }  // namespace
 
 struct TileSearch {
   int32_t count;
-  int32_t shift;             // cells are 1 << shift pixels square
-  int32_t gx0, gy0, gw, gh;  // the cells that cover the points
-  _Box points;               // the points' bounding box
-  int32_t* cellStart;        // points of cell c: cellPoints[cellStart[c] .. cellStart[c + 1])
-  _Point* cellPoints;        //   in list order
+  _Box points;     // the points' bounding box
+  _Point* sorted;  // the points in the tree's order
+  _Node* nodes;
 };
 
 struct TileLane {
   _Point* near;  // the points within reach of a tile's pixels
   int32_t nearCount, nearCapacity;
-  _Candidates candidates[kTileSectors];
+  _Candidates candidates[kTileSectors];  // by position, as gathered
+  _Runs runs[kTileSectors];              // by position, as visited
 };
+
+namespace {
+
+// Nodes a tree of `count` points takes: complete down to the depth of its deepest leaf.
+int32_t _NodesFor(int32_t count) {
+  int32_t depth = 0;
+  for (int32_t m = count; m > kLeafPoints; m = (m + 1) / 2) ++depth;
+  return (2 << depth) - 1;
+}
+
+void _Build(TileSearch* s, int32_t i, int32_t begin, int32_t end) {
+  _Node& node = s->nodes[i];
+  node = {{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN}, begin, end};
+  for (int32_t k = begin; k < end; ++k) {
+    const _Point& q = s->sorted[k];
+    node.box = {std::min(node.box.x0, q.x), std::min(node.box.y0, q.y), std::max(node.box.x1, q.x),
+                std::max(node.box.y1, q.y)};
+  }
+  if (_IsLeaf(node)) return;
+  const bool byX = node.box.x1 - node.box.x0 >= node.box.y1 - node.box.y0;
+  const int32_t middle = begin + (end - begin + 1) / 2;
+  std::nth_element(s->sorted + begin, s->sorted + middle, s->sorted + end,
+                   [byX](const _Point& a, const _Point& b) {
+                     const int32_t ka = byX ? a.x : a.y, kb = byX ? b.x : b.y;
+                     return ka != kb ? ka < kb : a.index < b.index;
+                   });
+  _Build(s, 2 * i + 1, begin, middle);
+  _Build(s, 2 * i + 2, middle, end);
+}
+
+}  // namespace
 
 OSErr MakeTileSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, int32_t width,
                      int32_t height, TileSearch** out) {
@@ -141,44 +264,25 @@ OSErr MakeTileSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, int3
   if (s == nullptr) return memFullErr;
   s->count = count;
   s->points = {width, height, -1, -1};
-  for (int32_t i = 0; i < count; ++i) {
-    s->points.x0 = std::min<int32_t>(s->points.x0, xs[i]);
-    s->points.x1 = std::max<int32_t>(s->points.x1, xs[i]);
-    s->points.y0 = std::min<int32_t>(s->points.y0, ys[i]);
-    s->points.y1 = std::max<int32_t>(s->points.y1, ys[i]);
-  }
-  if (count == 0) s->points = {0, 0, 0, 0};
-  // Cells of a tile's side or larger, at most about four for each point.
-  for (s->shift = 3;; ++s->shift) {
-    s->gx0 = s->points.x0 >> s->shift;
-    s->gy0 = s->points.y0 >> s->shift;
-    s->gw = (s->points.x1 >> s->shift) - s->gx0 + 1;
-    s->gh = (s->points.y1 >> s->shift) - s->gy0 + 1;
-    if (int64_t(s->gw) * s->gh <= 4 * int64_t(count) + 64) break;
-  }
-  const int32_t cells = s->gw * s->gh;
-  s->cellStart = reinterpret_cast<int32_t*>(NewPtrClear(Size(cells + 1) * 4));
-  s->cellPoints = reinterpret_cast<_Point*>(NewPtr(Size(std::max(count, 1)) * sizeof(_Point)));
-  if (s->cellStart == nullptr || s->cellPoints == nullptr) {
+  s->sorted = reinterpret_cast<_Point*>(NewPtr(Size(std::max(count, 1)) * sizeof(_Point)));
+  s->nodes = reinterpret_cast<_Node*>(NewPtr(Size(_NodesFor(count)) * sizeof(_Node)));
+  if (s->sorted == nullptr || s->nodes == nullptr) {
     DisposeTileSearch(s);
     return memFullErr;
   }
-  auto cellOf = [&](int32_t i) {
-    return ((ys[i] >> s->shift) - s->gy0) * s->gw + ((xs[i] >> s->shift) - s->gx0);
-  };
-  for (int32_t i = 0; i < count; ++i) ++s->cellStart[cellOf(i) + 1];
-  for (int32_t c = 0; c < cells; ++c) s->cellStart[c + 1] += s->cellStart[c];
-  for (int32_t i = 0; i < count; ++i) s->cellPoints[s->cellStart[cellOf(i)]++] = {xs[i], ys[i], i};
-  for (int32_t c = cells; c > 0; --c) s->cellStart[c] = s->cellStart[c - 1];
-  s->cellStart[0] = 0;
+  for (int32_t i = 0; i < count; ++i) s->sorted[i] = {xs[i], ys[i], i};
+  if (count > 0) {
+    _Build(s, 0, 0, count);
+    s->points = s->nodes[0].box;
+  }
   *out = s;
   return noErr;
 }
 
 void DisposeTileSearch(TileSearch* search) {
   if (search == nullptr) return;
-  DisposePtr(reinterpret_cast<Ptr>(search->cellStart));
-  DisposePtr(reinterpret_cast<Ptr>(search->cellPoints));
+  DisposePtr(reinterpret_cast<Ptr>(search->sorted));
+  DisposePtr(reinterpret_cast<Ptr>(search->nodes));
   DisposePtr(reinterpret_cast<Ptr>(search));
 }
 
@@ -191,12 +295,13 @@ void DisposeTileLane(TileLane* lane) {
   if (lane == nullptr) return;
   DisposePtr(reinterpret_cast<Ptr>(lane->near));
   for (_Candidates& list : lane->candidates) DisposePtr(reinterpret_cast<Ptr>(list.items));
+  for (_Runs& runs : lane->runs) DisposePtr(reinterpret_cast<Ptr>(runs.block));
   DisposePtr(reinterpret_cast<Ptr>(lane));
 }
 
 namespace {
 
-// One pixel's 32 slots: the winner so far of each sector and its squared distance.
+// One pixel's 32 slots, by sector: the winner so far and its squared distance.
 struct _Slots {
   int32_t* winner;
   int32_t* distance2;
@@ -216,144 +321,220 @@ void _VisitAll(const _Point* points, int32_t count, int32_t x, int32_t y, _Slots
   for (int32_t i = 0; i < count; ++i) {
     const int32_t dx = x - points[i].x, dy = y - points[i].y;
     const int32_t d2 = dx * dx + dy * dy;
-    if (d2 == 0) continue;
-    _Offer(slots, _ExactSectorOf(dx, dy), d2, points[i].index);
+    if (d2 != 0) _Offer(slots, _SectorOfStep(dx, dy), d2, points[i].index);
   }
 }
 
-// Visits the candidates of sector s from pixel (x, y): those inside the sector.
-void _VisitCandidates(const _Candidates& list, int32_t s, int32_t x, int32_t y, _Slots slots) {
-  const _SectorForms& f = kForms.sector[s];
-  const int64_t limit0 = _Value(f.bound[0], x, y) - f.bound[0].c;
-  const int64_t limit1 = _Value(f.bound[1], x, y) - f.bound[1].c;
-  for (int32_t i = 0; i < list.count; ++i) {
-    const _Candidate& q = list.items[i];
-    if (q.value[0] > limit0 || q.value[1] > limit1) continue;
-    const int32_t dx = x - q.x, dy = y - q.y;
+// The nearest of the runs' entries that lie inside the sector of pixel (x, y) (both values at
+// most the pixel's limits), the lower index on equal distances: *bestD2 and *bestIndex, left at
+// INT32_MAX when none is. Squared distances of the image's points stay below INT32_MAX.
+void _VisitRunsPlain(const _Runs& runs, int32_t limit0, int32_t limit1, int32_t x, int32_t y,
+                     int32_t* bestD2, int32_t* bestIndex) {
+  const int32_t *qx = runs.x(), *qy = runs.y(), *index = runs.index();
+  const int32_t *v0 = runs.value0(), *v1 = runs.value1();
+  for (int32_t i = 0; i < runs.count; ++i) {
+    if (v0[i] > limit0 || v1[i] > limit1) continue;
+    const int32_t dx = x - qx[i], dy = y - qy[i];
     const int32_t d2 = dx * dx + dy * dy;
-    if (d2 > 0) _Offer(slots, s, d2, q.index);
+    if (d2 > 0 && (d2 < *bestD2 || (d2 == *bestD2 && index[i] < *bestIndex))) {
+      *bestD2 = d2;
+      *bestIndex = index[i];
+    }
   }
 }
 
-// Gathers into lane->near the points of `box`, from the cells it meets.
-bool _GatherBox(const TileSearch* s, TileLane* lane, const _Box& box) {
-  lane->nearCount = 0;
-  const int32_t cx0 = std::max((box.x0 >> s->shift) - s->gx0, 0);
-  const int32_t cx1 = std::min((box.x1 >> s->shift) - s->gx0, s->gw - 1);
-  const int32_t cy0 = std::max((box.y0 >> s->shift) - s->gy0, 0);
-  const int32_t cy1 = std::min((box.y1 >> s->shift) - s->gy0, s->gh - 1);
-  for (int32_t cy = cy0; cy <= cy1; ++cy)
-    for (int32_t cx = cx0; cx <= cx1; ++cx) {
-      const int32_t c = cy * s->gw + cx;
-      const int32_t begin = s->cellStart[c], end = s->cellStart[c + 1];
-      if (!_Grow(&lane->near, &lane->nearCapacity, int64_t(lane->nearCount) + (end - begin),
-                 lane->nearCount))
-        return false;
-      for (int32_t k = begin; k < end; ++k) {
-        const _Point& q = s->cellPoints[k];
-        if (q.x >= box.x0 && q.x <= box.x1 && q.y >= box.y0 && q.y <= box.y1)
-          lane->near[lane->nearCount++] = q;
-      }
+#if defined(__x86_64__)
+// The same, eight entries at a time: each lane keeps its own best, and the eight are reduced
+// with the same rule at the end.
+__attribute__((target("avx2"))) void _VisitRunsAVX2(const _Runs& runs, int32_t limit0,
+                                                    int32_t limit1, int32_t x, int32_t y,
+                                                    int32_t* bestD2, int32_t* bestIndex) {
+  const __m256i lim0 = _mm256_set1_epi32(limit0), lim1 = _mm256_set1_epi32(limit1);
+  const __m256i px = _mm256_set1_epi32(x), py = _mm256_set1_epi32(y);
+  const __m256i none = _mm256_set1_epi32(INT32_MAX), zero = _mm256_setzero_si256();
+  __m256i best = none, bestI = none;
+  const int32_t *qx = runs.x(), *qy = runs.y(), *index = runs.index();
+  const int32_t *v0 = runs.value0(), *v1 = runs.value1();
+  for (int32_t i = 0; i < runs.count; i += kRun) {
+    const __m256i outside = _mm256_or_si256(
+        _mm256_cmpgt_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v0 + i)), lim0),
+        _mm256_cmpgt_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v1 + i)), lim1));
+    const __m256i dx = _mm256_sub_epi32(
+                      px, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(qx + i))),
+                  dy = _mm256_sub_epi32(
+                      py, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(qy + i)));
+    __m256i d2 = _mm256_add_epi32(_mm256_mullo_epi32(dx, dx), _mm256_mullo_epi32(dy, dy));
+    d2 = _mm256_blendv_epi8(d2, none, _mm256_or_si256(outside, _mm256_cmpeq_epi32(d2, zero)));
+    const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + i));
+    const __m256i better = _mm256_or_si256(
+        _mm256_cmpgt_epi32(best, d2),
+        _mm256_and_si256(_mm256_cmpeq_epi32(best, d2), _mm256_cmpgt_epi32(bestI, idx)));
+    best = _mm256_blendv_epi8(best, d2, better);
+    bestI = _mm256_blendv_epi8(bestI, idx, better);
+  }
+  alignas(32) int32_t d[kRun], k[kRun];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(d), best);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(k), bestI);
+  for (int32_t lane = 0; lane < kRun; ++lane)
+    if (d[lane] < *bestD2 || (d[lane] == *bestD2 && k[lane] < *bestIndex)) {
+      *bestD2 = d[lane];
+      *bestIndex = k[lane];
     }
+}
+#endif
+
+// Visits the runs of `position` from pixel (x, y), whose offset from the tile's origin is
+// (ox, oy): the nearest entry inside the sector is offered to its slot.
+void _VisitRuns(const _Runs& runs, int32_t position, int32_t x, int32_t y, int32_t ox, int32_t oy,
+                _Slots slots) {
+  const _Sector& f = kSectors.at[position];
+  const int32_t limit0 = int32_t(_Value(f.bound[0], ox, oy) - f.bound[0].c);
+  const int32_t limit1 = int32_t(_Value(f.bound[1], ox, oy) - f.bound[1].c);
+  int32_t bestD2 = INT32_MAX, bestIndex = INT32_MAX;
+#if defined(__x86_64__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2)
+    _VisitRunsAVX2(runs, limit0, limit1, x, y, &bestD2, &bestIndex);
+  else
+#endif
+    _VisitRunsPlain(runs, limit0, limit1, x, y, &bestD2, &bestIndex);
+  if (bestD2 != INT32_MAX) _Offer(slots, kSectors.sectorAt[position], bestD2, bestIndex);
+}
+
+// Lays the kept candidates of `position` out as runs, their values taken from origin (x, y).
+bool _MakeRuns(const _Candidates& list, int32_t position, int32_t x, int32_t y, _Runs* runs) {
+  const int32_t padded = (list.count + kRun - 1) / kRun * kRun;
+  if (padded > runs->capacity) {
+    const int64_t capacity = std::max<int64_t>(padded, int64_t(runs->capacity) * 2);
+    if (capacity * 5 > 0x7FFFFFFF / 4) return false;
+    int32_t* block = reinterpret_cast<int32_t*>(NewPtr(Size(capacity * 5 * 4)));
+    if (block == nullptr) return false;
+    DisposePtr(reinterpret_cast<Ptr>(runs->block));
+    runs->block = block;
+    runs->capacity = int32_t(capacity);
+  }
+  runs->count = padded;
+  const _Sector& f = kSectors.at[position];
+  const int64_t base0 = _Value(f.bound[0], x, y), base1 = _Value(f.bound[1], x, y);
+  int32_t *qx = runs->x(), *qy = runs->y(), *index = runs->index();
+  int32_t *v0 = runs->value0(), *v1 = runs->value1();
+  for (int32_t i = 0; i < padded; ++i) {
+    if (i >= list.count) {  // never inside
+      qx[i] = qy[i] = index[i] = 0;
+      v0[i] = v1[i] = kHeld;
+      continue;
+    }
+    const _Candidate& q = list.items[i];
+    qx[i] = q.x;
+    qy[i] = q.y;
+    index[i] = q.index;
+    v0[i] = int32_t(std::clamp<int64_t>(q.value[0] - base0, -kHeld, kHeld));
+    v1[i] = int32_t(std::clamp<int64_t>(q.value[1] - base1, -kHeld, kHeld));
+  }
   return true;
 }
 
-// The range of one coordinate over which the half-plane a × x + b × y <= m meets a band of the
-// other: rows y0 .. y1 (when `byRows`; the range is then of x) or columns x0 .. x1 (of y). The
-// range is widened by a pixel each way against rounding; lo > hi when it is empty.
-void _Narrow(const _Form& f, int64_t m, bool byRows, int32_t band0, int32_t band1, int32_t* lo,
-             int32_t* hi) {
-  const int64_t along = byRows ? f.ax : f.ay;   // coefficient of the coordinate sought
-  const int64_t across = byRows ? f.ay : f.ax;  // of the band's coordinate
-  const int64_t spare = m - std::min(across * band0, across * band1);  // the most room left
-  if (along == 0) {
-    if (spare < 0) *lo = 1, *hi = 0;
-    return;
+// Gathers into lane->near the points of `box`.
+bool _GatherNear(const TileSearch* s, TileLane* lane, const _Box& box) {
+  lane->nearCount = 0;
+  if (s->count == 0) return true;
+  int32_t stack[kMostDepth];
+  int32_t depth = 0;
+  stack[depth++] = 0;
+  while (depth > 0) {
+    const int32_t i = stack[--depth];
+    const _Node& node = s->nodes[i];
+    if (!_Meets(node.box, box)) continue;
+    if (!_IsLeaf(node)) {
+      stack[depth++] = 2 * i + 2;
+      stack[depth++] = 2 * i + 1;
+      continue;
+    }
+    if (!_Grow(&lane->near, &lane->nearCapacity, int64_t(lane->nearCount) + kLeafPoints,
+               lane->nearCount))
+      return false;
+    for (int32_t k = node.begin; k < node.end; ++k)
+      if (_Holds(box, s->sorted[k].x, s->sorted[k].y)) lane->near[lane->nearCount++] = s->sorted[k];
   }
-  const double bound = double(spare) / double(along);
-  if (along > 0 ? bound < double(*lo) - 1.0 : bound > double(*hi) + 1.0) {
-    *lo = 1, *hi = 0;  // the band lies wholly outside
-  } else if (along > 0) {
-    if (bound < double(*hi)) *hi = int32_t(std::floor(bound)) + 1;
-  } else {
-    if (bound > double(*lo)) *lo = int32_t(std::ceil(bound)) - 1;
-  }
+  return true;
 }
 
-// Gathers the candidates of sector k for the pixels of `box`: the points q that lie in sector k
-// of some pixel of the box (within both half-planes of the sector moved to the corners that
-// bound them, on the sector's side of the box) and are at most as far from the box as a
-// witness, a point in sector k of every pixel of the box, is from all of it. The cells are taken
-// band by band going away from the box (rows for the steep sectors, columns for the others);
-// once the next band is farther than the nearest witness, no point beyond can win.
-bool _GatherSector(const TileSearch* s, TileLane* lane, const _Box& box, int32_t k) {
-  const _SectorForms& f = kForms.sector[k];
-  int64_t reach[2], bind[2];
-  for (int32_t b = 0; b < 2; ++b) {
-    const _Form& form = f.bound[b];
-    const int64_t v[4] = {_Value(form, box.x0, box.y0), _Value(form, box.x1, box.y0),
-                          _Value(form, box.x0, box.y1), _Value(form, box.x1, box.y1)};
-    reach[b] = std::max({v[0], v[1], v[2], v[3]}) - form.c;
-    bind[b] = std::min({v[0], v[1], v[2], v[3]}) - form.c;
+// What the walk knows of each open position's sector.
+struct _Gathering {
+  int64_t reach[kTileSectors][2];  // q can be in the sector of a pixel only with values <= these
+  int64_t bind[kTileSectors][2];   // q is in the sector of every pixel with values <= these
+  int64_t witness2[kTileSectors];  // least greatest squared distance of a witness so far
+};
+
+// Gathers, for each position in `open`, the candidates for the pixels of `box`: the points
+// within the sector's reach from the box that are at most as far from the box as the nearest
+// witness is from all of it. The tree is walked nearer node first, each node with the positions
+// it can still serve: those in its arc seen from the box, whose witness is not nearer than it.
+bool _GatherCandidates(const TileSearch* s, TileLane* lane, const _Box& box, uint32_t open) {
+  _Gathering g;
+  for (uint32_t m = open; m != 0; m &= m - 1) {
+    const int32_t p = __builtin_ctz(m);
+    lane->candidates[p].count = 0;
+    g.witness2[p] = INT64_MAX;
+    for (int32_t b = 0; b < 2; ++b) {
+      const _Form& form = kSectors.at[p].bound[b];
+      const int64_t v[4] = {_Value(form, box.x0, box.y0), _Value(form, box.x1, box.y0),
+                            _Value(form, box.x0, box.y1), _Value(form, box.x1, box.y1)};
+      g.reach[p][b] = std::max({v[0], v[1], v[2], v[3]}) - form.c;
+      g.bind[p][b] = std::min({v[0], v[1], v[2], v[3]}) - form.c;
+    }
   }
-  // The sector's quadrant: points to the left of or level with the pixel for sectors 0-15,
-  // strictly to the right for 16-31; above or level for 0-7 and 16-23, strictly below else.
-  const bool left = k < 16, up = (k / 8) % 2 == 0;
-  _Box range = s->points;
-  if (left)
-    range.x1 = std::min(range.x1, box.x1);
-  else
-    range.x0 = std::max(range.x0, box.x0 + 1);
-  if (up)
-    range.y1 = std::min(range.y1, box.y1);
-  else
-    range.y0 = std::max(range.y0, box.y0 + 1);
-  _Candidates& list = lane->candidates[k];
-  list.count = 0;
-  if (range.x0 > range.x1 || range.y0 > range.y1) return true;
-  int64_t witness2 = INT64_MAX;
-  const bool byRows = k % 8 >= 4;          // steep sectors go row band by row band
-  const bool away = byRows ? !up : !left;  // bands go to larger coordinates
-  const int32_t shift = s->shift, side = 1 << shift;
-  const int32_t first = byRows ? range.y0 : range.x0, last = byRows ? range.y1 : range.x1;
-  for (int32_t cell = (away ? first : last) >> shift;; cell += away ? 1 : -1) {
-    const int32_t band0 = std::max(cell << shift, first);
-    const int32_t band1 = std::min((cell << shift) + side - 1, last);
-    if (band0 > band1) break;
-    // The part of the band the sector's half-planes leave.
-    int32_t lo = byRows ? range.x0 : range.y0, hi = byRows ? range.x1 : range.y1;
-    for (int32_t b = 0; b < 2 && lo <= hi; ++b)
-      _Narrow(f.bound[b], reach[b], byRows, band0, band1, &lo, &hi);
-    lo = std::max(lo, byRows ? range.x0 : range.y0);
-    hi = std::min(hi, byRows ? range.x1 : range.y1);
-    for (int32_t across = lo >> shift; lo <= hi && across <= hi >> shift; ++across) {
-      const int32_t cx = (byRows ? across : cell) - s->gx0, cy = (byRows ? cell : across) - s->gy0;
-      const int32_t c = cy * s->gw + cx;
-      const int32_t begin = s->cellStart[c], end = s->cellStart[c + 1];
-      if (!_Grow(&list.items, &list.capacity, int64_t(list.count) + (end - begin), list.count))
-        return false;
-      for (int32_t i = begin; i < end; ++i) {
-        const _Point& q = s->cellPoints[i];
-        if (q.x < range.x0 || q.x > range.x1 || q.y < range.y0 || q.y > range.y1) continue;
+  if (s->count == 0) return true;
+  struct Step {
+    int32_t node;
+    uint32_t positions;
+  };
+  Step stack[kMostDepth];
+  int32_t depth = 0;
+  stack[depth++] = {0, open};
+  while (depth > 0) {
+    const Step step = stack[--depth];
+    const _Node& node = s->nodes[step.node];
+    uint32_t positions = step.positions & _ArcBetween(box, node.box);
+    const int64_t gap2 = _BoxGap2(box, node.box);
+    for (uint32_t m = positions; m != 0; m &= m - 1)
+      if (gap2 > g.witness2[__builtin_ctz(m)]) positions &= ~(m & -m);
+    if (positions == 0) continue;
+    if (!_IsLeaf(node)) {
+      const int32_t a = 2 * step.node + 1, b = 2 * step.node + 2;
+      const bool bFirst = _BoxGap2(box, s->nodes[b].box) < _BoxGap2(box, s->nodes[a].box);
+      stack[depth++] = {bFirst ? a : b, positions};
+      stack[depth++] = {bFirst ? b : a, positions};
+      continue;
+    }
+    for (int32_t k = node.begin; k < node.end; ++k) {
+      const _Point& q = s->sorted[k];
+      const int64_t nearest2 = _Nearest2(box, q.x, q.y);
+      const bool witnessable = !_Holds(box, q.x, q.y);
+      for (uint32_t m = positions; m != 0; m &= m - 1) {
+        const int32_t p = __builtin_ctz(m);
+        if (nearest2 > g.witness2[p]) continue;
+        const _Sector& f = kSectors.at[p];
         const int64_t v0 = _Value(f.bound[0], q.x, q.y), v1 = _Value(f.bound[1], q.x, q.y);
-        if (v0 > reach[0] || v1 > reach[1]) continue;
+        if (v0 > g.reach[p][0] || v1 > g.reach[p][1]) continue;
+        _Candidates& list = lane->candidates[p];
+        if (!_Grow(&list.items, &list.capacity, int64_t(list.count) + 1, list.count)) return false;
         list.items[list.count++] = {q.x, q.y, q.index, {v0, v1}};
-        const bool inside = q.x >= box.x0 && q.x <= box.x1 && q.y >= box.y0 && q.y <= box.y1;
-        if (!inside && v0 <= bind[0] && v1 <= bind[1])
-          witness2 = std::min(witness2, _Farthest2(box, q.x, q.y));
+        if (witnessable && v0 <= g.bind[p][0] && v1 <= g.bind[p][1])
+          g.witness2[p] = std::min(g.witness2[p], _Farthest2(box, q.x, q.y));
       }
     }
-    // Points of later bands are at least this far from the box along the bands' direction.
-    const int64_t gap = away ? (byRows ? band1 + 1 - box.y1 : band1 + 1 - box.x1)
-                             : (byRows ? box.y0 - (band0 - 1) : box.x0 - (band0 - 1));
-    if (witness2 < gap * gap) break;
   }
   // Keep the candidates that can be as near as the witness to some pixel of the box.
-  int32_t kept = 0;
-  for (int32_t i = 0; i < list.count; ++i)
-    if (_Nearest2(box, list.items[i].x, list.items[i].y) <= witness2)
-      list.items[kept++] = list.items[i];
-  list.count = kept;
+  for (uint32_t m = open; m != 0; m &= m - 1) {
+    const int32_t p = __builtin_ctz(m);
+    _Candidates& list = lane->candidates[p];
+    int32_t kept = 0;
+    for (int32_t k = 0; k < list.count; ++k)
+      if (_Nearest2(box, list.items[k].x, list.items[k].y) <= g.witness2[p])
+        list.items[kept++] = list.items[k];
+    list.count = kept;
+  }
   return true;
 }
 
@@ -372,14 +553,14 @@ OSErr FindTileWinners(const TileSearch* search, TileLane* lane, int32_t x0, int3
         box.y1 = std::max(box.y1, y0 + r);
       }
   if (box.x0 > box.x1) return noErr;
-  if (!_GatherBox(
+  if (!_GatherNear(
           search, lane,
           {box.x0 - kTileReach, box.y0 - kTileReach, box.x1 + kTileReach, box.y1 + kTileReach}))
     return memFullErr;
   // Sectors with a winner within the reach are settled: every point farther than kTileReach in
   // x or y is at least (kTileReach + 1)² away.
   constexpr int32_t kSettled2 = (kTileReach + 1) * (kTileReach + 1);
-  uint32_t openOf[kTileSide * kTileSide] = {};
+  uint32_t openAt[kTileSide * kTileSide] = {};  // the open positions of each pixel
   uint32_t open = 0;
   _Box openBox = {x0 + columns, y0 + rows, x0 - 1, y0 - 1};
   for (int32_t r = 0; r < rows; ++r)
@@ -393,24 +574,27 @@ OSErr FindTileWinners(const TileSearch* search, TileLane* lane, int32_t x0, int3
       }
       _VisitAll(lane->near, lane->nearCount, x0 + c, y0 + r, slots);
       for (int32_t k = 0; k < kTileSectors; ++k)
-        if (slots.distance2[k] >= kSettled2) openOf[pixel] |= 1u << k;
-      if (openOf[pixel] == 0) continue;
-      open |= openOf[pixel];
+        if (slots.distance2[k] >= kSettled2) openAt[pixel] |= 1u << kSectors.numbered[k].position;
+      if (openAt[pixel] == 0) continue;
+      open |= openAt[pixel];
       openBox.x0 = std::min(openBox.x0, x0 + c);
       openBox.x1 = std::max(openBox.x1, x0 + c);
       openBox.y0 = std::min(openBox.y0, y0 + r);
       openBox.y1 = std::max(openBox.y1, y0 + r);
     }
   if (open == 0) return noErr;
-  for (uint32_t m = open; m != 0; m &= m - 1)
-    if (!_GatherSector(search, lane, openBox, __builtin_ctz(m))) return memFullErr;
+  if (!_GatherCandidates(search, lane, openBox, open)) return memFullErr;
+  for (uint32_t m = open; m != 0; m &= m - 1) {
+    const int32_t p = __builtin_ctz(m);
+    if (!_MakeRuns(lane->candidates[p], p, x0, y0, &lane->runs[p])) return memFullErr;
+  }
   for (int32_t r = 0; r < rows; ++r)
     for (int32_t c = 0; c < columns; ++c) {
       const int32_t pixel = r * kTileSide + c;
       const _Slots slots = {winners + kTileSectors * pixel, distances2 + kTileSectors * pixel};
-      for (uint32_t m = openOf[pixel]; m != 0; m &= m - 1) {
-        const int32_t k = __builtin_ctz(m);
-        _VisitCandidates(lane->candidates[k], k, x0 + c, y0 + r, slots);
+      for (uint32_t m = openAt[pixel]; m != 0; m &= m - 1) {
+        const int32_t p = __builtin_ctz(m);
+        _VisitRuns(lane->runs[p], p, x0 + c, y0 + r, c, r, slots);
       }
     }
   return noErr;
