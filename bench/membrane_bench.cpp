@@ -13,6 +13,7 @@
 // its smoothing is then timed on the same image with a selection that selects nothing, which
 // runs the identical passes. Such rows say ref_extrapolated = 1.
 #include <benchmark/benchmark.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -196,7 +197,14 @@ void TossScene(Scene* s) {
 
 struct Stages {
   double edges, fill, smooth, total;  // seconds
+  double cpu;                         // seconds of CPU, all of the process's threads
 };
+
+double ProcessSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
 
 // Runs one engine on the pristine image and times its stages from the progress marks.
 // fillRows > 0 cancels the fill pass after that many rows (the smooth stage is then 0).
@@ -218,6 +226,7 @@ Stages RunTimed(Scene* s, NamedImage* selection, int engine, int32_t threads, in
   const int32_t fillFigure = h + shift;  // progress figure of fill row y is y + fillFigure
   gClock = HostClock{};
   if (fillRows > 0) gClock.cancelAtFigure = s->firstFillRow + fillRows + fillFigure;
+  const double cpuStart = ProcessSeconds();
   const Clock::time_point start = Clock::now();
   if (engine == 0)
     s->bits == 8 ? _MembraneFillReference8(s->image, &record)
@@ -226,6 +235,7 @@ Stages RunTimed(Scene* s, NamedImage* selection, int engine, int32_t threads, in
     s->bits == 8 ? _MembraneFillFast8(s->image, &record, threads)
                  : _MembraneFillFast16(s->image, &record, threads);
   const Clock::time_point end = Clock::now();
+  const double cpu = ProcessSeconds() - cpuStart;
   Clock::time_point fillStart = end, smoothStart = end;
   for (const auto& [figure, time] : gClock.marks) {
     if (figure >= s->firstFillRow + fillFigure && fillStart == end) fillStart = time;
@@ -235,7 +245,7 @@ Stages RunTimed(Scene* s, NamedImage* selection, int engine, int32_t threads, in
     return std::chrono::duration<double>(b - a).count();
   };
   return {seconds(start, fillStart), seconds(fillStart, smoothStart), seconds(smoothStart, end),
-          seconds(start, end)};
+          seconds(start, end), cpu};
 }
 
 double Median(std::vector<double> v) {
@@ -249,7 +259,7 @@ void BenchEngines(benchmark::State& state, const FillCase* c, int bits) {
   MakeScene(&scene, c, bits);
   const int32_t threads = FillThreadsWanted();
   std::vector<double> refTotal, refFill, refSmooth, fastTotal, fastFill, fastSmooth, fastEdges,
-      multiTotal, multiFill, multiSmooth;
+      multiTotal, multiFill, multiSmooth, fastCpu, multiCpu, cpuRatio;
   for (auto _ : state) {
     const Stages fast = RunTimed(&scene, scene.selection, 1, 1, 0);
     const Stages multi = RunTimed(&scene, scene.selection, 1, threads, 0);
@@ -258,7 +268,7 @@ void BenchEngines(benchmark::State& state, const FillCase* c, int bits) {
       const Stages part = RunTimed(&scene, scene.selection, 0, 1, kReferenceRows);
       const Stages smooth = RunTimed(&scene, scene.nothing, 0, 1, 0);
       const double perRow = part.fill / kReferenceRows;  // every fill row has width pixels
-      ref = {part.edges, perRow * scene.rowsToFill, smooth.smooth, 0.0};
+      ref = {part.edges, perRow * scene.rowsToFill, smooth.smooth, 0.0, 0.0};
       ref.total = ref.edges + ref.fill + ref.smooth;
     } else {
       ref = RunTimed(&scene, scene.selection, 0, 1, 0);
@@ -274,10 +284,13 @@ void BenchEngines(benchmark::State& state, const FillCase* c, int bits) {
     multiTotal.push_back(multi.total);
     multiFill.push_back(multi.fill);
     multiSmooth.push_back(multi.smooth);
+    fastCpu.push_back(fast.cpu);
+    multiCpu.push_back(multi.cpu);
   }
   auto ms = [](const std::vector<double>& v) { return Median(v) * 1e3; };
   std::vector<double> ratio, fillRatio, scaling;
   for (size_t i = 0; i < refTotal.size(); ++i) {
+    cpuRatio.push_back(multiCpu[i] / fastCpu[i]);
     ratio.push_back(refTotal[i] / fastTotal[i]);
     fillRatio.push_back(refFill[i] / fastFill[i]);
     scaling.push_back(fastTotal[i] / multiTotal[i]);
@@ -297,6 +310,7 @@ void BenchEngines(benchmark::State& state, const FillCase* c, int bits) {
   state.counters["mt_fill_ms"] = ms(multiFill);
   state.counters["mt_smooth_ms"] = ms(multiSmooth);
   state.counters["mt_scaling"] = Median(scaling);
+  state.counters["mt_cpu_ratio"] = Median(cpuRatio);  // CPU on every thread over one thread's
   state.counters["ref_extrapolated"] = c->extrapolateReference ? 1 : 0;
   TossScene(&scene);
 }

@@ -35,25 +35,10 @@ void _ReleaseFast(_FastWork<Depth>* fast) {
   fast->xs = fast->ys = nullptr;
 }
 
-template <class Depth>
-struct _MakeSearches {
-  const _MembraneWork<Depth>* work;
-  _FastWork<Depth>* fast;
-  OSErr status[kMaxFillThreads];
-};
-
-template <class Depth>
-void _MakeLaneSearch(void* context, int32_t lane, int32_t) {
-  auto* make = static_cast<_MakeSearches<Depth>*>(context);
-  const _MembraneWork<Depth>* work = make->work;
-  make->status[lane] = MakeSectorSearch(make->fast->xs, make->fast->ys, work->count, work->width,
-                                        work->height, &make->fast->lane[lane].search);
-}
-
-// Takes the threads, the round buffers and, when there are edge points, the search (by tiles, or
-// each lane's search by rows, built at the same time, one per thread) and each lane's winner
-// buffers. All of it is had before the image is touched. Returns 0, or -108 when anything could
-// not be had.
+// Takes the threads, the round buffers and, when there are edge points, the search (by tiles,
+// shared by every lane with a lane's buffers each; or by rows, one search and its winner buffers
+// for the one lane that fills by rows). All of it is had before the image is touched. Returns 0,
+// or -108 when anything could not be had.
 template <class Depth>
 OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t threads,
                     bool byTiles) {
@@ -78,17 +63,14 @@ OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, in
   }
   if (byTiles) return _AllocateTiles(work, fast);
   const Size slotBytes = Size(work->width) * kSearchSectors * 4;
-  for (int32_t j = 0; j < fast->lanes; ++j) {
-    _FillLane& lane = fast->lane[j];
-    lane.winners = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
-    lane.distances = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
-    if (!lane.winners || !lane.distances) return memFullErr;
-  }
-  _MakeSearches<Depth> make = {work, fast, {}};
-  RunFillTasks(fast->workers, fast->lanes, _MakeLaneSearch<Depth>, &make);
-  for (int32_t j = 0; j < fast->lanes; ++j)
-    if (make.status[j] != noErr) return memFullErr;
-  return noErr;
+  _FillLane& lane = fast->lane[0];
+  lane.winners = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
+  lane.distances = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
+  if (!lane.winners || !lane.distances) return memFullErr;
+  return MakeSectorSearch(fast->xs, fast->ys, work->count, work->width, work->height,
+                          &lane.search) == noErr
+             ? noErr
+             : memFullErr;
 }
 
 template <class Depth>
@@ -154,13 +136,16 @@ inline bool _AnySelected(const uint8_t* mask, int32_t width) {
 // Refills the selected pixels (all pixels without a selection) of rows 1 .. height - 2. A row
 // with no selected pixel is neither read nor written: it would be written back unchanged. Its
 // progress report and cancel test still come in their turn.
+// The rows go to one lane, on the host's thread: a search answers rows in increasing order, so
+// a second lane would need a search of its own, made over again and stepped through the rows
+// the first fills, which costs more CPU than it saves time.
 template <class Depth>
 OSErr _FastFillPass(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
   const int32_t rowBytes = _ImageRowBytes(work);
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
-  for (int32_t y0 = 1; y0 < work->height - 1; y0 += fast->roundRows) {
+  for (int32_t y0 = 1; y0 < work->height - 1; y0 += fast->blockRows) {
     _FillRound<Depth> round = {
-        work, fast, y0, std::min(fast->roundRows, work->height - 1 - y0), {}};
+        work, fast, y0, std::min(fast->blockRows, work->height - 1 - y0), {}};
     for (int32_t i = 0; i < round.rows; ++i) {
       bool toFill = true;
       if (work->selection) {
@@ -171,8 +156,7 @@ OSErr _FastFillPass(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
       round.toFill[i] = toFill;
       if (toFill) GetLine(work->image, 0, y0 + i, rowBytes, fast->in + size_t(i) * rowSamples);
     }
-    RunFillTasks(fast->workers, (round.rows + fast->blockRows - 1) / fast->blockRows,
-                 _FillBlock<Depth>, &round);
+    _FillBlock<Depth>(&round, 0, 0);
     for (int32_t i = 0; i < round.rows; ++i) {
       const int32_t y = y0 + i;
       if (_Cancelled(work, y + work->height + work->progressShift)) return userCanceledErr;

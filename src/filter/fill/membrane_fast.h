@@ -1,7 +1,8 @@
 // The fast membrane engine's storage and steps. Rows move in rounds: the calling (host) thread
-// reads a round's rows, the lanes compute their blocks of it on the fill's worker threads, and
-// the host thread then reports progress, tests for cancel and writes each row in order, once per
-// row, as the reference engine does. A cancelled round writes nothing more, so the image ends as
+// reads a round's rows, the lanes compute its tiles or blocks of rows on the fill's worker
+// threads (the fill by rows: one lane, on the host's thread), and the host thread then reports
+// progress, tests for cancel and writes each row in order, once per row, as the reference
+// engine does. A cancelled round writes nothing more, so the image ends as
 // a one-row-at-a-time run would have left it.
 #pragma once
 
