@@ -13,7 +13,7 @@
 
 // Rows a lane takes per round. Small enough that a cancel is answered within a few rows' work,
 // large enough that waking the threads costs little against a block's work.
-constexpr int32_t kFastBlockRows = 8;
+constexpr int32_t kFastBlockRows = 16;
 
 // The fill goes by tiles when it has at most this many pixels to fill for each edge point.
 constexpr int64_t kTilesPerEdgePoint = 16;
@@ -23,7 +23,7 @@ constexpr int64_t kTilesPerEdgePoint = 16;
 // every edge point instead, which gives the same values.
 struct _FillLane {
   SectorSearch* search;
-  int32_t* winners;    // width × 32 (by tiles: a tile's 64 pixels × 32)
+  int32_t* winners;    // width × 32 (by tiles: a tile's 256 pixels × 32)
   int32_t* distances;  // the same
   TileLane* tiles;     // by tiles: the lane's work buffers
 };

@@ -1,5 +1,5 @@
 // The fast engine's fill pass by tiles, for holes whose pixels lie near their edge (dust, thin
-// lines, strokes): the rows of a round are read as in the fill by rows, then every 8×8 tile of
+// lines, strokes): the rows of a round are read as in the fill by rows, then every 16×16 tile of
 // the round that has a pixel to fill is a task of its own, on whichever lane is free, and the
 // host's thread writes the rows back in order with their progress reports and cancel tests.
 // The work follows the pixels to fill: tiles and rows without any cost nothing.
@@ -72,10 +72,12 @@ void _ListTiles(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast,
       uint64_t any = 0;
       for (int32_t r = 0; r < rows; ++r) {
         if (!round->toFill[r0 + r]) continue;
-        uint64_t eight = 0;
-        std::memcpy(&eight, fast->masks + size_t(r0 + r) * size_t(width) + size_t(x0),
-                    size_t(columns));
-        any |= eight;
+        const uint8_t* flags = fast->masks + size_t(r0 + r) * size_t(width) + size_t(x0);
+        for (int32_t c = 0; c < columns; c += 8) {
+          uint64_t eight = 0;
+          std::memcpy(&eight, flags + c, size_t(std::min(8, columns - c)));
+          any |= eight;
+        }
       }
       if (any != 0) fast->tileList[round->tileCount++] = (r0 / kTileSide) * tilesPerBand + t;
     }

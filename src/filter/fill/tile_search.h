@@ -1,5 +1,5 @@
 // The winner search of the membrane fill for small and thin holes: the nearest edge point in
-// each of the 32 sectors around every pixel of an 8×8 tile, exactly as visiting every edge point
+// each of the 32 sectors around every pixel of a 16×16 tile, exactly as visiting every edge point
 // finds it (the same sectors, the same strict "nearer" and so the lower index on equal
 // distances), in time that follows the tile's pixels rather than the rows of the image.
 //
@@ -14,7 +14,7 @@
 
 #include "platform/mac_types.h"
 
-constexpr int32_t kTileSide = 8;      // pixels per side of a tile, aligned to multiples of it
+constexpr int32_t kTileSide = 16;     // pixels per side of a tile, aligned to multiples of it
 constexpr int32_t kTileReach = 6;     // pixels within this Chebyshev distance are visited first
 constexpr int32_t kTileSectors = 32;  // winners reported per pixel
 constexpr int32_t kTileMaxPoints = 32000;
