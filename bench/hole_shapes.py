@@ -10,7 +10,8 @@ figures alike), on the same arrays:
   - fast: the whole areafill.fill call, fast engine, AREAFILL_THREADS=1;
   - reference: the same with AREAFILL_MEMBRANE=reference (left out where it takes seconds);
   - with --threads N: the fast engine's wall time on N threads, and its CPU time over the CPU
-    time of one thread (1.00: the threads share the work without repeating any of it).
+    time of one thread (1.00: the threads share the work without repeating any of it);
+  - with --baseline BUILD: the fast engine of another build, for a before-and-after table.
 The module reads its engine and threads once, so each kind of call is served by a process of
 its own. The stages inside the engine: bench/membrane_bench.cpp (BenchHoleShapes).
 
@@ -63,7 +64,8 @@ def scratches(width, height, count, thickness, seed):
     hole = np.zeros((height, width), np.uint8)
     for _ in range(count):
         a = (int(rng.integers(width)), int(rng.integers(height // 4)))
-        b = (int(rng.integers(width)), int(rng.integers(3 * height // 4, height)))
+        b = (int(np.clip(a[0] + rng.integers(-300, 301), 0, width - 1)),
+             int(rng.integers(3 * height // 4, height)))
         cv2.line(hole, a, b, 255, thickness)
     return hole
 
@@ -100,7 +102,7 @@ CASES = [
     ("dust: 400 specks in 2000×1500", 2000, 1500, 8,
      lambda: specks(2000, 1500, 400, (2, 4), 400), True),
     ("12 scratches 3 px wide, 2000×1500", 2000, 1500, 8,
-     lambda: scratches(2000, 1500, 12, 3, 12), True),
+     lambda: scratches(2000, 1500, 12, 2, 12), True),  # OpenCV's thickness 2: 3 px across
     ("caption text strokes, 2000×1500", 2000, 1500, 8, lambda: caption(2000, 1500), False),
     ("blob r=400 in 2000×1500", 2000, 1500, 8, lambda: disc(2000, 1500, 1000, 750, 400), False),
     ("dust 80 specks, 640×400, 16-bit", 640, 400, 16,
@@ -165,6 +167,8 @@ def main():
     parser.add_argument("--threads", type=int, default=0,
                         help="also time the fast engine on this many threads (CPU and wall)")
     parser.add_argument("--only", default="", help="run the cases whose name holds this text")
+    parser.add_argument("--baseline", type=Path,
+                        help="another build folder whose fast engine is timed alongside")
     parser.add_argument("--worker", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.worker:
@@ -175,21 +179,23 @@ def main():
     cv2.setNumThreads(1)
     fast, reference = Worker(args.build, "fast", 1), Worker(args.build, "reference", 1)
     many = Worker(args.build, "fast", args.threads) if args.threads > 1 else None
+    baseline = Worker(args.baseline, "fast", 1) if args.baseline else None
     print(f"{platform.node()}, {os.cpu_count()} CPUs, {platform.processor() or platform.machine()}"
           f", load {os.getloadavg()[0]:.2f}, OpenCV {cv2.__version__}, "
           f"{time.strftime('%Y-%m-%d %H:%M %Z')}\n")
     extra = f" {args.threads} threads: wall ms, CPU ÷ 1 thread's |" if many else ""
+    extra += " baseline fast ms |" if baseline else ""
     print("| case | selected px | Telea ms | fast ms | reference ms | Telea / fast | "
           "reference / fast |" + extra)
-    print("|---" * (7 + (1 if many else 0)) + "|")
+    print("|---" * (7 + (1 if many else 0) + (1 if baseline else 0)) + "|")
     for case, (name, width, height, bits, hole_of, with_reference) in enumerate(CASES):
         if args.only not in name:
             continue
         image, hole = picture(width, height, bits), hole_of()
-        runs = {"telea": [], "fast": [], "reference": [], "many": []}
-        fast.fill(case)  # the first call of each worker also loads the module and the picture
-        if with_reference:
-            reference.fill(case)
+        runs = {"telea": [], "fast": [], "reference": [], "many": [], "baseline": []}
+        for warm in [fast, reference if with_reference else None, many, baseline]:
+            if warm:  # the first call of each worker also loads the module and the picture
+                warm.fill(case)
         for _ in range(args.repeats):
             runs["telea"].append(telea(image, hole))
             runs["fast"].append(fast.fill(case))
@@ -197,6 +203,8 @@ def main():
                 runs["reference"].append(reference.fill(case))
             if many:
                 runs["many"].append(many.fill(case))
+            if baseline:
+                runs["baseline"].append(baseline.fill(case))
 
         def median(values):
             return 1e3 * statistics.median(values)
@@ -211,6 +219,8 @@ def main():
             wall = median([w for w, _ in runs["many"]])
             cpu = statistics.median([m[1] / o[1] for m, o in zip(runs["many"], runs["fast"])])
             row += f" {wall:.1f}, {cpu:.2f} |"
+        if baseline:
+            row += f" {median([wall for wall, _ in runs['baseline']]):.1f} |"
         print(row)
         sys.stdout.flush()
 
