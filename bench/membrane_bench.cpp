@@ -1,6 +1,7 @@
-// The membrane fill's two engines side by side, in one run, on the three cases the fast engine
-// is held to: a whole 2000×1500 image without selection (its outer ring is the frame), a disc
-// hole of radius 100 in 1024×768 and a 300×300 square hole in 4000×3000, RGB at 8 and 16 bits.
+// The membrane fill's two engines side by side, in one run, on the cases the fast engine is
+// held to: a whole 2000×1500 image without selection (its outer ring is the frame), a disc
+// hole of radius 100 in 1024×768, a 300×300 square hole in 4000×3000, and the holes users
+// select most (dust, scratches, a large blob), RGB at 8 and 16 bits.
 // Each repetition runs the fast engine single-threaded, the fast engine on every processor and
 // the reference engine, one after the other on the same image, so that all three see the same
 // machine load; the figures are medians over the repetitions.
@@ -12,10 +13,12 @@
 // its smoothing is then timed on the same image with a selection that selects nothing, which
 // runs the identical passes. Such rows say ref_extrapolated = 1.
 #include <benchmark/benchmark.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -62,6 +65,62 @@ bool InSquare(int32_t x, int32_t y) { return x >= 1850 && x < 2150 && y >= 1350 
 const FillCase kWholeImage = {"whole", 2000, 1500, nullptr, true};
 const FillCase kDiscHole = {"disc", 1024, 768, InDisc, false};
 const FillCase kSquareHole = {"square", 4000, 3000, InSquare, false};
+
+// The holes users select most, as bench/hole_shapes.py draws them (not the same places): dust
+// specks of radius 2 to 4, scratches 3 pixels wide from the top quarter to the bottom quarter,
+// and a blob of radius 400. Places come from a fixed linear congruential sequence.
+struct Marks {
+  int32_t width;
+  std::vector<uint8_t> in;
+  uint32_t seed;
+  int32_t Next(int32_t below) {
+    seed = seed * 1664525u + 1013904223u;
+    return int32_t((seed >> 8) % uint32_t(below));
+  }
+  void Disc(int32_t cx, int32_t cy, int32_t r) {
+    const int32_t height = int32_t(in.size()) / width;
+    for (int32_t y = std::max(cy - r, 0); y <= std::min(cy + r, height - 1); ++y)
+      for (int32_t x = std::max(cx - r, 0); x <= std::min(cx + r, width - 1); ++x)
+        if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) in[size_t(y) * width + x] = 1;
+  }
+};
+Marks Dust(int32_t width, int32_t height, int32_t specks) {
+  Marks m = {width, std::vector<uint8_t>(size_t(width) * height), uint32_t(specks)};
+  for (int32_t i = 0; i < specks; ++i) m.Disc(m.Next(width), m.Next(height), 2 + m.Next(3));
+  return m;
+}
+Marks Scratches(int32_t width, int32_t height, int32_t lines) {
+  Marks m = {width, std::vector<uint8_t>(size_t(width) * height), 12};
+  for (int32_t i = 0; i < lines; ++i) {
+    const int32_t x0 = m.Next(width), y0 = m.Next(height / 4);
+    const int32_t x1 = m.Next(width), y1 = 3 * height / 4 + m.Next(height / 4);
+    const int32_t steps = std::max(std::abs(x1 - x0), y1 - y0);
+    for (int32_t t = 0; t <= steps; ++t)
+      m.Disc(x0 + (x1 - x0) * t / steps, y0 + (y1 - y0) * t / steps, 1);
+  }
+  return m;
+}
+bool InDust80(int32_t x, int32_t y) {
+  static const Marks m = Dust(640, 400, 80);
+  return m.in[size_t(y) * m.width + x] != 0;
+}
+bool InDust400(int32_t x, int32_t y) {
+  static const Marks m = Dust(2000, 1500, 400);
+  return m.in[size_t(y) * m.width + x] != 0;
+}
+bool InScratches(int32_t x, int32_t y) {
+  static const Marks m = Scratches(2000, 1500, 12);
+  return m.in[size_t(y) * m.width + x] != 0;
+}
+bool InBlob(int32_t x, int32_t y) {
+  const int32_t dx = x - 1000, dy = y - 750;
+  return dx * dx + dy * dy <= 400 * 400;
+}
+
+const FillCase kDust80 = {"dust80", 640, 400, InDust80, false};
+const FillCase kDust400 = {"dust400", 2000, 1500, InDust400, false};
+const FillCase kScratches = {"scratches", 2000, 1500, InScratches, false};
+const FillCase kBlob = {"blob", 2000, 1500, InBlob, false};
 
 // ---- The host: progress timestamps and a cancel at a chosen progress figure ----
 
@@ -138,7 +197,14 @@ void TossScene(Scene* s) {
 
 struct Stages {
   double edges, fill, smooth, total;  // seconds
+  double cpu;                         // seconds of CPU, all of the process's threads
 };
+
+double ProcessSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
 
 // Runs one engine on the pristine image and times its stages from the progress marks.
 // fillRows > 0 cancels the fill pass after that many rows (the smooth stage is then 0).
@@ -160,6 +226,7 @@ Stages RunTimed(Scene* s, NamedImage* selection, int engine, int32_t threads, in
   const int32_t fillFigure = h + shift;  // progress figure of fill row y is y + fillFigure
   gClock = HostClock{};
   if (fillRows > 0) gClock.cancelAtFigure = s->firstFillRow + fillRows + fillFigure;
+  const double cpuStart = ProcessSeconds();
   const Clock::time_point start = Clock::now();
   if (engine == 0)
     s->bits == 8 ? _MembraneFillReference8(s->image, &record)
@@ -168,6 +235,7 @@ Stages RunTimed(Scene* s, NamedImage* selection, int engine, int32_t threads, in
     s->bits == 8 ? _MembraneFillFast8(s->image, &record, threads)
                  : _MembraneFillFast16(s->image, &record, threads);
   const Clock::time_point end = Clock::now();
+  const double cpu = ProcessSeconds() - cpuStart;
   Clock::time_point fillStart = end, smoothStart = end;
   for (const auto& [figure, time] : gClock.marks) {
     if (figure >= s->firstFillRow + fillFigure && fillStart == end) fillStart = time;
@@ -177,7 +245,7 @@ Stages RunTimed(Scene* s, NamedImage* selection, int engine, int32_t threads, in
     return std::chrono::duration<double>(b - a).count();
   };
   return {seconds(start, fillStart), seconds(fillStart, smoothStart), seconds(smoothStart, end),
-          seconds(start, end)};
+          seconds(start, end), cpu};
 }
 
 double Median(std::vector<double> v) {
@@ -191,7 +259,7 @@ void BenchEngines(benchmark::State& state, const FillCase* c, int bits) {
   MakeScene(&scene, c, bits);
   const int32_t threads = FillThreadsWanted();
   std::vector<double> refTotal, refFill, refSmooth, fastTotal, fastFill, fastSmooth, fastEdges,
-      multiTotal, multiFill, multiSmooth;
+      multiTotal, multiFill, multiSmooth, fastCpu, multiCpu, cpuRatio;
   for (auto _ : state) {
     const Stages fast = RunTimed(&scene, scene.selection, 1, 1, 0);
     const Stages multi = RunTimed(&scene, scene.selection, 1, threads, 0);
@@ -200,7 +268,7 @@ void BenchEngines(benchmark::State& state, const FillCase* c, int bits) {
       const Stages part = RunTimed(&scene, scene.selection, 0, 1, kReferenceRows);
       const Stages smooth = RunTimed(&scene, scene.nothing, 0, 1, 0);
       const double perRow = part.fill / kReferenceRows;  // every fill row has width pixels
-      ref = {part.edges, perRow * scene.rowsToFill, smooth.smooth, 0.0};
+      ref = {part.edges, perRow * scene.rowsToFill, smooth.smooth, 0.0, 0.0};
       ref.total = ref.edges + ref.fill + ref.smooth;
     } else {
       ref = RunTimed(&scene, scene.selection, 0, 1, 0);
@@ -216,10 +284,13 @@ void BenchEngines(benchmark::State& state, const FillCase* c, int bits) {
     multiTotal.push_back(multi.total);
     multiFill.push_back(multi.fill);
     multiSmooth.push_back(multi.smooth);
+    fastCpu.push_back(fast.cpu);
+    multiCpu.push_back(multi.cpu);
   }
   auto ms = [](const std::vector<double>& v) { return Median(v) * 1e3; };
   std::vector<double> ratio, fillRatio, scaling;
   for (size_t i = 0; i < refTotal.size(); ++i) {
+    cpuRatio.push_back(multiCpu[i] / fastCpu[i]);
     ratio.push_back(refTotal[i] / fastTotal[i]);
     fillRatio.push_back(refFill[i] / fastFill[i]);
     scaling.push_back(fastTotal[i] / multiTotal[i]);
@@ -239,13 +310,16 @@ void BenchEngines(benchmark::State& state, const FillCase* c, int bits) {
   state.counters["mt_fill_ms"] = ms(multiFill);
   state.counters["mt_smooth_ms"] = ms(multiSmooth);
   state.counters["mt_scaling"] = Median(scaling);
+  state.counters["mt_cpu_ratio"] = Median(cpuRatio);  // CPU on every thread over one thread's
   state.counters["ref_extrapolated"] = c->extrapolateReference ? 1 : 0;
   TossScene(&scene);
 }
 
-// The fast engine alone, for profiling: case 0 whole image, 1 disc, 2 square; bits; threads.
+// The fast engine alone, for profiling: case 0 whole image, 1 disc, 2 square, 3 and 4 dust, 5
+// scratches, 6 blob; bits; threads.
 void BenchFastEngine(benchmark::State& state) {
-  const FillCase* cases[] = {&kWholeImage, &kDiscHole, &kSquareHole};
+  const FillCase* cases[] = {&kWholeImage, &kDiscHole,  &kSquareHole, &kDust80,
+                             &kDust400,    &kScratches, &kBlob};
   BenchPrefsFolder prefs;
   Scene scene;
   MakeScene(&scene, cases[state.range(0)], int(state.range(1)));
@@ -258,7 +332,7 @@ void BenchFastEngine(benchmark::State& state) {
 // Every case at both depths, on one thread and on the threads a fill takes by default.
 void FastEngineArgs(benchmark::internal::Benchmark* b) {
   const int32_t threads = FillThreadsWanted();
-  for (int64_t c : {0, 1, 2})
+  for (int64_t c : {0, 1, 2, 3, 4, 5, 6})
     for (int64_t bits : {8, 16}) {
       b->Args({c, bits, 1});
       if (threads > 1) b->Args({c, bits, threads});
@@ -281,6 +355,11 @@ AREAFILL_BENCH_CASE(DiscR100In1024x768_8bit, &kDiscHole, 8, 5);
 AREAFILL_BENCH_CASE(DiscR100In1024x768_16bit, &kDiscHole, 16, 5);
 AREAFILL_BENCH_CASE(Square300In4000x3000_8bit, &kSquareHole, 8, 3);
 AREAFILL_BENCH_CASE(Square300In4000x3000_16bit, &kSquareHole, 16, 3);
+AREAFILL_BENCH_CASE(Dust80In640x400_8bit, &kDust80, 8, 5);
+AREAFILL_BENCH_CASE(Dust80In640x400_16bit, &kDust80, 16, 5);
+AREAFILL_BENCH_CASE(Dust400In2000x1500_8bit, &kDust400, 8, 3);
+AREAFILL_BENCH_CASE(Scratches12In2000x1500_8bit, &kScratches, 8, 3);
+AREAFILL_BENCH_CASE(BlobR400In2000x1500_8bit, &kBlob, 8, 3);
 #undef AREAFILL_BENCH_CASE
 
 }  // namespace

@@ -30,12 +30,12 @@ struct FillWorkers {
 
 namespace {
 
-// Claims and runs tasks of the current batch until none is left.
-void _RunClaimed(FillWorkers* w) {
+// Claims and runs tasks of the current batch on `lane` until none is left.
+void _RunClaimed(FillWorkers* w, int32_t lane) {
   for (;;) {
     const int32_t i = w->next.fetch_add(1, std::memory_order_relaxed);
     if (i >= w->tasks) return;
-    w->task(w->context, i);
+    w->task(w->context, i, lane);
   }
 }
 
@@ -44,7 +44,7 @@ void _Finish(FillWorkers* w) {
   if (--w->busy == 0) w->done.notify_one();
 }
 
-void _WorkerLoop(FillWorkers* w) {
+void _WorkerLoop(FillWorkers* w, int32_t lane) {
   uint64_t seen = 0;
   for (;;) {
     {
@@ -53,7 +53,7 @@ void _WorkerLoop(FillWorkers* w) {
       if (w->stopping) return;
       seen = w->generation;
     }
-    _RunClaimed(w);
+    _RunClaimed(w, lane);
     _Finish(w);
   }
 }
@@ -72,7 +72,7 @@ OSErr StartFillWorkers(int32_t threads, FillWorkers** out) {
   // threads it has.
   for (int32_t i = 0; i + 1 < threads; ++i) {
     try {
-      w->threads[i] = std::thread(_WorkerLoop, w);
+      w->threads[i] = std::thread(_WorkerLoop, w, i + 1);
     } catch (const std::system_error&) {
       break;
     }
@@ -86,7 +86,7 @@ int32_t FillWorkerCount(const FillWorkers* workers) { return workers->threadCoun
 
 void RunFillTasks(FillWorkers* w, int32_t tasks, FillTask task, void* context) {
   if (w->threadCount == 0 || tasks <= 1) {
-    for (int32_t i = 0; i < tasks; ++i) task(context, i);
+    for (int32_t i = 0; i < tasks; ++i) task(context, i, 0);
     return;
   }
   {
@@ -99,7 +99,7 @@ void RunFillTasks(FillWorkers* w, int32_t tasks, FillTask task, void* context) {
     ++w->generation;
   }
   w->wake.notify_all();
-  _RunClaimed(w);
+  _RunClaimed(w, 0);
   std::unique_lock<std::mutex> guard(w->lock);
   if (--w->busy > 0) w->done.wait(guard, [&] { return w->busy == 0; });
 }

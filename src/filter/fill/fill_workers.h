@@ -11,9 +11,11 @@ constexpr int32_t kMaxFillThreads = 64;
 
 struct FillWorkers;
 
-// The task of one index: runs on some thread of the set; tasks of one RunFillTasks call run at
-// the same time, so each must touch only its own data.
-typedef void (*FillTask)(void* context, int32_t index);
+// The task of one index: runs on some thread of the set, which it knows by `lane` (0 for the
+// calling thread, 1 .. FillWorkerCount - 1 for the others; one task at a time per lane, so a
+// lane's own buffers need no lock). Tasks of one RunFillTasks call run at the same time, so each
+// must touch only its own data and its lane's.
+typedef void (*FillTask)(void* context, int32_t index, int32_t lane);
 
 // The number of threads a fill should use: the host's choice (1: the calling thread alone), else
 // one per processor; at most kMaxFillThreads.
@@ -28,7 +30,7 @@ OSErr StartFillWorkers(int32_t threads, FillWorkers** out);
 // Threads in the set, the calling one included (1 .. kMaxFillThreads).
 int32_t FillWorkerCount(const FillWorkers* workers);
 
-// Runs task(context, i) for i = 0 .. tasks - 1, spread over the set's threads and the calling
+// Runs task(context, i, lane) for i = 0 .. tasks - 1, spread over the set's threads and the calling
 // thread, and returns when every one has ended. Everything the tasks wrote is then visible to
 // the caller.
 void RunFillTasks(FillWorkers* workers, int32_t tasks, FillTask task, void* context);

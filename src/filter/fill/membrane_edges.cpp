@@ -11,22 +11,22 @@ namespace {
 
 // Turns a selection-mask row, read into line[1 .. width], into flags: 1 for a selected pixel,
 // 0 otherwise, with the frame columns 0 and width + 1 unselected, and writes the edge mask row
-// of the same values (0 selected, kUnselected elsewhere) to `mask`. True when a pixel is
-// selected.
+// of the same values (0 selected, kUnselected elsewhere) to `mask`. Returns the number of
+// selected pixels.
 template <class Depth>
-bool _FlagSelected(uint8_t* __restrict line, int32_t width,
-                   typename Depth::Sample* __restrict mask) {
+int32_t _FlagSelected(uint8_t* __restrict line, int32_t width,
+                      typename Depth::Sample* __restrict mask) {
   using Sample = typename Depth::Sample;
   static_assert(kSelectedThreshold == 0x80, "a selected byte is one with its top bit set");
-  uint8_t any = 0;
+  int32_t selected = 0;
   for (int32_t x = 1; x <= width; ++x) {
     line[x] = uint8_t(line[x] >> 7);
-    any |= line[x];
+    selected += line[x];
     mask[x] = Sample(line[x] ? 0 : Depth::kUnselected);
   }
   line[0] = line[width + 1] = 0;
   mask[0] = mask[width + 1] = Sample(Depth::kUnselected);
-  return any != 0;
+  return selected;
 }
 
 // Lists the edge points of row y from the flags of rows y - 1, y, y + 1 (frame columns
@@ -66,8 +66,13 @@ void _ListRow(_MembraneWork<Depth>* work, int32_t y, const uint8_t* __restrict t
 // reported in their turn with nothing left to do. A cancel at either stage leaves the image
 // untouched, as the mask scan's cancel does.
 template <class Depth>
-OSErr _FastFindEdgePoints(_MembraneWork<Depth>* work) {
-  if (!work->selection) return _FindEdgePointsOnFrame(work);
+OSErr _FastFindEdgePoints(_MembraneWork<Depth>* work, int64_t* filled) {
+  int64_t toFill = 0;
+  if (filled) *filled = 0;
+  if (!work->selection) {
+    if (filled && work->height > 2) *filled = int64_t(work->width) * (work->height - 2);
+    return _FindEdgePointsOnFrame(work);
+  }
   const int32_t width = work->width, height = work->height;
   uint8_t* top = reinterpret_cast<uint8_t*>(work->window[0]);
   uint8_t* middle = reinterpret_cast<uint8_t*>(work->window[1]);
@@ -80,7 +85,9 @@ OSErr _FastFindEdgePoints(_MembraneWork<Depth>* work) {
     if (y < height) {
       if (_Cancelled(work, y)) return userCanceledErr;
       GetLine(work->selection, 0, y, width, bottom + 1);
-      bottomAny = _FlagSelected<Depth>(bottom, width, work->row);
+      const int32_t selected = _FlagSelected<Depth>(bottom, width, work->row);
+      bottomAny = selected > 0;
+      if (y >= 1 && y < height - 1) toFill += selected;
       PutLine(work->edgeMask, 0, y + 1, maskBytes, work->row);
     } else {
       std::memset(bottom, 0, size_t(width) + 2);  // row height: outside, unselected
@@ -94,10 +101,11 @@ OSErr _FastFindEdgePoints(_MembraneWork<Depth>* work) {
   std::fill(work->row, work->row + width + 2, typename Depth::Sample(Depth::kUnselected));
   PutLine(work->edgeMask, 0, height + 1, maskBytes, work->row);
   PutLine(work->edgeMask, 0, 0, maskBytes, work->row);
+  if (filled) *filled = toFill;
   for (int32_t y = 0; y < height; ++y)
     if (_Cancelled(work, y + work->progressShift)) return userCanceledErr;
   return noErr;
 }
 
-template OSErr _FastFindEdgePoints<_Depth8>(_MembraneWork<_Depth8>*);
-template OSErr _FastFindEdgePoints<_Depth16>(_MembraneWork<_Depth16>*);
+template OSErr _FastFindEdgePoints<_Depth8>(_MembraneWork<_Depth8>*, int64_t*);
+template OSErr _FastFindEdgePoints<_Depth16>(_MembraneWork<_Depth16>*, int64_t*);

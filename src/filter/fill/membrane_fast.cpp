@@ -16,10 +16,15 @@ void _ReleaseFast(_FastWork<Depth>* fast) {
   fast->workers = nullptr;
   for (_FillLane& lane : fast->lane) {
     DisposeSectorSearch(lane.search);
+    DisposeTileLane(lane.tiles);
     DisposePtr(reinterpret_cast<Ptr>(lane.winners));
     DisposePtr(reinterpret_cast<Ptr>(lane.distances));
     lane = {};
   }
+  DisposeTileSearch(fast->tiles);
+  DisposePtr(reinterpret_cast<Ptr>(fast->tileList));
+  fast->tiles = nullptr;
+  fast->tileList = nullptr;
   DisposePtr(reinterpret_cast<Ptr>(fast->in));
   DisposePtr(reinterpret_cast<Ptr>(fast->out));
   DisposePtr(reinterpret_cast<Ptr>(fast->masks));
@@ -30,26 +35,13 @@ void _ReleaseFast(_FastWork<Depth>* fast) {
   fast->xs = fast->ys = nullptr;
 }
 
+// Takes the threads, the round buffers and, when there are edge points, the search (by tiles,
+// shared by every lane with a lane's buffers each; or by rows, one search and its winner buffers
+// for the one lane that fills by rows). All of it is had before the image is touched. Returns 0,
+// or -108 when anything could not be had.
 template <class Depth>
-struct _MakeSearches {
-  const _MembraneWork<Depth>* work;
-  _FastWork<Depth>* fast;
-  OSErr status[kMaxFillThreads];
-};
-
-template <class Depth>
-void _MakeLaneSearch(void* context, int32_t lane) {
-  auto* make = static_cast<_MakeSearches<Depth>*>(context);
-  const _MembraneWork<Depth>* work = make->work;
-  make->status[lane] = MakeSectorSearch(make->fast->xs, make->fast->ys, work->count, work->width,
-                                        work->height, &make->fast->lane[lane].search);
-}
-
-// Takes the threads, the round buffers and, when there are edge points, each lane's search and
-// winner buffers (the searches are built at the same time, one per thread). All of it is had
-// before the image is touched. Returns 0, or -108 when anything could not be had.
-template <class Depth>
-OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t threads) {
+OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t threads,
+                    bool byTiles) {
   if (StartFillWorkers(threads, &fast->workers) != noErr) return memFullErr;
   fast->lanes = FillWorkerCount(fast->workers);
   fast->blockRows = kFastBlockRows;
@@ -69,18 +61,16 @@ OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, in
     fast->xs[i] = work->points[i].x;
     fast->ys[i] = work->points[i].y;
   }
+  if (byTiles) return _AllocateTiles(work, fast);
   const Size slotBytes = Size(work->width) * kSearchSectors * 4;
-  for (int32_t j = 0; j < fast->lanes; ++j) {
-    _FillLane& lane = fast->lane[j];
-    lane.winners = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
-    lane.distances = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
-    if (!lane.winners || !lane.distances) return memFullErr;
-  }
-  _MakeSearches<Depth> make = {work, fast, {}};
-  RunFillTasks(fast->workers, fast->lanes, _MakeLaneSearch<Depth>, &make);
-  for (int32_t j = 0; j < fast->lanes; ++j)
-    if (make.status[j] != noErr) return memFullErr;
-  return noErr;
+  _FillLane& lane = fast->lane[0];
+  lane.winners = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
+  lane.distances = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
+  if (!lane.winners || !lane.distances) return memFullErr;
+  return MakeSectorSearch(fast->xs, fast->ys, work->count, work->width, work->height,
+                          &lane.search) == noErr
+             ? noErr
+             : memFullErr;
 }
 
 template <class Depth>
@@ -91,30 +81,6 @@ struct _FillRound {
   int32_t rows;
   bool toFill[kMaxFillThreads * kFastBlockRows];  // row i has a pixel to fill and was read
 };
-
-// The new value of pixel x from its winners: the same weights, the same single-precision sums in
-// the same slot order and the same last step as _DecodePixel on the slots the reference engine
-// would have filled, read straight from the winners and their distances. A slot without a winner
-// is the reference's empty slot, which adds nothing; a winner's distance is never 0.
-template <class Depth>
-void _PixelFromWinners(const _MembraneWork<Depth>* work, const int32_t* winners,
-                       const int32_t* distances, typename Depth::Sample* pixel) {
-  float weights[kSectorCount];
-  _DistanceWeights(distances, weights);
-  float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, weight = 0.0f;
-  for (int32_t s = 0; s < kSectorCount; ++s) {
-    if (winners[s] < 0) continue;
-    const typename Depth::Sample* sample = work->points[winners[s]].sample;
-    const float w = weights[s];
-    s0 += float(sample[0]) * w;
-    if (work->planes == 3) {
-      s1 += float(sample[1]) * w;
-      s2 += float(sample[2]) * w;
-    }
-    weight += w;
-  }
-  _FinishPixel<Depth>(s0, s1, s2, weight, work->planes, work->selection != nullptr, pixel);
-}
 
 // Fills one row in place. `wanted` flags the pixels to fill (null: every pixel).
 template <class Depth>
@@ -140,7 +106,7 @@ void _FillRow(const _MembraneWork<Depth>* work, _FillLane* lane, int32_t y, cons
 
 // Lane `index` fills its block of the round.
 template <class Depth>
-void _FillBlock(void* context, int32_t index) {
+void _FillBlock(void* context, int32_t index, int32_t) {
   auto* round = static_cast<_FillRound<Depth>*>(context);
   const _MembraneWork<Depth>* work = round->work;
   _FastWork<Depth>* fast = round->fast;
@@ -170,13 +136,16 @@ inline bool _AnySelected(const uint8_t* mask, int32_t width) {
 // Refills the selected pixels (all pixels without a selection) of rows 1 .. height - 2. A row
 // with no selected pixel is neither read nor written: it would be written back unchanged. Its
 // progress report and cancel test still come in their turn.
+// The rows go to one lane, on the host's thread: a search answers rows in increasing order, so
+// a second lane would need a search of its own, made over again and stepped through the rows
+// the first fills, which costs more CPU than it saves time.
 template <class Depth>
 OSErr _FastFillPass(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
   const int32_t rowBytes = _ImageRowBytes(work);
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
-  for (int32_t y0 = 1; y0 < work->height - 1; y0 += fast->roundRows) {
+  for (int32_t y0 = 1; y0 < work->height - 1; y0 += fast->blockRows) {
     _FillRound<Depth> round = {
-        work, fast, y0, std::min(fast->roundRows, work->height - 1 - y0), {}};
+        work, fast, y0, std::min(fast->blockRows, work->height - 1 - y0), {}};
     for (int32_t i = 0; i < round.rows; ++i) {
       bool toFill = true;
       if (work->selection) {
@@ -187,8 +156,7 @@ OSErr _FastFillPass(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
       round.toFill[i] = toFill;
       if (toFill) GetLine(work->image, 0, y0 + i, rowBytes, fast->in + size_t(i) * rowSamples);
     }
-    RunFillTasks(fast->workers, (round.rows + fast->blockRows - 1) / fast->blockRows,
-                 _FillBlock<Depth>, &round);
+    _FillBlock<Depth>(&round, 0, 0);
     for (int32_t i = 0; i < round.rows; ++i) {
       const int32_t y = y0 + i;
       if (_Cancelled(work, y + work->height + work->progressShift)) return userCanceledErr;
@@ -200,16 +168,52 @@ OSErr _FastFillPass(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
 
 }  // namespace
 
+// The new value of pixel x from its winners: the same weights, the same single-precision sums in
+// the same slot order and the same last step as _DecodePixel on the slots the reference engine
+// would have filled, read straight from the winners and their distances. A slot without a winner
+// is the reference's empty slot, which adds nothing; a winner's distance is never 0.
+template <class Depth>
+void _PixelFromWinners(const _MembraneWork<Depth>* work, const int32_t* winners,
+                       const int32_t* distances, typename Depth::Sample* pixel) {
+  float weights[kSectorCount];
+  _DistanceWeights(distances, weights);
+  float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, weight = 0.0f;
+  for (int32_t s = 0; s < kSectorCount; ++s) {
+    if (winners[s] < 0) continue;
+    const typename Depth::Sample* sample = work->points[winners[s]].sample;
+    const float w = weights[s];
+    s0 += float(sample[0]) * w;
+    if (work->planes == 3) {
+      s1 += float(sample[1]) * w;
+      s2 += float(sample[2]) * w;
+    }
+    weight += w;
+  }
+  _FinishPixel<Depth>(s0, s1, s2, weight, work->planes, work->selection != nullptr, pixel);
+}
+
+bool _FillByTiles(bool haveSelection, int64_t filled, int32_t count) {
+  // The fill by rows costs about the same for each row of the edge points' span whatever is
+  // filled there; the fill by tiles costs about the same for each pixel and each of its sectors'
+  // candidates, which grow with the distance to the edge. Holes whose pixels are on average
+  // within a few pixels of the edge go by tiles.
+  return haveSelection && filled <= kTilesPerEdgePoint * int64_t(count);
+}
+
 template <class Depth>
 int32_t _MembraneFillFast(NamedImage* image, RunRecord* record, int32_t threads) {
   _MembraneWork<Depth> work;
   OSErr err = _SetUpWork(&work, image, record);
   if (err != noErr || work.width < 1 || work.height < 1) return err;
   _FastWork<Depth> fast = {};
+  int64_t filled = 0;
   err = _AllocateWork(&work);
-  if (err == noErr) err = _FastFindEdgePoints(&work);
-  if (err == noErr) err = _AllocateFast(&work, &fast, threads > 0 ? threads : FillThreadsWanted());
-  if (err == noErr && work.count > 0) err = _FastFillPass(&work, &fast);
+  if (err == noErr) err = _FastFindEdgePoints(&work, &filled);
+  const bool byTiles = _FillByTiles(work.selection != nullptr, filled, work.count);
+  if (err == noErr)
+    err = _AllocateFast(&work, &fast, threads > 0 ? threads : FillThreadsWanted(), byTiles);
+  if (err == noErr && work.count > 0)
+    err = byTiles ? _FastFillTiles(&work, &fast) : _FastFillPass(&work, &fast);
   if (err == noErr) err = _FastSmoothingPasses(&work, &fast);
   _ReleaseFast(&fast);
   _ReleaseWork(&work);
@@ -224,5 +228,9 @@ int32_t _MembraneFillFast16(NamedImage* image, RunRecord* record, int32_t thread
   return _MembraneFillFast<_Depth16>(image, record, threads);
 }
 
+template void _PixelFromWinners<_Depth8>(const _MembraneWork<_Depth8>*, const int32_t*,
+                                         const int32_t*, uint8_t*);
+template void _PixelFromWinners<_Depth16>(const _MembraneWork<_Depth16>*, const int32_t*,
+                                          const int32_t*, uint16_t*);
 template int32_t _MembraneFillFast<_Depth8>(NamedImage*, RunRecord*, int32_t);
 template int32_t _MembraneFillFast<_Depth16>(NamedImage*, RunRecord*, int32_t);

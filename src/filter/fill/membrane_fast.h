@@ -1,25 +1,31 @@
 // The fast membrane engine's storage and steps. Rows move in rounds: the calling (host) thread
-// reads a round's rows, the lanes compute their blocks of it on the fill's worker threads, and
-// the host thread then reports progress, tests for cancel and writes each row in order, once per
-// row, as the reference engine does. A cancelled round writes nothing more, so the image ends as
+// reads a round's rows, the lanes compute its tiles or blocks of rows on the fill's worker
+// threads (the fill by rows: one lane, on the host's thread), and the host thread then reports
+// progress, tests for cancel and writes each row in order, once per row, as the reference
+// engine does. A cancelled round writes nothing more, so the image ends as
 // a one-row-at-a-time run would have left it.
 #pragma once
 
 #include "filter/fill/fill_workers.h"
 #include "filter/fill/membrane_steps.h"
 #include "filter/fill/sector_search.h"
+#include "filter/fill/tile_search.h"
 
 // Rows a lane takes per round. Small enough that a cancel is answered within a few rows' work,
 // large enough that waking the threads costs little against a block's work.
-constexpr int32_t kFastBlockRows = 8;
+constexpr int32_t kFastBlockRows = 16;
+
+// The fill goes by tiles when it has at most this many pixels to fill for each edge point.
+constexpr int64_t kTilesPerEdgePoint = 16;
 
 // One lane of the fill pass: the rows it is given are asked of its own search, in increasing
 // order. Without a search (none made, or one that ran short of memory mid-fill) the lane visits
 // every edge point instead, which gives the same values.
 struct _FillLane {
   SectorSearch* search;
-  int32_t* winners;    // width × 32
-  int32_t* distances;  // width × 32
+  int32_t* winners;    // width × 32 (by tiles: a tile's 256 pixels × 32)
+  int32_t* distances;  // the same
+  TileLane* tiles;     // by tiles: the lane's work buffers
 };
 
 template <class Depth>
@@ -34,14 +40,32 @@ struct _FastWork {
   uint8_t* masks;     // roundRows selection-mask rows, then flags of the pixels to fill
   uint16_t* xs;       // the edge points' columns and rows, for the searches
   uint16_t* ys;
+  TileSearch* tiles;  // the fill by tiles' search, or null for the fill by rows
+  int32_t* tileList;  // by tiles: a round's tiles with a pixel to fill
   _FillLane lane[kMaxFillThreads];
 };
 
+// Whether the fill goes by tiles (small and thin holes: most filled pixels lie near the edge)
+// rather than by rows: `filled` pixels to fill from `count` edge points.
+bool _FillByTiles(bool haveSelection, int64_t filled, int32_t count);
+
+// The new value of a pixel from its 32 winners (index or -1) and their squared distances.
+template <class Depth>
+void _PixelFromWinners(const _MembraneWork<Depth>* work, const int32_t* winners,
+                       const int32_t* distances, typename Depth::Sample* pixel);
+
+// The fill by tiles: its search and lanes' buffers, and the fill pass. 0, -108 or -128.
+template <class Depth>
+OSErr _AllocateTiles(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast);
+template <class Depth>
+OSErr _FastFillTiles(_MembraneWork<Depth>* work, _FastWork<Depth>* fast);
+
 // Builds the edge mask and lists the edge points exactly as _FindEdgePoints does, with the same
 // progress reports and cancel tests, in one pass over the selection: the mask is written but never
-// read back. Returns 0, or -128 when the user cancelled.
+// read back. *filled (when not null) receives the number of pixels the fill pass will fill.
+// Returns 0, or -128 when the user cancelled.
 template <class Depth>
-OSErr _FastFindEdgePoints(_MembraneWork<Depth>* work);
+OSErr _FastFindEdgePoints(_MembraneWork<Depth>* work, int64_t* filled = nullptr);
 
 // Smooths one row: out = the 3×3 mean of the rows top, middle and bottom (width pixels of
 // `planes` samples, 1 or 3), with the edge columns divided by 6 and a one-pixel-wide row by 3.

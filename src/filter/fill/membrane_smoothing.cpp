@@ -158,16 +158,16 @@ struct _SmoothRound {
   int32_t rows;           // rows in this round
 };
 
-// Lane `lane` smooths its block of the round: output row i from source rows i, i + 1, i + 2,
-// four rows at a time while four are left.
+// Smooths block `block` of the round: output row i from source rows i, i + 1, i + 2, four rows
+// at a time while four are left.
 template <class Depth>
-void _SmoothBlock(void* context, int32_t lane) {
+void _SmoothBlock(void* context, int32_t block, int32_t) {
   const auto* round = static_cast<const _SmoothRound<Depth>*>(context);
   const _MembraneWork<Depth>* work = round->work;
   const _FastWork<Depth>* fast = round->fast;
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
-  const int32_t end = std::min(round->rows, (lane + 1) * fast->blockRows);
-  int32_t i = lane * fast->blockRows;
+  const int32_t end = std::min(round->rows, (block + 1) * fast->blockRows);
+  int32_t i = block * fast->blockRows;
   for (; i + 3 < end; i += 4) {
     typename Depth::Sample* out[4];
     for (int32_t k = 0; k < 4; ++k) out[k] = fast->out + size_t(i + k) * rowSamples;
@@ -193,6 +193,10 @@ void _SmoothRowFast(const typename Depth::Sample* top, const typename Depth::Sam
   _SmoothRowPicked(top, middle, bottom, out, width, planes);
 }
 
+// A round is shared between the threads when it holds at least this many samples: a smaller
+// one is smoothed in less time than waking the threads and waiting for them takes.
+constexpr int64_t kSharedRoundSamples = int64_t(1) << 18;
+
 // In each round the rows to write are read first (with the two rows above them, kept from the
 // round before), so every source row holds the previous pass's values: rows are written only
 // after every row the round needs has been read. Row -1 is row 0 and row height is row
@@ -216,8 +220,11 @@ OSErr _FastSmoothingPasses(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
       _SmoothRound<Depth> round = {work, fast, source, std::min(fast->roundRows, height - y0)};
       for (int32_t i = 0; i < round.rows; ++i)
         GetLine(work->image, 0, std::min(y0 + i + 1, height - 1), rowBytes, source[i + 2]);
-      RunFillTasks(fast->workers, (round.rows + fast->blockRows - 1) / fast->blockRows,
-                   _SmoothBlock<Depth>, &round);
+      const int32_t blocks = (round.rows + fast->blockRows - 1) / fast->blockRows;
+      if (int64_t(round.rows) * int64_t(rowSamples) >= kSharedRoundSamples)
+        RunFillTasks(fast->workers, blocks, _SmoothBlock<Depth>, &round);
+      else  // too little work to wake the threads for: the same blocks, on this thread
+        for (int32_t block = 0; block < blocks; ++block) _SmoothBlock<Depth>(&round, block, 0);
       for (int32_t i = 0; i < round.rows; ++i) {
         const int32_t y = y0 + i;
         if (_Cancelled(work, y + pass * height + work->progressShift)) return userCanceledErr;

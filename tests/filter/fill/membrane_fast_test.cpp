@@ -20,7 +20,17 @@ namespace {
 
 using namespace fill_runs;
 
-enum MaskKind { kNoise, kRings, kDiscs, kPinholes, kNoSelection, kEverything };
+enum MaskKind {
+  kNoise,
+  kRings,
+  kDiscs,
+  kPinholes,
+  kNoSelection,
+  kEverything,
+  kDust,
+  kScratches,
+  kStrokes
+};
 
 // Mask bytes on both sides of the 128 threshold.
 uint8_t MaskByte(std::mt19937& rng, bool selected) {
@@ -42,11 +52,36 @@ Picture RandomPicture(std::mt19937& rng, MaskKind kind, int w, int h, int n, int
     const int inner = kind == kRings ? coordinate(outer) : -1;
     discs.push_back({coordinate(w), coordinate(h), outer * outer, inner < 0 ? -1 : inner * inner});
   }
+  // Dust: specks of radius 0 (one pixel) to 4, a third of them on the border; scratches: lines
+  // across the picture, 1 or 3 pixels wide; strokes: short bars and diagonals, as of text.
+  std::vector<bool> marked(size_t(w) * h);
+  auto mark = [&](int cx, int cy, int r) {
+    for (int y = std::max(cy - r, 0); y <= std::min(cy + r, h - 1); ++y)
+      for (int x = std::max(cx - r, 0); x <= std::min(cx + r, w - 1); ++x)
+        marked[size_t(y) * w + x] =
+            marked[size_t(y) * w + x] || (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r + r;
+  };
+  const int marks = kind == kDust ? 1 + coordinate(w * h / 200 + 1) : 1 + coordinate(6);
+  for (int i = 0; kind >= kDust && i < marks; ++i) {
+    int x = coordinate(w), y = coordinate(h);
+    if (kind == kDust) {
+      const bool side = rng() % 2, far = rng() % 2;
+      if (rng() % 3 == 0) (side ? x : y) = far ? (side ? w : h) - 1 : 0;
+      mark(x, y, coordinate(5));
+      continue;
+    }
+    const int length = 2 + coordinate(7), r = coordinate(2);
+    const int ex = kind == kScratches ? coordinate(w) : x + (coordinate(3) - 1) * length;
+    const int ey = kind == kScratches ? coordinate(h) : y + (coordinate(3) - 1) * length;
+    const int steps = std::max({std::abs(ex - x), std::abs(ey - y), 1});
+    for (int t = 0; t <= steps; ++t) mark(x + (ex - x) * t / steps, y + (ey - y) * t / steps, r);
+  }
   const uint32_t density = 1 + rng() % 6;  // noise: selected in density of 7
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       bool selected = kind == kEverything || (kind == kNoise && rng() % 7 < density) ||
-                      (kind == kPinholes && rng() % 9 == 0);
+                      (kind == kPinholes && rng() % 9 == 0) ||
+                      (kind >= kDust && marked[size_t(y) * w + x]);
       for (const Disc& d : discs) {
         const int r2 = (x - d.x) * (x - d.x) + (y - d.y) * (y - d.y);
         selected |= (kind == kRings || kind == kDiscs) && r2 <= d.outer2 && r2 > d.inner2;
@@ -85,9 +120,11 @@ TEST_P(MembraneFastMaskTest, MatchesTheReferenceEngineBitForBit) {
   std::mt19937 rng(7200u + uint32_t(GetParam()));
   for (int i = 0; i < 168; ++i) {  // cycling through 8 and 16 bits, grey and RGB
     const int bits = i % 2 ? 16 : 8, n = (i / 2) % 2 ? 3 : 1;
-    // Mostly small; every sixteenth case tall enough for several rounds of rows.
-    const int w = 1 + int(rng() % 31);
-    const int h = i % 16 == 15 ? 40 + int(rng() % 40) : 1 + int(rng() % 31);
+    // Mostly small; every sixteenth case tall enough for several rounds of rows; the specks and
+    // lines on pictures wide enough for holes far apart.
+    const int side = GetParam() >= kDust ? 100 : 31;
+    const int w = 1 + int(rng() % side);
+    const int h = i % 16 == 15 ? 40 + int(rng() % 40) : 1 + int(rng() % side);
     const Picture p = RandomPicture(rng, GetParam(), w, h, n, bits);
     ExpectSameAsReference(p, "case " + std::to_string(i) + " (" + std::to_string(w) + "x" +
                                  std::to_string(h) + ", " + std::to_string(n) + "x" +
@@ -98,7 +135,7 @@ TEST_P(MembraneFastMaskTest, MatchesTheReferenceEngineBitForBit) {
 
 INSTANTIATE_TEST_SUITE_P(Masks, MembraneFastMaskTest,
                          ::testing::Values(kNoise, kRings, kDiscs, kPinholes, kNoSelection,
-                                           kEverything));
+                                           kEverything, kDust, kScratches, kStrokes));
 
 // Selected all over but for two or three single pixels, hundreds of rows apart: few pieces, long
 // lived, and ties between far points that fall on the last column the search follows.
@@ -110,6 +147,17 @@ TEST_F(MembraneFastTest, MatchesTheReferenceOnImagesTallerThan300Rows) {
     for (int holes = 2 + int(rng() % 2); holes > 0; --holes) p.mask[rng() % p.mask.size()] = 0;
     ExpectSameAsReference(p, "seed " + std::to_string(seed) + ", " + std::to_string(h) + " rows");
   }
+}
+
+// A few specks far apart on rows wide enough for the smoothing's rounds (48 rows at 3 threads)
+// to be shared between the threads.
+TEST_F(MembraneFastTest, MatchesTheReferenceWhereTheSmoothingIsShared) {
+  std::mt19937 rng(5200);
+  Picture p = RandomPicture(rng, kNoSelection, 1840, 60, 3, 16);
+  p.mask.assign(size_t(p.w) * p.h, 0);
+  for (const auto [x, y] : {std::pair{3, 4}, {900, 30}, {1837, 56}})
+    for (int dy = -1; dy <= 1; ++dy) p.mask[size_t((y + dy) * p.w + x)] = 255;
+  ExpectSameAsReference(p, "1840x60 RGB, three specks");
 }
 
 TEST_F(MembraneFastTest, MatchesTheReferenceBeyond32000EdgePoints) {
