@@ -57,6 +57,11 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* options) {
       ->type_name("FILE");
   app.add_option("--replay", options->replay, "Replay a recorded action (JSON) from FILE")
       ->type_name("FILE");
+  app.add_option("--float", options->floats,
+                 "32-bit float images: fill (through the filter's 16-bit scale, keeping values "
+                 "above 1) or pass (written back unfilled, with a warning); default fill")
+      ->type_name("fill|pass")
+      ->check(CLI::IsMember({"fill", "pass"}));
   app.add_option("--plugin", options->plugin, "Filter module to load instead of the built-in one")
       ->type_name("PATH");
   app.footer(

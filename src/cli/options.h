@@ -24,6 +24,9 @@ struct Options {
   std::string record;
   std::string replay;
   std::string plugin;
+  // 32-bit float images: "fill" hands them to the filter on its 16-bit scale (values above 1
+  // kept), "pass" hands them over as they are, which the filter writes back unfilled.
+  std::string floats = "fill";
 };
 
 // Parses the command line into *options. Returns nothing when the program is to run, or the

@@ -138,6 +138,7 @@ int _Run(const Options& options) {
   hostkit::HostImage image;
   if (!imagefile::ToHostImage(file, &image, &error)) throw Failure{kExitBadInput, error};
 
+  call.fillFloats = options.floats != "pass";
   call.settings = hostkit::HostSettingsFromEnvironment();
   call.settings.dialog = call.choice.showDialog ? kAreaFillDialogTerminal : kAreaFillDialogHeadless;
   call.settings.preferencesFolder = hostkit::ChoosePreferencesFolder(options.prefs, &error);
@@ -168,12 +169,14 @@ int _Run(const Options& options) {
     throw Failure{kExitFilterFailed, error};
   _WriteOutputs(options, result, outcome);
   // Warnings are never silenced: --quiet hides progress and the summary only.
-  for (const std::string& warning : outcome.warnings)
+  std::vector<std::string> warnings = outcome.warnings;
+  // The filter itself leaves 32-bit images as they came; only the float rule fills them.
+  const bool unfilled = image.depth == 32 && !call.fillFloats;
+  if (unfilled) warnings.push_back("32-bit float image written back unfilled (--float pass)");
+  for (const std::string& warning : warnings)
     std::fprintf(stderr, "areafill: warning: %s\n", hostkit::OneLine(warning).c_str());
   if (!options.quiet) {
-    // The filter fills 8- and 16-bit images; 32-bit ones go back as they came.
-    const std::string ran = image.depth == 32
-                                ? "no fill (32-bit images are written back as they are)"
+    const std::string ran = unfilled           ? "no fill"
                             : outcome.recorded ? hostkit::DescribeRecordedMethod(outcome.recording)
                                                : "filled";
     std::fprintf(stderr, "areafill: %s; wrote %s\n", ran.c_str(),

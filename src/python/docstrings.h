@@ -40,9 +40,10 @@ Arguments:
         3 (RGB) or 4 (RGBA), alpha last. Samples uint8 (0..255), uint16
         (0..65535) or float32 (0..1). 16-bit samples are handed to the filter
         on its 0..32768 scale and come back exactly where the filter left
-        them untouched. float32 images go through the filter as 32-bit
-        images, which it writes back without a fill (a RuntimeWarning says
-        so); convert them to uint16 to fill them.
+        them untouched. float32 images are filled through the 16-bit
+        scale: with s the largest colour sample of the filter area (at
+        least 1), v goes as v / s; values above 1 survive, and pixels the
+        mask leaves alone keep their exact floats, as alpha does.
     mask: H x W uint8 or bool selection (nonzero = selected; the filter
         fills pixels of 128 and more). The filter area is the bounding box of
         the nonzero pixels, and the result is blended with the original by

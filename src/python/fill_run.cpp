@@ -107,6 +107,7 @@ FillOutcome RunFill(hostkit::HostImage& image, FillRequest& request) {
   // The method is replayed as a recorded action, so the filter never shows its dialog.
   call.module = &loaded.module;
   call.choice.method = request.method;
+  call.fillFloats = true;  // float images through the 16-bit scale, as the program's default
   call.settings = gSettings;
   call.settings.preferencesFolder =
       request.prefsFolder.empty() ? _PrivatePrefsFolder() : request.prefsFolder;
