@@ -38,8 +38,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* options) {
                  "Where to write the result; .png, .tif or .tiff picks the format")
       ->type_name("FILE");
   app.add_option("--mask", options->mask,
-                 "Selection: 8- or 16-bit grey PNG/TIFF the size of INPUT (white = selected). "
-                 "Without it the whole image is filled from its outer ring")
+                 "Selection: grey PNG/TIFF (1 to 16 bits, palette of greys or RGB with R = G = B) "
+                 "the size of INPUT, white = selected; with transparency, the selection is where "
+                 "the paint is; a mask of only 0 and 1 means 0 and 255. Without it the whole "
+                 "image is filled from its outer ring")
       ->type_name("FILE");
   app.add_option("--method", options->method, "Fill method (skips the dialog); see --list-methods")
       ->type_name("NAME");

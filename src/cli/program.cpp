@@ -128,9 +128,11 @@ int _Run(const Options& options) {
   imagefile::FileImage file;
   if (!imagefile::ReadImage(options.input, &file, &error)) throw Failure{kExitBadInput, error};
   if (!imagefile::CanWrite(file, options.output, &error)) throw Failure{kExitBadInput, error};
+  std::vector<std::string> notices;  // what reading changed, shown as warnings at the end
+  for (const std::string& notice : file.notices) notices.push_back(options.input + ": " + notice);
   if (!options.mask.empty()) {
     std::vector<uint8_t> mask;
-    if (!imagefile::ReadMask(options.mask, file.width, file.height, &mask, &error))
+    if (!imagefile::ReadMask(options.mask, file.width, file.height, &mask, &error, &notices))
       throw Failure{kExitBadInput, error};
     if (!hostkit::SelectArea(&call.run, std::move(mask), file.width, file.height, options.raw))
       throw Failure{kExitBadInput, options.mask + ": selection is empty"};
@@ -169,7 +171,8 @@ int _Run(const Options& options) {
     throw Failure{kExitFilterFailed, error};
   _WriteOutputs(options, result, outcome);
   // Warnings are never silenced: --quiet hides progress and the summary only.
-  std::vector<std::string> warnings = outcome.warnings;
+  std::vector<std::string> warnings = notices;
+  warnings.insert(warnings.end(), outcome.warnings.begin(), outcome.warnings.end());
   // The filter itself leaves 32-bit images as they came; only the float rule fills them.
   const bool unfilled = image.depth == 32 && !call.fillFloats;
   if (unfilled) warnings.push_back("32-bit float image written back unfilled (--float pass)");

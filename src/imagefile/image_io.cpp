@@ -256,19 +256,57 @@ bool WriteImage(const std::string& path, const FileImage& image, std::string* er
   return true;
 }
 
+namespace {
+
+// The mask's selection as one byte per pixel, by the rules of ReadMask; "" or what is wrong.
+std::string _MaskBytes(const FileImage& image, std::vector<uint8_t>* mask) {
+  const size_t count = size_t(image.width) * size_t(image.height);
+  const size_t step = size_t(image.SamplesPerPixel());
+  auto sample = [&image](size_t index) {  // the high byte of 16-bit samples
+    if (image.bitsPerSample == 8) return image.data[index];
+    uint16_t v;
+    std::memcpy(&v, image.data.data() + 2 * index, 2);
+    return uint8_t(v >> 8);
+  };
+  // With transparency the selection is where the paint is: the alpha, whatever the colour. A
+  // wholly opaque alpha says nothing, and the colour decides.
+  bool painted = false;
+  for (size_t i = 0; image.extraChannels == 1 && i < count && !painted; ++i)
+    painted = sample(i * step + step - 1) != 255;
+  mask->resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    const size_t at = i * step;
+    if (painted) {
+      (*mask)[i] = sample(at + step - 1);
+      continue;
+    }
+    const uint8_t grey = sample(at);
+    if (image.model == ColourModel::kRGB && (sample(at + 1) != grey || sample(at + 2) != grey))
+      return "an RGB mask must be grey (R = G = B) or show the selection by its transparency; "
+             "make it grey with: convert MASK -colorspace Gray grey-mask.png";
+    (*mask)[i] = grey;
+  }
+  return "";
+}
+
+}  // namespace
+
 bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight,
-              std::vector<uint8_t>* mask, std::string* error) {
+              std::vector<uint8_t>* mask, std::string* error, std::vector<std::string>* notices) {
   FileImage image;
   if (!ReadImage(path, &image, error)) return false;
-  if (image.model != ColourModel::kGrey) {
+  if (image.model != ColourModel::kGrey && image.model != ColourModel::kRGB) {
     return _Fail(error, path,
-                 std::string("a mask must be grey, but this image is ") + _ModelName(image.model));
+                 std::string("a mask must be grey, but this image is ") + _ModelName(image.model) +
+                     "; make it grey with: convert MASK -colorspace Gray grey-mask.png");
   }
-  if (image.extraChannels > 0) {
-    return _Fail(error, path, "a mask must be grey without alpha or other extra channels");
+  if (image.extraChannels > 1) {
+    return _Fail(error, path,
+                 "a mask may have one alpha channel but this one has " +
+                     std::to_string(image.extraChannels) + " extra channels");
   }
   if (image.bitsPerSample == 32) {
-    return _Fail(error, path, "a mask must have 8- or 16-bit samples, not 32-bit float");
+    return _Fail(error, path, "a mask must have 1- to 16-bit samples, not 32-bit float");
   }
   if (image.width != expectWidth || image.height != expectHeight) {
     return _Fail(error, path,
@@ -277,16 +315,13 @@ bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight
                      std::to_string(expectHeight));
   }
   try {
-    const size_t count = size_t(image.width) * size_t(image.height);
-    if (image.bitsPerSample == 8) {
-      *mask = std::move(image.data);
-    } else {
-      mask->resize(count);
-      for (size_t i = 0; i < count; ++i) {
-        uint16_t v;
-        std::memcpy(&v, image.data.data() + 2 * i, 2);
-        (*mask)[i] = uint8_t(v >> 8);
-      }
+    const std::string problem = _MaskBytes(image, mask);
+    if (!problem.empty()) return _Fail(error, path, problem);
+    // A mask of 0s and 1s (an array of truth values saved as bytes) means 0 and 255.
+    if (std::all_of(mask->begin(), mask->end(), [](uint8_t v) { return v <= 1; }) &&
+        std::find(mask->begin(), mask->end(), 1) != mask->end()) {
+      for (uint8_t& v : *mask) v = uint8_t(v * 255);
+      if (notices) notices->push_back(path + ": the mask holds only 0 and 1; taken as 0 and 255");
     }
     return true;
   } catch (const std::bad_alloc&) {

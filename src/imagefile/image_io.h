@@ -50,6 +50,9 @@ struct FileImage {
   // what it does not change (a TIFF's other pages, a JPEG's untouched blocks) reads it again.
   std::string sourcePath;
   int page = 0;
+  // What the reader changed on the way in, one line each ("palette image read as 8-bit RGB;
+  // …"), for the host to show as warnings.
+  std::vector<std::string> notices;
   std::vector<uint8_t> data;
 
   int SamplesPerPixel() const { return colorChannels + extraChannels; }
@@ -84,11 +87,16 @@ bool StageImage(const std::string& path, const FileImage& image, StagedFile* sta
 // write leaves an existing file as it was. Returns true, or false with `*error`.
 bool WriteImage(const std::string& path, const FileImage& image, std::string* error);
 
-// Reads a selection mask: an 8-bit or 16-bit grey PNG or TIFF without extra channels, of
-// exactly `expectWidth` × `expectHeight` pixels. `*mask` receives one byte per pixel, rows
-// top to bottom (16-bit values v become v >> 8). Returns true, or false with `*error` set, for
-// example "m.png: mask is 10x5 but the image is 12x5".
+// Reads a selection mask of exactly `expectWidth` × `expectHeight` pixels into `*mask`, one
+// byte per pixel, rows top to bottom (255 = selected): grey at 1 to 16 bits (scaled to 8 bits,
+// 16-bit v becoming v >> 8), palette masks by their grey, and RGB masks whose pixels are all
+// grey (R = G = B). A mask with an alpha channel that is not wholly opaque selects by its alpha
+// (where the paint is), whatever its colour. A mask of only 0s and 1s is taken as 0 and 255,
+// with a line in `*notices` (when given). Returns true, or false with `*error` set, for example
+// "m.png: mask is 10x5 but the image is 12x5" or, for an RGB mask with colours, how to make it
+// grey.
 bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight,
-              std::vector<uint8_t>* mask, std::string* error);
+              std::vector<uint8_t>* mask, std::string* error,
+              std::vector<std::string>* notices = nullptr);
 
 }  // namespace imagefile

@@ -146,6 +146,13 @@ struct TiffLayout {
   uint16_t inkSet = INKSET_CMYK;
   uint16_t extraCount = 0;
   uint16_t* extraValues = nullptr;  // owned by libtiff
+  // How stored rows become the image's: expanded from palette indexes or 1-, 2- or 4-bit grey
+  // to 8 bits, and min-is-white grey turned into min-is-black.
+  enum class Expand { kNone, kGrey, kPalette } expand = Expand::kNone;
+  bool minIsWhite = false;
+  uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;  // the palette, owned by libtiff
+  bool wideColours = false;                                    // a palette of 16-bit values
+  uint16_t storedBits = 0;  // bits per stored sample of an expanded image
 };
 
 std::string _ReadLayout(TIFF* tiff, TiffLayout* layout) {
@@ -166,6 +173,65 @@ std::string _ReadLayout(TIFF* tiff, TiffLayout* layout) {
   return "";
 }
 
+// Whether the palette's colours are all greys, and whether they use 16 bits (some writers
+// store 8-bit values in the 16-bit table).
+void _ExaminePalette(TiffLayout* layout, bool* grey) {
+  const size_t count = size_t(1) << layout->bitsPerSample;
+  *grey = true;
+  for (size_t i = 0; i < count; ++i) {
+    if (layout->red[i] != layout->green[i] || layout->green[i] != layout->blue[i]) *grey = false;
+    if (std::max({layout->red[i], layout->green[i], layout->blue[i]}) > 255)
+      layout->wideColours = true;
+  }
+}
+
+// Sets up the reading of palette, low-bit grey, min-is-white and JPEG-compressed YCbCr images as
+// 8-bit grey or RGB, with a notice; says what is unsupported of them.
+std::string _DescribeConverted(TIFF* tiff, TiffLayout* layout, FileImage* image) {
+  const uint16_t bits = layout->bitsPerSample;
+  const std::string name = std::to_string(bits) + "-bit ";
+  if (layout->photometric == PHOTOMETRIC_YCBCR) {
+    if (layout->compression != COMPRESSION_JPEG)
+      return "YCbCr images are supported only JPEG-compressed; convert it with: convert FILE "
+             "-colorspace sRGB -compress lzw rgb.tif";
+    // libjpeg turns YCbCr into RGB as it decodes, whatever the subsampling.
+    if (!TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB))
+      return "cannot decode the YCbCr image as RGB";
+    layout->photometric = PHOTOMETRIC_RGB;
+    image->notices.push_back("YCbCr JPEG-compressed image read as RGB; the output is RGB");
+    return "";
+  }
+  layout->minIsWhite = layout->photometric == PHOTOMETRIC_MINISWHITE;
+  if (layout->minIsWhite) layout->photometric = PHOTOMETRIC_MINISBLACK;
+  const std::string white = layout->minIsWhite ? "min-is-white " : "";
+  const bool packed = layout->samplesPerPixel == 1 && bits > 0 && bits <= 8;
+  if (packed && layout->photometric == PHOTOMETRIC_PALETTE) {
+    if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &layout->red, &layout->green, &layout->blue))
+      return "corrupt TIFF: a palette image without its palette";
+    bool grey = false;
+    _ExaminePalette(layout, &grey);
+    layout->expand = TiffLayout::Expand::kPalette;
+    layout->photometric = grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
+    image->notices.push_back("palette image read as 8-bit " + std::string(grey ? "grey" : "RGB") +
+                             "; the output is written so");
+  } else if (packed && bits < 8 && layout->photometric == PHOTOMETRIC_MINISBLACK) {
+    layout->expand = TiffLayout::Expand::kGrey;
+    image->notices.push_back(name + white + "grey image read as 8-bit grey" +
+                             (white.empty() ? "" : " (min-is-black)") +
+                             "; the output is written so");
+  } else if (layout->minIsWhite) {
+    image->notices.push_back(white + "grey image read as min-is-black; the output is written so");
+  }
+  if (layout->expand != TiffLayout::Expand::kNone) {
+    if (TIFFIsTiled(tiff))
+      return "tiled " + name + "images are not supported; convert it with: tiffcp -s FILE out.tif";
+    layout->storedBits = bits;
+    layout->bitsPerSample = 8;
+    if (layout->photometric == PHOTOMETRIC_RGB) layout->samplesPerPixel = 3;
+  }
+  return "";
+}
+
 // Fills the model, channels and depth of `image` from `layout`, or says what is unsupported.
 std::string _DescribeImage(const TiffLayout& layout, FileImage* image) {
   switch (layout.photometric) {
@@ -183,12 +249,10 @@ std::string _DescribeImage(const TiffLayout& layout, FileImage* image) {
         return "separated images with an ink set other than CMYK are not supported";
       image->model = ColourModel::kCMYK;
       break;
-    case PHOTOMETRIC_MINISWHITE:
-      return "min-is-white grey images are not supported";
     case PHOTOMETRIC_PALETTE:
-      return "palette images are not supported";
-    case PHOTOMETRIC_YCBCR:
-      return "YCbCr images are not supported";
+      return std::to_string(layout.bitsPerSample) +
+             "-bit palette images are not supported; convert it with: convert FILE -type "
+             "TrueColor rgb.tif";
     case PHOTOMETRIC_ICCLAB:
     case PHOTOMETRIC_ITULAB:
       return "ICC and ITU Lab encodings are not supported (only CIELab)";
@@ -263,12 +327,55 @@ uint64_t _ImageDataBytes(TIFF* tiff, uint64_t fileBytes) {
   return std::min(total, fileBytes);
 }
 
-std::string _ReadStrips(TIFF* tiff, bool separate, FileImage* image, const TiffContext& context) {
+// Expands one stored row of palette indexes or low-bit grey (`layout.storedBits` each, packed
+// from the high bit) into 8-bit grey or RGB samples.
+void _ExpandRow(const TiffLayout& layout, const uint8_t* from, uint8_t* to, int32_t width) {
+  const unsigned bits = layout.storedBits, top = (1u << bits) - 1;
+  // 16-bit palette values to 8 bits by the scale of 65535 to 255, as common readers do.
+  auto colour = [&layout](uint16_t c) {
+    return uint8_t(layout.wideColours ? unsigned(c) * 255 / 65535 : c);
+  };
+  const bool rgb = layout.photometric == PHOTOMETRIC_RGB;
+  for (int32_t x = 0; x < width; ++x) {
+    const size_t bit = size_t(x) * bits;
+    const unsigned v = (from[bit / 8] >> (8 - bits - bit % 8)) & top;
+    if (layout.expand == TiffLayout::Expand::kGrey) {
+      *to++ = uint8_t(v * 255 / top);
+    } else {
+      *to++ = colour(layout.red[v]);
+      if (rgb) {
+        *to++ = colour(layout.green[v]);
+        *to++ = colour(layout.blue[v]);
+      }
+    }
+  }
+}
+
+// Turns the grey of a min-is-white image (channel 0 of each pixel) into min-is-black.
+void _InvertGrey(uint8_t* row, const FileImage& image) {
+  const size_t step = size_t(image.SamplesPerPixel());
+  for (int32_t x = 0; x < image.width; ++x) {
+    if (image.bitsPerSample == 8) {
+      row[x * step] = uint8_t(255 - row[x * step]);
+    } else {
+      uint16_t v;
+      std::memcpy(&v, row + 2 * x * step, 2);
+      v = uint16_t(65535 - v);
+      std::memcpy(row + 2 * x * step, &v, 2);
+    }
+  }
+}
+
+std::string _ReadStrips(TIFF* tiff, const TiffLayout& layout, bool separate, FileImage* image,
+                        const TiffContext& context) {
   const size_t rowBytes = image->RowBytes();
   const size_t sampleBytes = image->BytesPerSample();
   const int planes = separate ? image->SamplesPerPixel() : 1;
-  std::vector<uint8_t> line(separate ? size_t(image->width) * sampleBytes : 0);
-  if (uint64_t(TIFFScanlineSize64(tiff)) != (separate ? line.size() : rowBytes)) {
+  const bool expand = layout.expand != TiffLayout::Expand::kNone;
+  std::vector<uint8_t> line(separate ? size_t(image->width) * sampleBytes
+                            : expand ? (size_t(image->width) * layout.storedBits + 7) / 8
+                                     : 0);
+  if (uint64_t(TIFFScanlineSize64(tiff)) != (separate || expand ? line.size() : rowBytes)) {
     return _WithCause("corrupt TIFF: unexpected row size", context);
   }
   // Separate planes are read one after the other, each top to bottom, as they are stored.
@@ -276,13 +383,16 @@ std::string _ReadStrips(TIFF* tiff, bool separate, FileImage* image, const TiffC
     for (int32_t y = 0; y < image->height; ++y) {
       if (plane == 0) GrowRows(image, y + 1);
       uint8_t* row = image->data.data() + size_t(y) * rowBytes;
-      if (TIFFReadScanline(tiff, separate ? line.data() : row, uint32_t(y), uint16_t(plane)) < 0) {
+      if (TIFFReadScanline(tiff, separate || expand ? line.data() : row, uint32_t(y),
+                           uint16_t(plane)) < 0) {
         return _WithCause("cannot read row " + std::to_string(y) + ": truncated or corrupt TIFF",
                           context);
       }
       if (separate)
         _ScatterChannel(line.data(), row, size_t(image->width), sampleBytes,
                         image->SamplesPerPixel() * sampleBytes, plane);
+      if (expand) _ExpandRow(layout, line.data(), row, image->width);
+      if (layout.minIsWhite && plane == planes - 1) _InvertGrey(row, *image);
     }
   }
   return "";
@@ -361,17 +471,23 @@ std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, FileImage*
   image->height = int32_t(layout.height);
   image->format = FileFormat::TIFF;
   image->tiffCompression = layout.compression;
-  problem = _DescribeImage(layout, image);
+  problem = _DescribeConverted(tiff, &layout, image);
+  if (problem.empty()) problem = _DescribeImage(layout, image);
   if (problem.empty()) {
     const uint64_t dataBytes = _ImageDataBytes(tiff, fileBytes);
-    problem =
-        CheckDeclaredSize(image->width, image->height, image->RowBytes() * uint64_t(image->height),
-                          dataBytes, MaxExpansion(layout.compression));
+    // Counted as stored: packed low-bit rows decode to a fraction of the expanded ones.
+    const uint64_t storedRow = layout.storedBits
+                                   ? (uint64_t(image->width) * layout.storedBits + 7) / 8
+                                   : uint64_t(image->RowBytes());
+    problem = CheckDeclaredSize(image->width, image->height, storedRow * uint64_t(image->height),
+                                dataBytes, MaxExpansion(layout.compression));
     if (problem.empty()) {
       ReserveSamples(image, dataBytes);
       const bool separate = layout.planar == PLANARCONFIG_SEPARATE && image->SamplesPerPixel() > 1;
-      problem = TIFFIsTiled(tiff) ? _ReadTiles(tiff, separate, image, context)
-                                  : _ReadStrips(tiff, separate, image, context);
+      if (!TIFFIsTiled(tiff)) return _ReadStrips(tiff, layout, separate, image, context);
+      problem = _ReadTiles(tiff, separate, image, context);
+      for (int32_t y = 0; problem.empty() && layout.minIsWhite && y < image->height; ++y)
+        _InvertGrey(image->data.data() + size_t(y) * image->RowBytes(), *image);
     }
   }
   return problem;

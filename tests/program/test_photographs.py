@@ -16,11 +16,32 @@ LADYBIRD = Path(__file__).resolve().parents[2] / "examples" / "ladybird.png"
 WARNING = "areafill: warning: "
 
 
-def tool(*args):
-    """Runs an independent tool; returns its stdout."""
-    done = subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=120)
+def tool(*args, cwd=None):
+    """Runs an independent tool; returns its stdout as bytes."""
+    done = subprocess.run([str(a) for a in args], capture_output=True, timeout=120, cwd=cwd)
     assert done.returncode == 0, done.stderr
     return done.stdout
+
+
+def pixels(folder, name, channels):
+    """The 8-bit samples of a file as ImageMagick decodes them: 96x96xchannels."""
+    raw = tool("convert", name, "-depth", "8", ("gray:-", None, "rgb:-")[channels - 1], cwd=folder)
+    return np.frombuffer(raw, np.uint8).reshape(96, 96, channels)
+
+
+@pytest.fixture
+def photo(program):
+    """The program, with a 96x96 piece of the ladybird (c.png) and its hard mask (m.png)."""
+    for name, source in (("c.png", LADYBIRD), ("m.png", LADYBIRD.with_name("ladybird-mask.png"))):
+        tool("convert", source, "-crop", "96x96+400+160", "+repage", "-strip",
+             *(["-threshold", "50%"] if name == "m.png" else []), name, cwd=program.folder)
+    return program
+
+
+def run(program, *args):
+    done = program(*args, "--method", "white", "-q")
+    assert done.returncode == 0, done.stderr
+    return done.stderr
 
 
 # Float images: filled on the 16-bit scale with s = the largest colour sample of the filter
@@ -36,3 +57,59 @@ def test_float_images_are_filled_keeping_hdr_values_unless_passed(program):
                              kind="rgba")
     assert said == WARNING + "32-bit float image written back unfilled (--float pass)\n"
     assert (out == image).all()
+
+
+# Masks as users make them: each form of the same selection fills the same pixels.
+MASKS = {  # name: the command that makes it from m.png (0 and 255), or None for numpy
+    "m1.png": ["convert", "m.png", "-depth", "1", "m1.png"],
+    "m2.png": ["convert", "m.png", "-depth", "2", "m2.png"],
+    "m16.tif": ["convert", "m.png", "-depth", "16", "m16.tif"],
+    "palette.png": ["convert", "m.png", "PNG8:palette.png"],
+    "rgb.png": ["convert", "m.png", "-type", "TrueColor", "PNG24:rgb.png"],
+    "group4.tif": ["convert", "m.png", "-compress", "Group4", "group4.tif"],  # min-is-white
+    "paint.png": ["convert", "m.png", "-alpha", "copy", "-fill", "red", "-colorize", "100",
+                  "PNG32:paint.png"],  # red paint where selected, clear elsewhere
+    "ones.tif": None}
+
+
+@pytest.mark.parametrize("name", MASKS)
+def test_masks_in_every_form_select_the_same_pixels(photo, name):
+    if MASKS[name]:
+        tool(*MASKS[name], cwd=photo.folder)
+    else:
+        photo.write(name, pixels(photo.folder, "m.png", 1)[..., 0] // 255)
+    said = run(photo, "c.png", "-o", "want.tif", "--mask", "m.png")
+    assert said == ""
+    said = run(photo, "c.png", "-o", "got.tif", "--mask", name)
+    assert (photo.read("got.tif") == photo.read("want.tif")).all()
+    assert said == (WARNING + "ones.tif: the mask holds only 0 and 1; taken as 0 and 255\n"
+                    if name == "ones.tif" else "")
+
+
+# Inputs of every kind: palette, low-bit and min-is-white grey and YCbCr JPEG-in-TIFF are read
+# as 8-bit grey or RGB (as ImageMagick decodes them) and written so, with a warning.
+INPUTS = {  # name: the commands that make it from c.png, its channels, the warning's words
+    "palette.png": ([["convert", "c.png", "PNG8:palette.png"]], 3, "palette image read as 8-bit RGB"),
+    "grey4.png": ([["convert", "c.png", "-colorspace", "Gray", "-depth", "4", "grey4.png"]], 1,
+                  "4-bit grey image read as 8-bit grey"),
+    "palette.tif": ([["convert", "c.png", "-type", "Palette", "palette.tif"]], 3,
+                    "palette image read as 8-bit RGB"),
+    "white.tif": ([["convert", "c.png", "-colorspace", "Gray", "-depth", "1", "-compress",
+                    "Group4", "white.tif"]], 1, "1-bit min-is-white grey image read as 8-bit grey"),
+    "ycbcr.tif": ([["convert", "c.png", "-compress", "none", "rgb.tif"],
+                   ["tiffcp", "-c", "jpeg", "-r", "16", "rgb.tif", "ycbcr.tif"]], 3,
+                  "YCbCr JPEG-compressed image read as RGB")}
+
+
+@pytest.mark.parametrize("name", INPUTS)
+def test_inputs_of_every_kind_are_read_as_8_bit_grey_or_rgb(photo, name):
+    commands, channels, words = INPUTS[name]
+    for command in commands:
+        tool(*command, cwd=photo.folder)
+    said = run(photo, name, "-o", "out.tif", "--mask", "m.png")
+    assert said.startswith(f"{WARNING}{name}: {words}") and said.count("\n") == 1, said
+    out = photo.read("out.tif").reshape(96, 96, channels)
+    want, selected = pixels(photo.folder, name, channels), pixels(photo.folder, "m.png", 1) > 0
+    error = np.abs(out.astype(int) - want)[~selected[..., 0]]
+    assert error.max() <= (2 if name == "ycbcr.tif" else 0)  # JPEG decoders may round apart
+    assert (out[selected[..., 0]] == 255).all()
