@@ -59,6 +59,13 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* options) {
       ->type_name("FILE");
   app.add_option("--replay", options->replay, "Replay a recorded action (JSON) from FILE")
       ->type_name("FILE");
+  app.add_option("--mask-orientation", options->maskOrientation,
+                 "displayed (default): MASK, as its own orientation tag shows it, covers INPUT "
+                 "as INPUT's tag shows it, and is turned into INPUT's stored layout; stored: "
+                 "MASK's stored pixels cover INPUT's stored pixels. OUTPUT keeps INPUT's stored "
+                 "layout and orientation tag")
+      ->type_name("displayed|stored")
+      ->check(CLI::IsMember({"displayed", "stored"}));
   app.add_option("--float", options->floats,
                  "32-bit float images: fill (through the filter's 16-bit scale, keeping values "
                  "above 1) or pass (written back unfilled, with a warning); default fill")

@@ -132,7 +132,8 @@ int _Run(const Options& options) {
   for (const std::string& notice : file.notices) notices.push_back(options.input + ": " + notice);
   if (!options.mask.empty()) {
     std::vector<uint8_t> mask;
-    if (!imagefile::ReadMask(options.mask, file.width, file.height, &mask, &error, &notices))
+    if (!imagefile::ReadMask(options.mask, file.width, file.height, &mask, &error, &notices,
+                             file.metadata.orientation, options.maskOrientation == "stored"))
       throw Failure{kExitBadInput, error};
     if (!hostkit::SelectArea(&call.run, std::move(mask), file.width, file.height, options.raw))
       throw Failure{kExitBadInput, options.mask + ": selection is empty"};

@@ -140,6 +140,9 @@ bool FromHostImage(const hostkit::HostImage& filtered, const FileImage& original
     out.extraSampleKinds = original.extraSampleKinds;
     out.format = original.format;
     out.tiffCompression = original.tiffCompression;
+    out.metadata = original.metadata;  // what the file carries besides its pixels goes along
+    out.sourcePath = original.sourcePath;
+    out.page = original.page;
     out.data.resize(original.data.size());
     const size_t pixels = size_t(original.width) * size_t(original.height);
     const uint8_t* from = filtered.pixels.data();

@@ -17,6 +17,7 @@
 
 #include "imagefile/host_conversion.h"
 #include "imagefile/image_formats.h"
+#include "imagefile/orientation.h"
 #include "imagefile/staged_file.h"
 
 namespace imagefile {
@@ -178,6 +179,7 @@ bool ReadImage(const std::string& path, FileImage* image, std::string* error) {
         break;
     }
     if (!problem.empty()) return _Fail(error, path, problem);
+    image->sourcePath = path;
     return true;
   } catch (const std::bad_alloc&) {
     return _Fail(error, path, "out of memory");
@@ -292,7 +294,8 @@ std::string _MaskBytes(const FileImage& image, std::vector<uint8_t>* mask) {
 }  // namespace
 
 bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight,
-              std::vector<uint8_t>* mask, std::string* error, std::vector<std::string>* notices) {
+              std::vector<uint8_t>* mask, std::string* error, std::vector<std::string>* notices,
+              Orientation imageOrientation, bool maskAsStored) {
   FileImage image;
   if (!ReadImage(path, &image, error)) return false;
   if (image.model != ColourModel::kGrey && image.model != ColourModel::kRGB) {
@@ -308,15 +311,33 @@ bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight
   if (image.bitsPerSample == 32) {
     return _Fail(error, path, "a mask must have 1- to 16-bit samples, not 32-bit float");
   }
-  if (image.width != expectWidth || image.height != expectHeight) {
+  // Both as displayed, unless the mask is to be taken as stored.
+  const Orientation maskOrientation =
+      maskAsStored ? Orientation::kTopLeft : image.metadata.orientation;
+  if (maskAsStored) imageOrientation = Orientation::kTopLeft;
+  const bool maskSwaps = SwapsSides(maskOrientation), imageSwaps = SwapsSides(imageOrientation);
+  const int32_t maskWidth = maskSwaps ? image.height : image.width;
+  const int32_t maskHeight = maskSwaps ? image.width : image.height;
+  const int32_t shownWidth = imageSwaps ? expectHeight : expectWidth;
+  const int32_t shownHeight = imageSwaps ? expectWidth : expectHeight;
+  if (maskWidth != shownWidth || maskHeight != shownHeight) {
+    const std::string shown =
+        imageOrientation == Orientation::kTopLeft
+            ? ""
+            : " as displayed (orientation " + std::to_string(int(imageOrientation)) + ")";
     return _Fail(error, path,
-                 "mask is " + std::to_string(image.width) + "x" + std::to_string(image.height) +
-                     " but the image is " + std::to_string(expectWidth) + "x" +
-                     std::to_string(expectHeight));
+                 "mask is " + std::to_string(maskWidth) + "x" + std::to_string(maskHeight) +
+                     " but the image" + shown + " is " + std::to_string(shownWidth) + "x" +
+                     std::to_string(shownHeight));
   }
   try {
-    const std::string problem = _MaskBytes(image, mask);
+    std::vector<uint8_t> turned;
+    const std::string problem = _MaskBytes(image, &turned);
     if (!problem.empty()) return _Fail(error, path, problem);
+    // The mask as displayed, then in the image's stored layout.
+    StoredToDisplayed(turned, image.width, image.height, maskOrientation, mask);
+    DisplayedToStored(*mask, expectWidth, expectHeight, imageOrientation, &turned);
+    *mask = std::move(turned);
     // A mask of 0s and 1s (an array of truth values saved as bytes) means 0 and 255.
     if (std::all_of(mask->begin(), mask->end(), [](uint8_t v) { return v <= 1; }) &&
         std::find(mask->begin(), mask->end(), 1) != mask->end()) {

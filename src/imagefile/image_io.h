@@ -94,9 +94,13 @@ bool WriteImage(const std::string& path, const FileImage& image, std::string* er
 // (where the paint is), whatever its colour. A mask of only 0s and 1s is taken as 0 and 255,
 // with a line in `*notices` (when given). Returns true, or false with `*error` set, for example
 // "m.png: mask is 10x5 but the image is 12x5" or, for an RGB mask with colours, how to make it
-// grey.
+// grey. The mask applies to the image as displayed: the mask as its own orientation shows it
+// covers the image as `imageOrientation` shows it (`expectWidth` × `expectHeight` being the
+// stored size), and `*mask` is turned into the image's stored layout; `maskAsStored` takes the
+// mask's stored pixels for the image's stored pixels instead.
 bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight,
               std::vector<uint8_t>* mask, std::string* error,
-              std::vector<std::string>* notices = nullptr);
+              std::vector<std::string>* notices = nullptr,
+              Orientation imageOrientation = Orientation::kTopLeft, bool maskAsStored = false);
 
 }  // namespace imagefile

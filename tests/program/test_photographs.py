@@ -24,16 +24,16 @@ def tool(*args, cwd=None):
 
 
 def pixels(folder, name, channels):
-    """The 8-bit samples of a file as ImageMagick decodes them: 96x96xchannels."""
+    """The 8-bit samples of a file as ImageMagick decodes them: 80x96xchannels."""
     raw = tool("convert", name, "-depth", "8", ("gray:-", None, "rgb:-")[channels - 1], cwd=folder)
-    return np.frombuffer(raw, np.uint8).reshape(96, 96, channels)
+    return np.frombuffer(raw, np.uint8).reshape(80, 96, channels)
 
 
 @pytest.fixture
 def photo(program):
-    """The program, with a 96x96 piece of the ladybird (c.png) and its hard mask (m.png)."""
+    """The program, with a 96x80 piece of the ladybird (c.png) and its hard mask (m.png)."""
     for name, source in (("c.png", LADYBIRD), ("m.png", LADYBIRD.with_name("ladybird-mask.png"))):
-        tool("convert", source, "-crop", "96x96+400+160", "+repage", "-strip",
+        tool("convert", source, "-crop", "96x80+400+165", "+repage", "-strip",
              *(["-threshold", "50%"] if name == "m.png" else []), name, cwd=program.folder)
     return program
 
@@ -108,8 +108,24 @@ def test_inputs_of_every_kind_are_read_as_8_bit_grey_or_rgb(photo, name):
         tool(*command, cwd=photo.folder)
     said = run(photo, name, "-o", "out.tif", "--mask", "m.png")
     assert said.startswith(f"{WARNING}{name}: {words}") and said.count("\n") == 1, said
-    out = photo.read("out.tif").reshape(96, 96, channels)
+    out = photo.read("out.tif").reshape(80, 96, channels)
     want, selected = pixels(photo.folder, name, channels), pixels(photo.folder, "m.png", 1) > 0
     error = np.abs(out.astype(int) - want)[~selected[..., 0]]
     assert error.max() <= (2 if name == "ycbcr.tif" else 0)  # JPEG decoders may round apart
     assert (out[selected[..., 0]] == 255).all()
+
+
+# Orientation: the output keeps the stored layout and its tag; the mask covers the image as
+# displayed, after its own tag, unless --mask-orientation stored.
+def test_the_mask_covers_the_image_as_displayed_and_the_orientation_is_kept(photo):
+    for command in (["c.png", "-orient", "RightTop", "o6.tif"], ["m.png", "-rotate", "90", "md.png"],
+                    ["m.png", "-orient", "RightTop", "m6.tif"]):
+        tool("convert", *command, cwd=photo.folder)
+    run(photo, "c.png", "-o", "want.tif", "--mask", "m.png")
+    for out, mask, *how in [("a.tif", "md.png"), ("b.tif", "m6.tif"),
+                            ("c.tif", "m.png", "--mask-orientation", "stored")]:
+        run(photo, "o6.tif", "-o", out, "--mask", mask, *how)
+        assert (photo.read(out) == photo.read("want.tif")).all(), out
+    assert b"Orientation: row 0 rhs, col 0 top" in tool("tiffinfo", "a.tif", cwd=photo.folder)
+    done = photo("o6.tif", "-o", "d.tif", "--mask", "m.png", "--method", "white")
+    assert "m.png: mask is 96x80 but the image as displayed (orientation 6) is 80x96" in done.stderr
