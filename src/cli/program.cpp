@@ -173,6 +173,8 @@ int _Run(const Options& options) {
   _WriteOutputs(options, result, outcome);
   // Warnings are never silenced: --quiet hides progress and the summary only.
   std::vector<std::string> warnings = notices;
+  for (const std::string& left : imagefile::MetadataLeftOut(result, options.output))
+    warnings.push_back(options.output + ": " + left);
   warnings.insert(warnings.end(), outcome.warnings.begin(), outcome.warnings.end());
   // The filter itself leaves 32-bit images as they came; only the float rule fills them.
   const bool unfilled = image.depth == 32 && !call.fillFloats;

@@ -249,6 +249,31 @@ bool StageImage(const std::string& path, const FileImage& image, StagedFile* sta
   }
 }
 
+std::vector<std::string> MetadataLeftOut(const FileImage& image, const std::string& path) {
+  const std::string extension = _LowerExtension(path);
+  const bool png = extension == ".png";
+  if (!png && extension != ".tif" && extension != ".tiff") return {};
+  const ImageMetadata& metadata = image.metadata;
+  std::vector<std::string> left;
+  if (png && !metadata.iptc.empty()) left.push_back("IPTC is not carried into a PNG");
+  if (!png && !metadata.exif.empty())
+    left.push_back("EXIF is not carried into a TIFF (the orientation is)");
+  const FileFormat format = png ? FileFormat::PNG : FileFormat::TIFF;
+  std::string own;
+  for (const FormatChunk& chunk : metadata.formatChunks)
+    if (image.format != format) {
+      const std::string name = chunk.name == "tag:318"     ? "WhitePoint"
+                               : chunk.name == "tag:319"   ? "PrimaryChromaticities"
+                               : chunk.name == "tag:34377" ? "Photoshop resources"
+                                                           : chunk.name;
+      own += (own.empty() ? "" : ", ") + name;
+    }
+  if (!own.empty())
+    left.push_back("the input's own " + own + " cannot be carried into a " +
+                   (png ? "PNG" : "TIFF"));
+  return left;
+}
+
 bool WriteImage(const std::string& path, const FileImage& image, std::string* error) {
   // The file replaces `path` only once it is whole; on a failure the staged file is removed.
   StagedFile staged;

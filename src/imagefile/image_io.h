@@ -83,6 +83,11 @@ bool CanWrite(const FileImage& image, const std::string& path, std::string* erro
 bool StageImage(const std::string& path, const FileImage& image, StagedFile* staged,
                 std::string* error);
 
+// What of `image.metadata` a file at `path` cannot hold, one line each, for the host to show as
+// warnings: IPTC in a PNG, EXIF in a TIFF (its orientation is kept), and the input format's own
+// pieces (a PNG's colour chunks, a TIFF's colour tags) in a file of another format.
+std::vector<std::string> MetadataLeftOut(const FileImage& image, const std::string& path);
+
 // StageImage and its commit: the file is written beside `path` and renamed onto it, so a failed
 // write leaves an existing file as it was. Returns true, or false with `*error`.
 bool WriteImage(const std::string& path, const FileImage& image, std::string* error);

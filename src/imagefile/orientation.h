@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "imagefile/image_metadata.h"
@@ -22,5 +23,13 @@ void StoredToDisplayed(const std::vector<uint8_t>& stored, int32_t width, int32_
 // (the stored size) shown under `orientation`.
 void DisplayedToStored(const std::vector<uint8_t>& displayed, int32_t width, int32_t height,
                        Orientation orientation, std::vector<uint8_t>* stored);
+
+// The orientation an EXIF block (a TIFF header and directories, as ImageMetadata.exif holds it)
+// states in its first directory; kTopLeft when it states none or cannot be read.
+Orientation ExifOrientation(const std::string& exif);
+
+// The smallest EXIF block that states `orientation`: a big-endian TIFF header and a first
+// directory holding the Orientation tag alone.
+std::string ExifOfOrientation(Orientation orientation);
 
 }  // namespace imagefile

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imagefile/image_formats.h"
+#include "imagefile/png_metadata.h"
 
 namespace imagefile {
 namespace {
@@ -102,6 +103,7 @@ bool _PaletteIsGrey(png_structp png, png_infop info) {
 
 int _ReadHeaderJumping(png_structp png, png_infop info, PngHeader* header) {
   if (setjmp(png_jmpbuf(png))) return 0;
+  KeepPngChunksRaw(png);
   png_read_info(png, info);
   png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth, &header->colorType,
                &header->interlace, nullptr, nullptr);
@@ -149,15 +151,17 @@ int _ReadRowsJumping(png_structp png, png_infop info, FileImage* image, int inte
       if (pass == passes - 1) _FoldGreyRow(from, row, image->width, image->extraChannels);
     }
   }
-  png_read_end(png, nullptr);
+  png_read_end(png, info);  // the text and chunks after the image join those before it
   return 1;
 }
 
-int _WriteJumping(png_structp png, png_infop info, const FileImage* image, int colorType) {
+int _WriteJumping(png_structp png, png_infop info, const FileImage* image, int colorType,
+                  PngMetadataOut* metadata) {
   if (setjmp(png_jmpbuf(png))) return 0;
   png_set_IHDR(png, info, png_uint_32(image->width), png_uint_32(image->height),
                image->bitsPerSample, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
+  PutPngMetadata(png, info, metadata);
   png_write_info(png, info);
   if (image->bitsPerSample == 16 && kLittleEndian) png_set_swap(png);
   const size_t rowBytes = image->RowBytes();
@@ -234,6 +238,7 @@ std::string ReadPngFile(std::FILE* file, uint64_t fileBytes, FileImage* image) {
                         expand, greyPalette ? &wide : nullptr)) {
     return _ReadFailure(file, context);
   }
+  TakePngMetadata(guard.png, guard.info, expand, image);
   return "";
 }
 
@@ -247,7 +252,9 @@ std::string WritePngFile(std::FILE* file, const FileImage& image) {
   if (guard.png) guard.info = png_create_info_struct(guard.png);
   if (!guard.png || !guard.info) return "out of memory";
   png_init_io(guard.png, file);
-  if (!_WriteJumping(guard.png, guard.info, &image, colorType)) {
+  PngMetadataOut metadata;
+  PreparePngMetadata(image, &metadata);
+  if (!_WriteJumping(guard.png, guard.info, &image, colorType, &metadata)) {
     return std::string("cannot write the PNG (") + context.message + ")";
   }
   return "";

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "imagefile/image_formats.h"
+#include "imagefile/tiff_metadata.h"
 
 namespace imagefile {
 namespace {
@@ -471,9 +472,7 @@ std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, FileImage*
   image->height = int32_t(layout.height);
   image->format = FileFormat::TIFF;
   image->tiffCompression = layout.compression;
-  uint16_t orientation = ORIENTATION_TOPLEFT;
-  if (TIFFGetField(tiff, TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 && orientation <= 8)
-    image->metadata.orientation = Orientation(orientation);
+  TakeTiffMetadata(tiff, image);
   problem = _DescribeConverted(tiff, &layout, image);
   if (problem.empty()) problem = _DescribeImage(layout, image);
   if (problem.empty()) {
@@ -537,9 +536,7 @@ std::string WriteTiffFile(int fd, const std::string& name, const FileImage& imag
   if (ok && compression != COMPRESSION_NONE)
     ok = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_NONE);
   if (ok && image.model == ColourModel::kCMYK) ok = TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
-  // The stored layout is kept, and with it how it is shown.
-  if (ok && image.metadata.orientation != Orientation::kTopLeft)
-    ok = TIFFSetField(tiff, TIFFTAG_ORIENTATION, uint16_t(image.metadata.orientation));
+  if (ok) ok = PutTiffMetadata(tiff, image);
   if (ok && image.extraChannels > 0) {
     ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(image.extraChannels),
                       image.extraSampleKinds.data());

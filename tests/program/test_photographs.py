@@ -2,7 +2,7 @@
 them, inputs of every kind, orientation, and what the file carries besides its pixels. The corpus
 is made here from examples/ladybird.png, with ImageMagick, libtiff's tools and exiftool writing
 and judging the files."""
-import os
+import json
 import subprocess
 from pathlib import Path
 
@@ -106,9 +106,10 @@ def test_inputs_of_every_kind_are_read_as_8_bit_grey_or_rgb(photo, name):
     commands, channels, words = INPUTS[name]
     for command in commands:
         tool(*command, cwd=photo.folder)
-    said = run(photo, name, "-o", "out.tif", "--mask", "m.png")
+    output = "out" + name[-4:]
+    said = run(photo, name, "-o", output, "--mask", "m.png")
     assert said.startswith(f"{WARNING}{name}: {words}") and said.count("\n") == 1, said
-    out = photo.read("out.tif").reshape(80, 96, channels)
+    out = pixels(photo.folder, output, channels)
     want, selected = pixels(photo.folder, name, channels), pixels(photo.folder, "m.png", 1) > 0
     error = np.abs(out.astype(int) - want)[~selected[..., 0]]
     assert error.max() <= (2 if name == "ycbcr.tif" else 0)  # JPEG decoders may round apart
@@ -129,3 +130,38 @@ def test_the_mask_covers_the_image_as_displayed_and_the_orientation_is_kept(phot
     assert b"Orientation: row 0 rhs, col 0 top" in tool("tiffinfo", "a.tif", cwd=photo.folder)
     done = photo("o6.tif", "-o", "d.tif", "--mask", "m.png", "--method", "white")
     assert "m.png: mask is 96x80 but the image as displayed (orientation 6) is 80x96" in done.stderr
+
+
+# Metadata: what exiftool reads from the input, it reads from the output, within a format and
+# across; what the output format cannot hold is named in a warning.
+TAGS = ["ICC_Profile:ProfileDescription", "XMP-dc:Title", "IPTC:Keywords", "PNG:Author",
+        "IFD0:Artist", "IFD0:ImageDescription", "IFD0:Orientation", "PNG:WhitePointX",
+        "PNG:BackgroundColor", "IFD0:WhitePoint", "IFD0:XResolution", "IFD0:ResolutionUnit",
+        "PNG-pHYs:PixelsPerUnitX"]
+
+
+def tags(folder, name):
+    found = tool("exiftool", "-j", "-n", "-G1", *[f"-{t}" for t in TAGS], name, cwd=folder)
+    return {k: v for k, v in json.loads(found)[0].items() if k != "SourceFile"}
+
+
+@pytest.mark.parametrize("source, output, lost", [
+    ("in.png", "out.png", []), ("in.tif", "out.tif", []),
+    ("in.png", "out.tif", ["EXIF is not carried into a TIFF (the orientation is)",
+                           "the input's own cHRM, bKGD cannot be carried into a TIFF"]),
+    ("in.tif", "out.png", ["IPTC is not carried into a PNG", "the input's own WhitePoint, "
+                           "PrimaryChromaticities cannot be carried into a PNG"])])
+def test_metadata_is_carried_as_far_as_the_output_can_hold_it(photo, source, output, lost):
+    icc = "/usr/share/color/icc/ghostscript/a98.icc"  # an Adobe RGB profile
+    tool("convert", "c.png", "-profile", icc, "-density", "300", "-units", "PixelsPerInch",
+         *(["-compress", "lzw"] if source == "in.tif" else []), source, cwd=photo.folder)
+    tool("exiftool", "-q", "-overwrite_original", "-Artist=Ann", "-ImageDescription=A ladybird",
+         "-XMP-dc:Title=Ladybird", "-IPTC:Keywords=beetle", "-Orientation#=8", source,
+         cwd=photo.folder)
+    said = run(photo, source, "-o", output)
+    assert said == "".join(f"{WARNING}{output}: {line}\n" for line in lost)
+    want, got = tags(photo.folder, source), tags(photo.folder, output)
+    if source[-3:] != output[-3:]:  # across formats: what both hold
+        both = ["ICC_Profile:ProfileDescription", "XMP-dc:Title", "IFD0:Orientation"]
+        want, got = ({k: tags[k] for k in both} for tags in (want, got))
+    assert got == want and len(want) >= 3
