@@ -59,6 +59,11 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* options) {
       ->type_name("FILE");
   app.add_option("--replay", options->replay, "Replay a recorded action (JSON) from FILE")
       ->type_name("FILE");
+  app.add_option("--page", options->page,
+                 "The page of a multi-page TIFF to fill (default 1); a TIFF output keeps every "
+                 "other page unchanged")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
   app.add_option("--mask-orientation", options->maskOrientation,
                  "displayed (default): MASK, as its own orientation tag shows it, covers INPUT "
                  "as INPUT's tag shows it, and is turned into INPUT's stored layout; stored: "

@@ -29,6 +29,7 @@ struct Options {
   std::string floats = "fill";
   // "displayed": the mask covers INPUT as its orientation tag shows it; "stored": as stored.
   std::string maskOrientation = "displayed";
+  int page = 1;  // the TIFF page to fill, from 1
 };
 
 // Parses the command line into *options. Returns nothing when the program is to run, or the

@@ -126,7 +126,8 @@ int _Run(const Options& options) {
 
   std::string error;
   imagefile::FileImage file;
-  if (!imagefile::ReadImage(options.input, &file, &error)) throw Failure{kExitBadInput, error};
+  if (!imagefile::ReadImage(options.input, &file, &error, options.page - 1))
+    throw Failure{kExitBadInput, error};
   if (!imagefile::CanWrite(file, options.output, &error)) throw Failure{kExitBadInput, error};
   std::vector<std::string> notices;  // what reading changed, shown as warnings at the end
   for (const std::string& notice : file.notices) notices.push_back(options.input + ": " + notice);
@@ -173,7 +174,7 @@ int _Run(const Options& options) {
   _WriteOutputs(options, result, outcome);
   // Warnings are never silenced: --quiet hides progress and the summary only.
   std::vector<std::string> warnings = notices;
-  for (const std::string& left : imagefile::MetadataLeftOut(result, options.output))
+  for (const std::string& left : imagefile::LeftOutOf(result, options.output))
     warnings.push_back(options.output + ": " + left);
   warnings.insert(warnings.end(), outcome.warnings.begin(), outcome.warnings.end());
   // The filter itself leaves 32-bit images as they came; only the float rule fills them.

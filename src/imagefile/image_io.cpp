@@ -146,7 +146,7 @@ void GrowRows(FileImage* image, int32_t rows) {
   if (image->data.size() < needed) image->data.resize(needed);
 }
 
-bool ReadImage(const std::string& path, FileImage* image, std::string* error) {
+bool ReadImage(const std::string& path, FileImage* image, std::string* error, int page) {
   try {
     FileCloser closer;
     closer.file = std::fopen(path.c_str(), "rb");
@@ -167,12 +167,13 @@ bool ReadImage(const std::string& path, FileImage* image, std::string* error) {
     switch (_Sniff(magic, got)) {
       case Sniffed::PNG:
         std::rewind(closer.file);
-        problem = ReadPngFile(closer.file, fileBytes, image);
+        problem = page == 0 ? ReadPngFile(closer.file, fileBytes, image)
+                            : "has 1 page; there is no page " + std::to_string(page + 1);
         break;
       case Sniffed::TIFF:
         std::fclose(closer.file);
         closer.file = nullptr;
-        problem = ReadTiffFile(path, fileBytes, image);
+        problem = ReadTiffFile(path, fileBytes, page, image);
         break;
       case Sniffed::Unknown:
         problem = "not a PNG or TIFF image";
@@ -249,25 +250,29 @@ bool StageImage(const std::string& path, const FileImage& image, StagedFile* sta
   }
 }
 
-std::vector<std::string> MetadataLeftOut(const FileImage& image, const std::string& path) {
+std::vector<std::string> LeftOutOf(const FileImage& image, const std::string& path) {
   const std::string extension = _LowerExtension(path);
   const bool png = extension == ".png";
   if (!png && extension != ".tif" && extension != ".tiff") return {};
   const ImageMetadata& metadata = image.metadata;
   std::vector<std::string> left;
+  if (png && image.pages > 1)
+    left.push_back("the input's other " + std::to_string(image.pages - 1) +
+                   " page(s) cannot be carried into a PNG; write a .tif to keep them");
+  if (!png && image.format == FileFormat::TIFF && image.tiffCompression == 7)
+    left.push_back("the JPEG-compressed image is written with deflate (lossless)");
   if (png && !metadata.iptc.empty()) left.push_back("IPTC is not carried into a PNG");
   if (!png && !metadata.exif.empty())
     left.push_back("EXIF is not carried into a TIFF (the orientation is)");
   const FileFormat format = png ? FileFormat::PNG : FileFormat::TIFF;
   std::string own;
-  for (const FormatChunk& chunk : metadata.formatChunks)
-    if (image.format != format) {
-      const std::string name = chunk.name == "tag:318"     ? "WhitePoint"
-                               : chunk.name == "tag:319"   ? "PrimaryChromaticities"
-                               : chunk.name == "tag:34377" ? "Photoshop resources"
-                                                           : chunk.name;
-      own += (own.empty() ? "" : ", ") + name;
-    }
+  for (const FormatChunk& chunk : metadata.formatChunks) {
+    // The white point and primaries go across, as cHRM or the TIFF's colour tags.
+    const bool colours = chunk.name == "cHRM" || chunk.name == "tag:318" || chunk.name == "tag:319";
+    if (image.format == format || colours) continue;
+    own += (own.empty() ? "" : ", ") +
+           (chunk.name == "tag:34377" ? "Photoshop resources" : chunk.name);
+  }
   if (!own.empty())
     left.push_back("the input's own " + own + " cannot be carried into a " +
                    (png ? "PNG" : "TIFF"));

@@ -44,12 +44,15 @@ struct FileImage {
   FileFormat format = FileFormat::PNG;  // the format it was read from
   // The TIFF Compression tag it was read with; 0 when it came from a PNG.
   uint16_t tiffCompression = 0;
+  // Stored interlaced (a PNG's Adam7); a PNG written from it is interlaced too.
+  bool interlaced = false;
   // What the file carries besides its pixels, kept for the file written from this image.
   ImageMetadata metadata;
   // The file it was read from, and which of its images (0: the first); a writer that keeps
   // what it does not change (a TIFF's other pages, a JPEG's untouched blocks) reads it again.
   std::string sourcePath;
   int page = 0;
+  int pages = 1;  // how many images the file holds (a TIFF's directories)
   // What the reader changed on the way in, one line each ("palette image read as 8-bit RGB;
   // …"), for the host to show as warnings.
   std::vector<std::string> notices;
@@ -62,12 +65,12 @@ struct FileImage {
 
 // Reads the PNG or TIFF at `path` (recognised by its contents, not its name) into `image`.
 // PNG: 8/16-bit grey, grey+alpha, RGB, RGBA (interlaced too; a tRNS colour key is ignored).
-// TIFF, first image only: 8/16-bit grey (min-is-black), RGB, CMYK (separated, CMYK ink set)
-// and CIELab, and 32-bit float grey and RGB, each with any extra channels; contiguous or
+// TIFF, image `page` (0: the first): 8/16-bit grey (min-is-black), RGB, CMYK (separated, CMYK ink
+// set) and CIELab, and 32-bit float grey and RGB, each with any extra channels; contiguous or
 // separate planes; strips or tiles; any compression libtiff decodes.
 // Returns true, or false with `*error` set to one line, for example "a.png: palette images
 // are not supported"; `*image` is then unspecified.
-bool ReadImage(const std::string& path, FileImage* image, std::string* error);
+bool ReadImage(const std::string& path, FileImage* image, std::string* error, int page = 0);
 
 // Says whether `image` can be written to `path`, whose extension (.png, .tif, .tiff, any
 // case) picks the format. PNG cannot hold CMYK, Lab, 32-bit float, more than one extra
@@ -83,10 +86,11 @@ bool CanWrite(const FileImage& image, const std::string& path, std::string* erro
 bool StageImage(const std::string& path, const FileImage& image, StagedFile* staged,
                 std::string* error);
 
-// What of `image.metadata` a file at `path` cannot hold, one line each, for the host to show as
-// warnings: IPTC in a PNG, EXIF in a TIFF (its orientation is kept), and the input format's own
-// pieces (a PNG's colour chunks, a TIFF's colour tags) in a file of another format.
-std::vector<std::string> MetadataLeftOut(const FileImage& image, const std::string& path);
+// What of `image` a file at `path` does not keep, one line each, for the host to show as
+// warnings: a TIFF's other pages in a PNG, JPEG compression in a TIFF (written with deflate),
+// IPTC in a PNG, EXIF in a TIFF (its orientation is kept), and the input format's own pieces
+// (a PNG's colour chunks, a TIFF's colour tags) in a file of another format.
+std::vector<std::string> LeftOutOf(const FileImage& image, const std::string& path);
 
 // StageImage and its commit: the file is written beside `path` and renamed onto it, so a failed
 // write leaves an existing file as it was. Returns true, or false with `*error`.

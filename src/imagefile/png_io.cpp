@@ -159,15 +159,18 @@ int _WriteJumping(png_structp png, png_infop info, const FileImage* image, int c
                   PngMetadataOut* metadata) {
   if (setjmp(png_jmpbuf(png))) return 0;
   png_set_IHDR(png, info, png_uint_32(image->width), png_uint_32(image->height),
-               image->bitsPerSample, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+               image->bitsPerSample, colorType,
+               image->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   PutPngMetadata(png, info, metadata);
   png_write_info(png, info);
   if (image->bitsPerSample == 16 && kLittleEndian) png_set_swap(png);
+  // libpng picks each pass's pixels from whole rows, handed over once per pass.
+  const int passes = image->interlaced ? png_set_interlace_handling(png) : 1;
   const size_t rowBytes = image->RowBytes();
-  for (int32_t y = 0; y < image->height; ++y) {
-    png_write_row(png, image->data.data() + size_t(y) * rowBytes);
-  }
+  for (int pass = 0; pass < passes; ++pass)
+    for (int32_t y = 0; y < image->height; ++y)
+      png_write_row(png, image->data.data() + size_t(y) * rowBytes);
   png_write_end(png, info);
   return 1;
 }
@@ -239,6 +242,7 @@ std::string ReadPngFile(std::FILE* file, uint64_t fileBytes, FileImage* image) {
     return _ReadFailure(file, context);
   }
   TakePngMetadata(guard.png, guard.info, expand, image);
+  image->interlaced = header.interlace != PNG_INTERLACE_NONE;
   return "";
 }
 

@@ -136,6 +136,25 @@ void PreparePngMetadata(const FileImage& image, PngMetadataOut* out) {
       out->chunkBytes.push_back(chunk.bytes);
     }
   }
+  // A TIFF's white point and primaries are what cHRM holds, in 100000ths.
+  std::string white, primaries;
+  for (const FormatChunk& chunk : metadata.formatChunks) {
+    if (image.format == FileFormat::TIFF && chunk.name == "tag:318") white = chunk.bytes;
+    if (image.format == FileFormat::TIFF && chunk.name == "tag:319") primaries = chunk.bytes;
+  }
+  if (white.size() == 2 * sizeof(float) && primaries.size() == 6 * sizeof(float)) {
+    std::string bytes;
+    for (const std::string* values : {&white, &primaries}) {
+      for (size_t i = 0; i < values->size() / sizeof(float); ++i) {
+        float v;
+        std::memcpy(&v, values->data() + i * sizeof(float), sizeof v);
+        const uint32_t fixed = uint32_t(std::lround(double(v) * 100000));
+        for (int shift = 24; shift >= 0; shift -= 8) bytes += char(fixed >> shift);
+      }
+    }
+    out->chunkNames.push_back("cHRM");
+    out->chunkBytes.push_back(bytes);
+  }
   std::string exif = metadata.exif;
   if (exif.empty() && metadata.orientation != Orientation::kTopLeft)
     exif = ExifOfOrientation(metadata.orientation);

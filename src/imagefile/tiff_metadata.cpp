@@ -104,6 +104,19 @@ bool PutTiffMetadata(TIFF* tiff, const FileImage& image) {
         ok = TIFFSetField(tiff, text.tag, value.c_str());
     }
   }
+  // A PNG's cHRM (white point and primaries in 100000ths) is what the colour tags hold.
+  for (const FormatChunk& chunk : metadata.formatChunks) {
+    if (!ok || image.format != FileFormat::PNG || chunk.name != "cHRM" || chunk.bytes.size() != 32)
+      continue;
+    float values[8];
+    for (int i = 0; i < 8; ++i) {
+      const auto* b = reinterpret_cast<const uint8_t*>(chunk.bytes.data()) + 4 * i;
+      values[i] = float((uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3]) /
+                        100000.0);
+    }
+    ok = TIFFSetField(tiff, TIFFTAG_WHITEPOINT, values) &&
+         TIFFSetField(tiff, TIFFTAG_PRIMARYCHROMATICITIES, values + 2);
+  }
   if (image.format == FileFormat::TIFF) {
     for (const FormatChunk& chunk : metadata.formatChunks) {
       if (ok && chunk.name == "tag:" + std::to_string(TIFFTAG_PHOTOSHOP))

@@ -1,7 +1,8 @@
 """The image files through the program, run with the stand-in module, which changes nothing:
 files from other writers (tifffile, and PNG written here) come back as they were in every model,
-depth and layout, with their compression and extra channels; damaged and unsupported files are
-refused in one line; 16-bit masks; and an output replaced only when whole."""
+depth and layout (predictor, tiles, planes, byte order, interlace), with their compression and
+extra channels; damaged and unsupported files are refused in one line; 16-bit masks; and an
+output replaced only when whole."""
 import io
 import os
 import resource
@@ -36,6 +37,7 @@ def test_png_files_come_back_as_they_were(program, dtype, channels, interlaced):
     image = pattern(23, 37, channels, dtype)  # odd sizes: partial passes, strips and tiles
     (program.folder / "in.png").write_bytes(png(image, interlaced))
     copy(program, "in.png", "out.PNG")
+    assert (program.folder / "out.PNG").read_bytes()[28] == interlaced  # IHDR's interlace
     copy(program, "out.PNG", "out.tif")  # deflate-compressed, alpha as unassociated alpha
     page = tifffile.TiffFile(program.folder / "out.tif").pages[0]
     assert page.compression == 8 and list(page.extrasamples) == [2] * (1 - channels % 2)
@@ -63,9 +65,10 @@ def test_tiff_files_come_back_as_they_were_with_their_compression(program, dtype
     copy(program, "in.tif", "out.tif")
     page = tifffile.TiffFile(program.folder / "out.tif").pages[0]
     was = tifffile.TiffFile(program.folder / "in.tif").pages[0]
-    assert (page.asarray() == image).all()
+    assert (page.asarray() == (image.transpose(2, 0, 1) if separate else image)).all()
     assert (page.photometric, page.extrasamples) == (was.photometric, was.extrasamples)
-    assert (page.predictor, page.planarconfig) == (1, 1)
+    layout = lambda p: (p.predictor, p.planarconfig, p.tilewidth, p.tilelength, p.parent.byteorder)
+    assert layout(page) == layout(was)
     assert page.compression == (8 if was.compression == 34925 else was.compression)
 
 

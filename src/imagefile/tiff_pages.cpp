@@ -1,0 +1,115 @@
+// Copying a TIFF directory tag by tag with its raw strips or tiles, and reading how a directory
+// stores its image, so that a file written from one page keeps the others and the layout.
+#include "imagefile/tiff_pages.h"
+
+#include <vector>
+
+namespace imagefile {
+namespace {
+
+// Tags by how libtiff passes their values.
+constexpr uint32_t kShortTags[] = {
+    TIFFTAG_BITSPERSAMPLE,   TIFFTAG_COMPRESSION,     TIFFTAG_PHOTOMETRIC,  TIFFTAG_FILLORDER,
+    TIFFTAG_ORIENTATION,     TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_PLANARCONFIG, TIFFTAG_RESOLUTIONUNIT,
+    TIFFTAG_PREDICTOR,       TIFFTAG_INKSET,          TIFFTAG_SAMPLEFORMAT, TIFFTAG_THRESHHOLDING,
+    TIFFTAG_YCBCRPOSITIONING};
+constexpr uint32_t kLongTags[] = {TIFFTAG_SUBFILETYPE,   TIFFTAG_IMAGEWIDTH,   TIFFTAG_IMAGELENGTH,
+                                  TIFFTAG_ROWSPERSTRIP,  TIFFTAG_TILEWIDTH,    TIFFTAG_TILELENGTH,
+                                  TIFFTAG_GROUP3OPTIONS, TIFFTAG_GROUP4OPTIONS};
+constexpr uint32_t kFloatTags[] = {TIFFTAG_XRESOLUTION, TIFFTAG_YRESOLUTION, TIFFTAG_XPOSITION,
+                                   TIFFTAG_YPOSITION};
+constexpr uint32_t kTextTags[] = {TIFFTAG_DOCUMENTNAME, TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_MAKE,
+                                  TIFFTAG_MODEL,        TIFFTAG_SOFTWARE,         TIFFTAG_DATETIME,
+                                  TIFFTAG_ARTIST,       TIFFTAG_HOSTCOMPUTER,     TIFFTAG_PAGENAME,
+                                  TIFFTAG_COPYRIGHT};
+constexpr uint32_t kShortPairTags[] = {TIFFTAG_PAGENUMBER, TIFFTAG_YCBCRSUBSAMPLING};
+constexpr uint32_t kByteTags[] = {TIFFTAG_ICCPROFILE, TIFFTAG_XMLPACKET, TIFFTAG_RICHTIFFIPTC,
+                                  TIFFTAG_PHOTOSHOP, TIFFTAG_JPEGTABLES};
+constexpr uint32_t kFloatArrayTags[] = {TIFFTAG_WHITEPOINT, TIFFTAG_PRIMARYCHROMATICITIES,
+                                        TIFFTAG_REFERENCEBLACKWHITE, TIFFTAG_YCBCRCOEFFICIENTS};
+
+bool _CopyTags(TIFF* in, TIFF* out) {
+  bool ok = true;
+  for (uint32_t tag : kShortTags) {
+    uint16_t v = 0;
+    if (ok && TIFFGetField(in, tag, &v)) ok = TIFFSetField(out, tag, v);
+  }
+  for (uint32_t tag : kLongTags) {
+    uint32_t v = 0;
+    if (ok && TIFFGetField(in, tag, &v)) ok = TIFFSetField(out, tag, v);
+  }
+  for (uint32_t tag : kFloatTags) {
+    float v = 0;
+    if (ok && TIFFGetField(in, tag, &v)) ok = TIFFSetField(out, tag, v);
+  }
+  for (uint32_t tag : kTextTags) {
+    char* v = nullptr;
+    if (ok && TIFFGetField(in, tag, &v) && v) ok = TIFFSetField(out, tag, v);
+  }
+  for (uint32_t tag : kShortPairTags) {
+    uint16_t a = 0, b = 0;
+    if (ok && TIFFGetField(in, tag, &a, &b)) ok = TIFFSetField(out, tag, a, b);
+  }
+  for (uint32_t tag : kByteTags) {
+    uint32_t count = 0;
+    void* data = nullptr;
+    if (ok && TIFFGetField(in, tag, &count, &data) && data)
+      ok = TIFFSetField(out, tag, count, data);
+  }
+  for (uint32_t tag : kFloatArrayTags) {
+    float* v = nullptr;
+    if (ok && TIFFGetField(in, tag, &v) && v) ok = TIFFSetField(out, tag, v);
+  }
+  uint16_t count = 0, *kinds = nullptr;
+  if (ok && TIFFGetField(in, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count)
+    ok = TIFFSetField(out, TIFFTAG_EXTRASAMPLES, count, kinds);
+  uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+  if (ok && TIFFGetField(in, TIFFTAG_COLORMAP, &red, &green, &blue))
+    ok = TIFFSetField(out, TIFFTAG_COLORMAP, red, green, blue);
+  return ok;
+}
+
+}  // namespace
+
+std::string CopyTiffDirectory(TIFF* in, TIFF* out) {
+  if (!_CopyTags(in, out))
+    return "cannot copy the tags of page " + std::to_string(TIFFCurrentDirectory(in) + 1);
+  const bool tiled = TIFFIsTiled(in);
+  const uint32_t pieces = tiled ? TIFFNumberOfTiles(in) : TIFFNumberOfStrips(in);
+  uint64_t* counts = nullptr;
+  if (!TIFFGetField(in, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts))
+    return "a page without its data";
+  std::vector<uint8_t> buffer;
+  for (uint32_t i = 0; i < pieces; ++i) {
+    buffer.resize(counts[i]);
+    const tmsize_t got = tiled ? TIFFReadRawTile(in, i, buffer.data(), tmsize_t(counts[i]))
+                               : TIFFReadRawStrip(in, i, buffer.data(), tmsize_t(counts[i]));
+    if (got < 0) return "cannot read page " + std::to_string(TIFFCurrentDirectory(in) + 1);
+    const tmsize_t put = tiled ? TIFFWriteRawTile(out, i, buffer.data(), got)
+                               : TIFFWriteRawStrip(out, i, buffer.data(), got);
+    if (put != got) return "cannot copy page " + std::to_string(TIFFCurrentDirectory(in) + 1);
+  }
+  if (!TIFFWriteDirectory(out))
+    return "cannot write page " + std::to_string(TIFFCurrentDirectory(in) + 1);
+  return "";
+}
+
+TiffStorage StorageOf(TIFF* in) {
+  TiffStorage storage;
+  TIFFGetField(in, TIFFTAG_PREDICTOR, &storage.predictor);
+  if (TIFFIsTiled(in)) {
+    TIFFGetField(in, TIFFTAG_TILEWIDTH, &storage.tileWidth);
+    TIFFGetField(in, TIFFTAG_TILELENGTH, &storage.tileHeight);
+  } else {
+    TIFFGetField(in, TIFFTAG_ROWSPERSTRIP, &storage.rowsPerStrip);
+  }
+  uint16_t planar = PLANARCONFIG_CONTIG;
+  TIFFGetField(in, TIFFTAG_PLANARCONFIG, &planar);
+  storage.separatePlanes = planar == PLANARCONFIG_SEPARATE;
+  TIFFGetField(in, TIFFTAG_SUBFILETYPE, &storage.subfileType);
+  storage.hasPageNumber =
+      TIFFGetField(in, TIFFTAG_PAGENUMBER, &storage.pageNumber[0], &storage.pageNumber[1]) != 0;
+  return storage;
+}
+
+}  // namespace imagefile

@@ -1,0 +1,31 @@
+// Internal to the image files: a TIFF's other images (pages, reduced-resolution copies) copied
+// unchanged into the file written from one of them, and the stored layout a written image keeps.
+#pragma once
+
+#include <tiffio.h>
+
+#include <cstdint>
+#include <string>
+
+namespace imagefile {
+
+// Copies the current directory of `in` as the next directory of `out`: its tags (the baseline
+// and extension tags, the descriptive and colour tags, any others libtiff reads) and its strips
+// or tiles as they are stored, without decoding them. Returns "" or what is wrong.
+std::string CopyTiffDirectory(TIFF* in, TIFF* out);
+
+// How a directory stores its image, as far as a writer of the same image keeps it.
+struct TiffStorage {
+  uint16_t predictor = 1;                  // 1 none, 2 horizontal, 3 floating point
+  uint32_t tileWidth = 0, tileHeight = 0;  // 0: strips
+  uint32_t rowsPerStrip = 0;               // 0: the writer's choice
+  bool separatePlanes = false;
+  uint32_t subfileType = 0;
+  uint16_t pageNumber[2] = {0, 0};
+  bool hasPageNumber = false;
+};
+
+// The storage of the current directory of `in`.
+TiffStorage StorageOf(TIFF* in);
+
+}  // namespace imagefile
