@@ -19,6 +19,7 @@
 #include "imagefile/image_formats.h"
 #include "imagefile/orientation.h"
 #include "imagefile/staged_file.h"
+#include "imagefile/tiff_metadata.h"
 
 namespace imagefile {
 namespace {
@@ -261,7 +262,10 @@ std::vector<std::string> LeftOutOf(const FileImage& image, const std::string& pa
                    " page(s) cannot be carried into a PNG; write a .tif to keep them");
   if (!png && image.format == FileFormat::TIFF && image.tiffCompression == 7)
     left.push_back("the JPEG-compressed image is written with deflate (lossless)");
-  if (png && !metadata.iptc.empty()) left.push_back("IPTC is not carried into a PNG");
+  std::string texts;
+  for (const auto& [name, value] : metadata.text)
+    if (!png && !TiffHoldsText(name)) texts += (texts.empty() ? "" : ", ") + name;
+  if (!texts.empty()) left.push_back("the text " + texts + " cannot be carried into a TIFF");
   if (!png && !metadata.exif.empty())
     left.push_back("EXIF is not carried into a TIFF (the orientation is)");
   const FileFormat format = png ? FileFormat::PNG : FileFormat::TIFF;

@@ -88,8 +88,9 @@ bool StageImage(const std::string& path, const FileImage& image, StagedFile* sta
 
 // What of `image` a file at `path` does not keep, one line each, for the host to show as
 // warnings: a TIFF's other pages in a PNG, JPEG compression in a TIFF (written with deflate),
-// IPTC in a PNG, EXIF in a TIFF (its orientation is kept), and the input format's own pieces
-// (a PNG's colour chunks, a TIFF's colour tags) in a file of another format.
+// EXIF in a TIFF (its orientation is kept), PNG text a TIFF has no tag for, and the input
+// format's own pieces (a PNG's bKGD or sBIT, Photoshop's resources) in a file of another
+// format.
 std::vector<std::string> LeftOutOf(const FileImage& image, const std::string& path);
 
 // StageImage and its commit: the file is written beside `path` and renamed onto it, so a failed

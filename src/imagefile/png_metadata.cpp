@@ -4,6 +4,7 @@
 #include "imagefile/png_metadata.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "imagefile/orientation.h"
@@ -26,6 +27,58 @@ std::string _KeywordOf(const std::string& name) {
   for (const auto& pair : kKeywordOfTag)
     if (name == pair[0]) return pair[1];
   return name;
+}
+
+// ImageMagick's and exiftool's text form of a profile: "\n<name>\n<length>\n<hex digits>".
+std::string _DecodeRawProfile(const std::string& text) {
+  size_t at = text.find('\n', text.find_first_not_of('\n'));
+  if (at == std::string::npos) return "";
+  const size_t length = std::strtoul(text.c_str() + at, nullptr, 10);
+  at = text.find('\n', text.find_first_not_of(" \n", at));
+  std::string bytes;
+  int high = -1;
+  for (size_t i = at; i < text.size() && bytes.size() < length; ++i) {
+    const char c = text[i];
+    const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (v < 0) continue;
+    if (high < 0) {
+      high = v;
+    } else {
+      bytes += char(high << 4 | v);
+      high = -1;
+    }
+  }
+  return bytes.size() == length ? bytes : "";
+}
+
+std::string _EncodeRawProfile(const std::string& name, const std::string& bytes) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text = "\n" + name + "\n" + std::to_string(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (i % 36 == 0) text += '\n';
+    text += kHex[uint8_t(bytes[i]) >> 4];
+    text += kHex[uint8_t(bytes[i]) & 15];
+  }
+  return text + "\n";
+}
+
+// The IPTC records of Photoshop's resources ("8BIM" blocks; the IPTC one is 0x0404), or
+// `bytes` themselves when they are the records already.
+std::string _IptcRecords(const std::string& bytes) {
+  size_t at = 0;
+  while (bytes.compare(at, 4, "8BIM") == 0 && at + 8 <= bytes.size()) {
+    const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+    const unsigned id = unsigned(b[at + 4]) << 8 | b[at + 5];
+    const size_t nameBytes = (size_t(b[at + 6]) + 2) & ~size_t(1);  // a padded Pascal string
+    const size_t sizeAt = at + 6 + nameBytes;
+    if (sizeAt + 4 > bytes.size()) break;
+    const size_t size = size_t(b[sizeAt]) << 24 | size_t(b[sizeAt + 1]) << 16 |
+                        size_t(b[sizeAt + 2]) << 8 | b[sizeAt + 3];
+    if (sizeAt + 4 + size > bytes.size()) break;
+    if (id == 0x0404) return bytes.substr(sizeAt + 4, size);
+    at = sizeAt + 4 + ((size + 1) & ~size_t(1));
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -59,6 +112,8 @@ void TakePngMetadata(png_structp png, png_infop info, bool expanded, FileImage* 
     std::string value(texts[i].text ? texts[i].text : "", texts[i].text ? length : 0);
     if (key == kXmpKeyword) {
       metadata.xmp = std::move(value);
+    } else if (key == "Raw profile type iptc" && !_DecodeRawProfile(value).empty()) {
+      metadata.iptc = _IptcRecords(_DecodeRawProfile(value));
     } else {
       metadata.text.emplace_back(key, std::move(value));
     }
@@ -117,6 +172,10 @@ void PreparePngMetadata(const FileImage& image, PngMetadataOut* out) {
   if (!metadata.xmp.empty()) {
     out->keys.push_back(kXmpKeyword);
     out->values.push_back(metadata.xmp);
+  }
+  if (!metadata.iptc.empty()) {  // as ImageMagick and exiftool keep it in a PNG
+    out->keys.push_back("Raw profile type iptc");
+    out->values.push_back(_EncodeRawProfile("IPTC profile", metadata.iptc));
   }
   for (size_t i = 0; i < out->keys.size(); ++i) {
     png_text text = {};

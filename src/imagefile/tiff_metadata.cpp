@@ -42,6 +42,12 @@ bool _PutBytes(TIFF* tiff, uint32_t tag, const std::string& bytes) {
 
 }  // namespace
 
+bool TiffHoldsText(const std::string& name) {
+  for (const TextTag& text : kTextTags)
+    if (name == text.name || (text.keyword && name == text.keyword)) return true;
+  return false;
+}
+
 void TakeTiffMetadata(TIFF* tiff, FileImage* image) {
   ImageMetadata& metadata = image->metadata;
   uint16_t orientation = ORIENTATION_TOPLEFT;

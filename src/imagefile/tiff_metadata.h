@@ -5,9 +5,14 @@
 
 #include <tiffio.h>
 
+#include <string>
+
 #include "imagefile/image_io.h"
 
 namespace imagefile {
+
+// Whether a TIFF has a tag for the text of `name` (a tag's name or a PNG keyword).
+bool TiffHoldsText(const std::string& name);
 
 // Fills `image->metadata` from the current directory of `tiff`.
 void TakeTiffMetadata(TIFF* tiff, FileImage* image);
