@@ -672,13 +672,20 @@ std::string WriteTiffFile(int fd, const std::string& name, const FileImage& imag
   for (int page = 0; page < pages; ++page) {
     if (source.tiff && !TIFFSetDirectory(source.tiff, tdir_t(page)))
       return _WithCause("cannot read page " + std::to_string(page + 1) + " again", sourceContext);
+    // A page's EXIF directory goes first, so that the page can point to it.
+    uint64_t exif = 0;
+    if (source.tiff) {
+      const std::string problem = CopyExifDirectory(source.tiff, page, tiff, &exif);
+      if (!problem.empty()) return _WithCause(problem, context);
+    }
     if (page != image.page) {
-      const std::string problem = CopyTiffDirectory(source.tiff, tiff);
+      const std::string problem = CopyTiffDirectory(source.tiff, tiff, exif);
       if (!problem.empty()) return _WithCause(problem, context);
       continue;
     }
     const TiffStorage storage = source.tiff ? StorageOf(source.tiff) : TiffStorage();
-    if (!_SetImageTags(tiff, image, compression, storage))
+    if (!_SetImageTags(tiff, image, compression, storage) ||
+        (exif && !TIFFSetField(tiff, TIFFTAG_EXIFIFD, exif)))
       return _WithCause("cannot write the TIFF's tags", context);
     const std::string problem = _WriteSamples(tiff, image, context);
     if (!problem.empty()) return problem;

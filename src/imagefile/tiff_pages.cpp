@@ -69,10 +69,76 @@ bool _CopyTags(TIFF* in, TIFF* out) {
   return ok;
 }
 
+// Copies one tag of the current (EXIF) directory of `in` to that of `out`, passing its value
+// the way libtiff's field description says.
+bool _CopyField(TIFF* in, TIFF* out, uint32_t tag) {
+  const TIFFField* field = TIFFFieldWithTag(in, tag);
+  if (!field) return true;
+  if (TIFFFieldPassCount(field)) {
+    void* values = nullptr;
+    if (TIFFFieldSetGetCountSize(field) == 4) {
+      uint32_t count = 0;
+      return !TIFFGetField(in, tag, &count, &values) || TIFFSetField(out, tag, count, values);
+    }
+    uint16_t count = 0;
+    return !TIFFGetField(in, tag, &count, &values) || TIFFSetField(out, tag, count, values);
+  }
+  union {
+    uint8_t u8;
+    uint16_t u16;
+    uint32_t u32;
+    uint64_t u64;
+    float f;
+    double d;
+    char* text;
+  } value = {};
+  if (!TIFFGetField(in, tag, &value)) return true;
+  const TIFFDataType type = TIFFFieldDataType(field);
+  const int size = TIFFFieldSetGetSize(field);
+  if (type == TIFF_ASCII) return TIFFSetField(out, tag, value.text);
+  // A fixed number of values (ExifVersion's 4 bytes) comes and goes as a pointer.
+  if (TIFFFieldReadCount(field) != 1) return TIFFSetField(out, tag, static_cast<void*>(value.text));
+  if (type == TIFF_RATIONAL || type == TIFF_SRATIONAL || type == TIFF_FLOAT || type == TIFF_DOUBLE)
+    return TIFFSetField(out, tag, size == 4 ? double(value.f) : value.d);
+  switch (size) {
+    case 1:
+      return TIFFSetField(out, tag, int(value.u8));
+    case 2:
+      return TIFFSetField(out, tag, int(value.u16));
+    case 4:
+      return TIFFSetField(out, tag, value.u32);
+    default:
+      return TIFFSetField(out, tag, value.u64);
+  }
+}
+
 }  // namespace
 
-std::string CopyTiffDirectory(TIFF* in, TIFF* out) {
-  if (!_CopyTags(in, out))
+std::string CopyExifDirectory(TIFF* in, int page, TIFF* out, uint64_t* offset) {
+  *offset = 0;
+  uint64_t exif = 0;
+  if (!TIFFGetField(in, TIFFTAG_EXIFIFD, &exif) || exif == 0) return "";
+  std::string problem;
+  if (!TIFFReadEXIFDirectory(in, exif)) {
+    problem = "cannot read the EXIF directory of page " + std::to_string(page + 1);
+  } else if (TIFFCreateEXIFDirectory(out) != 0) {  // 0 is success
+    problem = "cannot write an EXIF directory";
+  } else {
+    const int count = TIFFGetTagListCount(in);
+    for (int i = 0; i < count && problem.empty(); ++i)
+      if (!_CopyField(in, out, TIFFGetTagListEntry(in, i)))
+        problem = "cannot copy the EXIF tag " + std::to_string(TIFFGetTagListEntry(in, i));
+    if (problem.empty() && !TIFFWriteCustomDirectory(out, offset))
+      problem = "cannot write the EXIF directory";
+    TIFFCreateDirectory(out);
+  }
+  if (!TIFFSetDirectory(in, tdir_t(page)))
+    problem = "cannot read page " + std::to_string(page + 1) + " again";
+  return problem;
+}
+
+std::string CopyTiffDirectory(TIFF* in, TIFF* out, uint64_t exif) {
+  if (!_CopyTags(in, out) || (exif && !TIFFSetField(out, TIFFTAG_EXIFIFD, exif)))
     return "cannot copy the tags of page " + std::to_string(TIFFCurrentDirectory(in) + 1);
   const bool tiled = TIFFIsTiled(in);
   const uint32_t pieces = tiled ? TIFFNumberOfTiles(in) : TIFFNumberOfStrips(in);
