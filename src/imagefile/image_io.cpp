@@ -266,8 +266,6 @@ std::vector<std::string> LeftOutOf(const FileImage& image, const std::string& pa
   for (const auto& [name, value] : metadata.text)
     if (!png && !TiffHoldsText(name)) texts += (texts.empty() ? "" : ", ") + name;
   if (!texts.empty()) left.push_back("the text " + texts + " cannot be carried into a TIFF");
-  if (!png && !metadata.exif.empty())
-    left.push_back("EXIF is not carried into a TIFF (the orientation is)");
   const FileFormat format = png ? FileFormat::PNG : FileFormat::TIFF;
   std::string own;
   for (const FormatChunk& chunk : metadata.formatChunks) {

@@ -282,7 +282,8 @@ std::string _DescribeImage(const TiffLayout& layout, FileImage* image) {
                        : format == SAMPLEFORMAT_UINT ? " unsigned integer"
                                                      : "";
     return std::to_string(bits) + "-bit" + (bits < 8 ? "" : kind) +
-           " samples are not supported (only 8- and 16-bit unsigned integers, or 32-bit float)";
+           " samples are not supported (only 8- and 16-bit unsigned integers, or 32-bit "
+           "float); convert it with: convert FILE -depth 16 out.tif";
   }
   const int samples = layout.samplesPerPixel;
   if (samples < image->colorChannels) {
@@ -485,6 +486,12 @@ std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, int page, 
   *image = FileImage();
   image->page = page;
   image->pages = pages;
+  uint16_t subImages = 0;
+  uint64_t* subOffsets = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_SUBIFD, &subImages, &subOffsets) && subImages)
+    image->notices.push_back(std::to_string(subImages) +
+                             " sub-image(s) of the page (SubIFD thumbnails or previews) are not "
+                             "kept in the output");
   if (reduced)
     image->notices.push_back(std::to_string(reduced) +
                              " reduced-resolution image(s) (thumbnails) are kept as they were in a "
@@ -676,6 +683,10 @@ std::string WriteTiffFile(int fd, const std::string& name, const FileImage& imag
     uint64_t exif = 0;
     if (source.tiff) {
       const std::string problem = CopyExifDirectory(source.tiff, page, tiff, &exif);
+      if (!problem.empty()) return _WithCause(problem, context);
+    }
+    if (page == image.page && exif == 0 && !image.metadata.exif.empty()) {
+      const std::string problem = WriteExifBlock(image.metadata.exif, tiff, &exif);
       if (!problem.empty()) return _WithCause(problem, context);
     }
     if (page != image.page) {

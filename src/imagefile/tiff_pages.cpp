@@ -2,6 +2,9 @@
 // stores its image, so that a file written from one page keeps the others and the layout.
 #include "imagefile/tiff_pages.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace imagefile {
@@ -112,28 +115,96 @@ bool _CopyField(TIFF* in, TIFF* out, uint32_t tag) {
   }
 }
 
+// Writes the EXIF directory `in` is on as a directory of `out`, which is then on a new, empty
+// main directory; `*offset` receives where it went.
+std::string _WriteExifFrom(TIFF* in, TIFF* out, uint64_t* offset) {
+  if (TIFFCreateEXIFDirectory(out) != 0) return "cannot write an EXIF directory";  // 0: done
+  std::string problem;
+  const int count = TIFFGetTagListCount(in);
+  for (int i = 0; i < count && problem.empty(); ++i)
+    if (!_CopyField(in, out, TIFFGetTagListEntry(in, i)))
+      problem = "cannot copy the EXIF tag " + std::to_string(TIFFGetTagListEntry(in, i));
+  if (problem.empty() && !TIFFWriteCustomDirectory(out, offset))
+    problem = "cannot write the EXIF directory";
+  TIFFCreateDirectory(out);
+  return problem;
+}
+
+// An EXIF block in memory, read by libtiff as a file.
+struct MemoryFile {
+  const std::string* bytes;
+  uint64_t at = 0;
+};
+tmsize_t _MemoryRead(thandle_t handle, void* to, tmsize_t size) {
+  auto* file = static_cast<MemoryFile*>(handle);
+  const uint64_t left = file->at < file->bytes->size() ? file->bytes->size() - file->at : 0;
+  const size_t count = size_t(std::min<uint64_t>(uint64_t(size), left));
+  std::memcpy(to, file->bytes->data() + file->at, count);
+  file->at += count;
+  return tmsize_t(count);
+}
+tmsize_t _MemoryWrite(thandle_t, void*, tmsize_t) { return -1; }
+toff_t _MemorySeek(thandle_t handle, toff_t offset, int whence) {
+  auto* file = static_cast<MemoryFile*>(handle);
+  file->at = whence == SEEK_SET   ? offset
+             : whence == SEEK_CUR ? file->at + offset
+                                  : file->bytes->size() + offset;
+  return file->at;
+}
+int _MemoryClose(thandle_t) { return 0; }
+toff_t _MemorySize(thandle_t handle) { return static_cast<MemoryFile*>(handle)->bytes->size(); }
+
+// Where the first directory of a TIFF-structured EXIF block points to its EXIF directory, or 0.
+uint64_t _ExifPointer(const std::string& block) {
+  if (block.size() < 8) return 0;
+  const auto* b = reinterpret_cast<const uint8_t*>(block.data());
+  const bool little = b[0] == 'I';
+  auto number = [b, little](size_t at, int count) {
+    uint64_t value = 0;
+    for (int i = 0; i < count; ++i)
+      value |= uint64_t(b[at + size_t(i)]) << (8 * (little ? i : count - 1 - i));
+    return value;
+  };
+  const uint64_t directory = number(4, 4);
+  if (directory + 2 > block.size()) return 0;
+  const uint64_t entries = number(directory, 2);
+  for (uint64_t i = 0; i < entries && directory + 2 + (i + 1) * 12 <= block.size(); ++i) {
+    const size_t entry = size_t(directory + 2 + i * 12);
+    if (number(entry, 2) == TIFFTAG_EXIFIFD) return number(entry + 8, 4);
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::string CopyExifDirectory(TIFF* in, int page, TIFF* out, uint64_t* offset) {
   *offset = 0;
   uint64_t exif = 0;
   if (!TIFFGetField(in, TIFFTAG_EXIFIFD, &exif) || exif == 0) return "";
-  std::string problem;
-  if (!TIFFReadEXIFDirectory(in, exif)) {
-    problem = "cannot read the EXIF directory of page " + std::to_string(page + 1);
-  } else if (TIFFCreateEXIFDirectory(out) != 0) {  // 0 is success
-    problem = "cannot write an EXIF directory";
-  } else {
-    const int count = TIFFGetTagListCount(in);
-    for (int i = 0; i < count && problem.empty(); ++i)
-      if (!_CopyField(in, out, TIFFGetTagListEntry(in, i)))
-        problem = "cannot copy the EXIF tag " + std::to_string(TIFFGetTagListEntry(in, i));
-    if (problem.empty() && !TIFFWriteCustomDirectory(out, offset))
-      problem = "cannot write the EXIF directory";
-    TIFFCreateDirectory(out);
-  }
+  std::string problem = TIFFReadEXIFDirectory(in, exif)
+                            ? _WriteExifFrom(in, out, offset)
+                            : "cannot read the EXIF directory of page " + std::to_string(page + 1);
   if (!TIFFSetDirectory(in, tdir_t(page)))
     problem = "cannot read page " + std::to_string(page + 1) + " again";
+  return problem;
+}
+
+std::string WriteExifBlock(const std::string& exif, TIFF* out, uint64_t* offset) {
+  *offset = 0;
+  // Some writers keep the "Exif\0\0" that precedes the block in a JPEG.
+  const std::string block =
+      exif.compare(0, 6, std::string("Exif\0\0", 6)) == 0 ? exif.substr(6) : exif;
+  const uint64_t pointer = _ExifPointer(block);
+  if (pointer == 0) return "";
+  MemoryFile file{&block};
+  // "h": the header alone; the first directory of an EXIF block describes no image.
+  TIFF* in = TIFFClientOpen("EXIF", "rh", &file, _MemoryRead, _MemoryWrite, _MemorySeek,
+                            _MemoryClose, _MemorySize, nullptr, nullptr);
+  if (!in) return "";
+  TIFFCreateDirectory(in);  // sets up the tag handling that reading a directory relies on
+  const std::string problem =
+      TIFFReadEXIFDirectory(in, pointer) ? _WriteExifFrom(in, out, offset) : "";
+  TIFFClose(in);
   return problem;
 }
 

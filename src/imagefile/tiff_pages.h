@@ -20,6 +20,12 @@ std::string CopyTiffDirectory(TIFF* in, TIFF* out, uint64_t exif);
 // directory. `*offset` receives where it went, or 0. Returns "" or what is wrong.
 std::string CopyExifDirectory(TIFF* in, int page, TIFF* out, uint64_t* offset);
 
+// Writes the EXIF directory of an EXIF block (ImageMetadata.exif: a TIFF header and
+// directories, the first pointing to it) into `out`, as CopyExifDirectory does; `*offset`
+// receives where it went, or 0 when the block has none or libtiff cannot read it (a damaged
+// block is left out rather than failing the file). Returns "" or what is wrong.
+std::string WriteExifBlock(const std::string& exif, TIFF* out, uint64_t* offset);
+
 // How a directory stores its image, as far as a writer of the same image keeps it.
 struct TiffStorage {
   uint16_t predictor = 1;                  // 1 none, 2 horizontal, 3 floating point
