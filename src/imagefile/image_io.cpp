@@ -272,9 +272,8 @@ std::vector<std::string> LeftOutOf(const FileImage& image, const std::string& pa
     // The white point and primaries go across, as cHRM or the TIFF's colour tags.
     const bool colours = chunk.name == "cHRM" || chunk.name == "tag:318" || chunk.name == "tag:319";
     if (image.format == format || colours) continue;
-    own += (own.empty() ? "" : ", ") + (chunk.name == "tag:34377"   ? "Photoshop resources"
-                                        : chunk.name == "tag:34665" ? "EXIF directory"
-                                                                    : chunk.name);
+    own += (own.empty() ? "" : ", ") +
+           (chunk.name == "tag:34377" ? "Photoshop resources" : chunk.name);
   }
   if (!own.empty())
     left.push_back("the input's own " + own + " cannot be carried into a " +

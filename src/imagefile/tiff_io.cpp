@@ -514,12 +514,18 @@ std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, int page, 
     if (problem.empty()) {
       ReserveSamples(image, dataBytes);
       const bool separate = layout.planar == PLANARCONFIG_SEPARATE && image->SamplesPerPixel() > 1;
-      if (!TIFFIsTiled(tiff)) return _ReadStrips(tiff, layout, separate, image, context);
-      problem = _ReadTiles(tiff, separate, image, context);
-      for (int32_t y = 0; problem.empty() && layout.minIsWhite && y < image->height; ++y)
-        _InvertGrey(image->data.data() + size_t(y) * image->RowBytes(), *image);
+      if (!TIFFIsTiled(tiff)) {
+        problem = _ReadStrips(tiff, layout, separate, image, context);
+      } else {
+        problem = _ReadTiles(tiff, separate, image, context);
+        for (int32_t y = 0; problem.empty() && layout.minIsWhite && y < image->height; ++y)
+          _InvertGrey(image->data.data() + size_t(y) * image->RowBytes(), *image);
+      }
     }
   }
+  // The page's EXIF directory as a block, for a file of another format (read last: it moves
+  // libtiff off the page).
+  if (problem.empty()) image->metadata.exif = ExifBlockOf(tiff, page);
   return problem;
 }
 

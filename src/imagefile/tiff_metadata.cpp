@@ -67,10 +67,7 @@ void TakeTiffMetadata(TIFF* tiff, FileImage* image) {
           {"tag:" + std::to_string(tag),
            std::string(reinterpret_cast<const char*>(values), count * sizeof(float))});
   }
-  // The EXIF directory is copied from the file by a TIFF writer; marked here as the TIFF's own.
-  uint64_t exifDirectory = 0;
-  if (TIFFGetField(tiff, TIFFTAG_EXIFIFD, &exifDirectory) && exifDirectory)
-    metadata.formatChunks.push_back({"tag:" + std::to_string(TIFFTAG_EXIFIFD), ""});
+
   float x = 0, y = 0;
   uint16_t unit = RESUNIT_INCH;
   if (TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x) && TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y) &&

@@ -130,9 +130,9 @@ std::string _WriteExifFrom(TIFF* in, TIFF* out, uint64_t* offset) {
   return problem;
 }
 
-// An EXIF block in memory, read by libtiff as a file.
+// An EXIF block in memory, read or written by libtiff as a file.
 struct MemoryFile {
-  const std::string* bytes;
+  std::string* bytes;
   uint64_t at = 0;
 };
 tmsize_t _MemoryRead(thandle_t handle, void* to, tmsize_t size) {
@@ -143,7 +143,13 @@ tmsize_t _MemoryRead(thandle_t handle, void* to, tmsize_t size) {
   file->at += count;
   return tmsize_t(count);
 }
-tmsize_t _MemoryWrite(thandle_t, void*, tmsize_t) { return -1; }
+tmsize_t _MemoryWrite(thandle_t handle, void* from, tmsize_t size) {
+  auto* file = static_cast<MemoryFile*>(handle);
+  if (file->bytes->size() < file->at + uint64_t(size)) file->bytes->resize(file->at + size);
+  std::memcpy(file->bytes->data() + file->at, from, size_t(size));
+  file->at += uint64_t(size);
+  return size;
+}
 toff_t _MemorySeek(thandle_t handle, toff_t offset, int whence) {
   auto* file = static_cast<MemoryFile*>(handle);
   file->at = whence == SEEK_SET   ? offset
@@ -192,8 +198,7 @@ std::string CopyExifDirectory(TIFF* in, int page, TIFF* out, uint64_t* offset) {
 std::string WriteExifBlock(const std::string& exif, TIFF* out, uint64_t* offset) {
   *offset = 0;
   // Some writers keep the "Exif\0\0" that precedes the block in a JPEG.
-  const std::string block =
-      exif.compare(0, 6, std::string("Exif\0\0", 6)) == 0 ? exif.substr(6) : exif;
+  std::string block = exif.compare(0, 6, std::string("Exif\0\0", 6)) == 0 ? exif.substr(6) : exif;
   const uint64_t pointer = _ExifPointer(block);
   if (pointer == 0) return "";
   MemoryFile file{&block};
@@ -229,6 +234,45 @@ std::string CopyTiffDirectory(TIFF* in, TIFF* out, uint64_t exif) {
   if (!TIFFWriteDirectory(out))
     return "cannot write page " + std::to_string(TIFFCurrentDirectory(in) + 1);
   return "";
+}
+
+std::string ExifBlockOf(TIFF* in, int page) {
+  uint64_t exif = 0;
+  if (!TIFFGetField(in, TIFFTAG_EXIFIFD, &exif) || exif == 0) return "";
+  uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetField(in, TIFFTAG_ORIENTATION, &orientation);
+  std::string block;
+  MemoryFile file{&block};
+  // A little-endian header, then the EXIF directory wherever libtiff puts it.
+  TIFF* out = TIFFClientOpen("EXIF", "wl", &file, _MemoryRead, _MemoryWrite, _MemorySeek,
+                             _MemoryClose, _MemorySize, nullptr, nullptr);
+  uint64_t offset = 0;
+  const bool copied = out && TIFFReadEXIFDirectory(in, exif) &&
+                      _WriteExifFrom(in, out, &offset).empty() && offset > 0;
+  if (out) TIFFCleanup(out);  // the empty main directory is not written
+  TIFFSetDirectory(in, tdir_t(page));
+  if (!copied || block.size() < 8) return "";
+  // The first directory: the orientation, and the entry pointing to the EXIF directory.
+  block.resize((block.size() + 1) & ~size_t(1));
+  const uint32_t first = uint32_t(block.size());
+  auto put = [&block](uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) block += char(value >> (8 * i));
+  };
+  const bool turned = orientation != ORIENTATION_TOPLEFT;
+  put(turned ? 2 : 1, 2);
+  if (turned) {
+    put(TIFFTAG_ORIENTATION, 2);
+    put(TIFF_SHORT, 2);
+    put(1, 4);
+    put(orientation, 4);
+  }
+  put(TIFFTAG_EXIFIFD, 2);
+  put(TIFF_LONG, 2);
+  put(1, 4);
+  put(offset, 4);
+  put(0, 4);
+  for (int i = 0; i < 4; ++i) block[size_t(4 + i)] = char(first >> (8 * i));
+  return block;
 }
 
 TiffStorage StorageOf(TIFF* in) {

@@ -26,6 +26,11 @@ std::string CopyExifDirectory(TIFF* in, int page, TIFF* out, uint64_t* offset);
 // block is left out rather than failing the file). Returns "" or what is wrong.
 std::string WriteExifBlock(const std::string& exif, TIFF* out, uint64_t* offset);
 
+// The EXIF directory of `in`'s directory `page` as an EXIF block (a TIFF header, a first
+// directory pointing to it, and it), or "" when there is none or it cannot be read. Leaves
+// `in` on `page` again.
+std::string ExifBlockOf(TIFF* in, int page);
+
 // How a directory stores its image, as far as a writer of the same image keeps it.
 struct TiffStorage {
   uint16_t predictor = 1;                  // 1 none, 2 horizontal, 3 floating point
