@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libtiff-dev libcli11-dev nlohmann-json3-dev
   python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed
-  python3-tifffile
+  python3-tifffile python3-pip python3-venv python3-setuptools python3-wheel
   # The independent writers and judges of the image-file tests, and an Adobe RGB profile.
   imagemagick libtiff-tools libimage-exiftool-perl libgs-common
   # The GIMP plug-in and its tests: GIMP itself (gimp-console runs them headless), its headers,

@@ -2,7 +2,8 @@
 # The reliability run behind `make reliability`: every fault point of the fault-injection sweeps,
 # the same sweeps under valgrind for leaks, a 20,000 × 20,000 image with its scratch images on
 # disk under a memory cap against the same run in memory, eight areafill processes at once on
-# one Preferences folder, a read-only Preferences folder for an unprivileged user, and every fuzz
+# one Preferences folder (100 rounds), a read-only Preferences folder for an unprivileged user,
+# the program-level attacks (shared folders, signals, hostile files, bombs), and every fuzz
 # target for FUZZ_SECONDS. The figures go into the table of docs/reliability.md.
 #   scripts/reliability.sh [BUILD [FUZZBUILD]]   defaults: build/release and build/fuzz
 set -euo pipefail
@@ -92,7 +93,7 @@ for i in $(seq 0 7); do
 done
 shared="$work/shared-prefs"
 mkdir -p "$shared"
-rounds=${CONCURRENT_ROUNDS:-10}
+rounds=${CONCURRENT_ROUNDS:-100}
 runs=0 good=0
 start=$(date +%s)
 for round in $(seq 1 "$rounds"); do
@@ -139,7 +140,45 @@ if ro_run 0 disk 2>"$work/ro-disk.err"; then fail "read-only folder: scratch fil
 [ ! -e "$ro/out/disk.png" ] && [ -z "$(ls "$ro/prefs")" ] || fail "read-only folder: files left"
 fact readonly "in memory: filled; on disk: $(cat "$work/ro-disk.err")"
 
-# 6. Every fuzz target for FUZZ_SECONDS.
+# 6. The attacks of the program-level suites, counted here: shared Preferences folders (other
+#    users' folders, links planted in them, lock scope with a dialog open), signals at every
+#    stage of a run, hostile files; then the peak memory of two decompression bombs.
+attacks() {  # the summary line of one pytest file against this build's program
+  env PYTHONPATH="$(realpath "$build/python")" AREAFILL_CLI="$(realpath "$program")" /usr/bin/python3 -m pytest -q -p no:cacheprovider \
+    "$1" 2>&1 | tail -1
+}
+for suite in shared_folders:tests/program/test_shared_folders.py \
+    signals:tests/program/test_signals.py hostile:tests/reliability/test_hostile_input.py; do
+  said=$(attacks "${suite#*:}")
+  grep -q passed <<<"$said" && ! grep -q -E "failed|error" <<<"$said" || fail "${suite%%:*}: $said"
+  fact "attacks.${suite%%:*}" "$said"
+done
+python3 - "$work/bombs" <<'EOF'
+import os, struct, sys, zlib
+out = sys.argv[1]; os.makedirs(out, exist_ok=True)
+def chunk(t, d): return struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d))
+# An interlaced 32,000 x 32,000 PNG whose data, padded with zeros, is 1/4096 of its pixels.
+w = h = 32000
+data = zlib.compress(bytes(w * h // 4096), 0)  # stored: the file is as large as its data
+open(f"{out}/bomb.png", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 0, 0, 0, 1))
+    + chunk(b"IDAT", data) + chunk(b"IEND", b""))
+# A TIFF of one pixel in one 32,768 x 32,768 tile, padded to 1 MB.
+tags = {256: 1, 257: 1, 258: 8, 259: 1, 262: 1, 277: 1, 322: 32768, 323: 32768, 324: 8, 325: 1 << 20}
+ifd = 8 + (1 << 20)
+entries = b"".join(struct.pack("<HHII", t, 4, 1, v) for t, v in sorted(tags.items()))
+open(f"{out}/bomb.tif", "wb").write(b"II*\0" + struct.pack("<I", ifd) + bytes(1 << 20)
+    + struct.pack("<H", len(tags)) + entries + b"\0\0\0\0")
+EOF
+for bomb in bomb.png bomb.tif; do
+  size=$(( $(stat -c %s "$work/bombs/$bomb") / 1024 ))
+  if /usr/bin/time -f %M -o "$work/bombs/peak" "$program" -q "$work/bombs/$bomb" \
+      --prefs "$work/bombs" -o "$work/bombs/out-$bomb" 2>"$work/bombs/err"; then
+    fail "$bomb was read"
+  fi
+  fact "bomb.$bomb" "$size KiB file: exit 1, $(tail -1 "$work/bombs/peak") KiB peak RSS"
+done
+
+# 7. Every fuzz target for FUZZ_SECONDS.
 scripts/install-deps.sh fuzz
 [ -f "$fuzzbuild/build.ninja" ] || cmake --preset fuzz -B "$fuzzbuild"
 cmake --build "$fuzzbuild" --target fuzz_targets
@@ -166,6 +205,11 @@ get() { sed -n "s/^$1=//p" "$figures"; }
   echo "| 20,000 × 2,000 and 10,000 × 20,000 on disk | $(get large.short) and $(get large.narrow) peak RSS |"
   echo "| Eight areafill processes at once, one Preferences folder, scratch on disk | $(get concurrent.runs) runs, $(get concurrent.correct) correct; preferences file $(get concurrent.prefs); $(get concurrent.seconds) s |"
   echo "| Read-only Preferences folder (unprivileged user) | $(get readonly) |"
+  echo "| Shared Preferences folders: other users' and world-writable folders refused, links never written through, an open dialog blocking no other run | $(get attacks.shared_folders) |"
+  echo "| Signals (SIGINT, SIGTERM, SIGHUP, twice, SIGKILL) at every stage of a run: exit 130, no output or scratch file left | $(get attacks.signals) |"
+  echo "| Hostile files at the host's limits: one-line refusal, peak memory under 200 MiB, nothing changed | $(get attacks.hostile) |"
+  echo "| Interlaced PNG bomb (32,000², data padded to 1/4096) | $(get bomb.bomb.png) |"
+  echo "| TIFF bomb (one pixel in a 32,768² tile) | $(get bomb.bomb.tif) |"
   echo
   echo "<!-- figures: end -->"
 } >"$work/table.md"

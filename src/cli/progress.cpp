@@ -1,23 +1,14 @@
+// The program's progress display.
 #include "cli/progress.h"
 
 #include <cstdio>
 
 namespace areafill_cli {
 
-void ProgressDisplay::Update(int32_t done, int32_t total) {
-  if (style_ == ProgressStyle::None || total <= 0) return;
-  int percent = int(int64_t(done) * 100 / total);
-  if (percent < 0) percent = 0;
-  if (percent > 100) percent = 100;
-  // The fill's own stages restart their figures within the middle of the bar; a bar that
-  // never moves backwards is what a person expects to see.
-  if (percent <= lastPercent_) return;
+void ProgressDisplay::Show(int percent) {
+  if (style_ == ProgressStyle::None || percent <= lastPercent_) return;
   if (style_ == ProgressStyle::Lines && lastPercent_ >= 0 && percent / 10 == lastPercent_ / 10)
     return;
-  Show(percent);
-}
-
-void ProgressDisplay::Show(int percent) {
   if (style_ == ProgressStyle::Bar) {
     constexpr int kWidth = 40;
     char bar[kWidth + 1];

@@ -16,6 +16,7 @@
 #include "gimp/run_plan.h"
 #include "hostkit/host_call.h"
 #include "hostkit/host_rules.h"
+#include "hostkit/steady_progress.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ using namespace areafill_gimp;
 constexpr char kProcedure[] = "plug-in-areafill";
 constexpr char kBinary[] = "areafill";
 // Progress is passed to GIMP when it has moved by this much (every row would flood its pipe).
-constexpr double kProgressStep = 0.005;
+constexpr int32_t kProgressStep = 5;  // of hostkit::kSteadyTotal
 
 struct Outcome {
   GimpPDBStatusType status = GIMP_PDB_SUCCESS;
@@ -114,12 +115,13 @@ Outcome RunProcedure(int32_t runMode, int32_t image, int32_t drawable, int32_t m
   call.settings.dialogHost = GtkDialogHost();
 
   gimp_progress_init("Area Fill");
-  double shown = 0;
-  call.run.progress = [&shown](int32_t done, int32_t total) {
-    const double fraction = total > 0 ? double(done) / double(total) : 0;
-    if (fraction - shown < kProgressStep && fraction < 1) return;
-    shown = fraction;
-    gimp_progress_update(fraction);
+  hostkit::SteadyProgress steady;
+  int32_t shown = 0;
+  call.run.progress = [&steady, &shown](int32_t done, int32_t total) {
+    const int32_t count = steady.Count(done, total);
+    if (count - shown < kProgressStep) return;
+    shown = count;
+    gimp_progress_update(double(count) / hostkit::kSteadyTotal);
   };
 
   hostkit::HostImage host = hostkit::StoredToHost(area.layout, area.samples.data());

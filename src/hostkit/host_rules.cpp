@@ -55,6 +55,17 @@ std::optional<Rect> SelectionBounds(const std::vector<uint8_t>& mask, int32_t wi
   return Rect{int16_t(top), int16_t(left), int16_t(bottom + 1), int16_t(right + 1)};
 }
 
+bool WidenZeroOneMask(std::vector<uint8_t>* mask) {
+  bool anyOne = false;
+  for (uint8_t b : *mask) {
+    if (b > 1) return false;
+    anyOne |= b == 1;
+  }
+  if (anyOne)
+    for (uint8_t& b : *mask) b = b ? 255 : 0;
+  return anyOne;
+}
+
 bool SelectArea(RunOptions* run, std::vector<uint8_t> mask, int32_t width, int32_t height,
                 bool raw) {
   std::optional<Rect> bounds = SelectionBounds(mask, width, height);

@@ -45,6 +45,11 @@ inline uint16_t RestoreFile16(uint16_t h, uint16_t original) {
 std::optional<Rect> SelectionBounds(const std::vector<uint8_t>& mask, int32_t width,
                                     int32_t height);
 
+// A mask whose only values are 0 and 1 (a boolean array saved as bytes) would select nothing
+// that the filter fills; it means 0 and 255. Widens such a mask (with at least one 1) and
+// returns true, so that the host can say so; any other mask keeps its meaning.
+bool WidenZeroOneMask(std::vector<uint8_t>* mask);
+
 // Makes `mask` (one byte per pixel of a width × height image) the run's selection: the filter
 // area becomes the mask's bounding box, and the host confines the output to the mask unless
 // `raw`. Returns false, leaving `run` unchanged, when no mask byte is above 0.

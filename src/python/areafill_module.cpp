@@ -1,6 +1,7 @@
-// The Python module `areafill`: the filter on NumPy arrays. A third host beside the
-// command-line host: it checks the arrays, converts them to the host's scale with the shared
-// host rules, runs the filter module with the GIL released, and returns a new array.
+// The extension `areafill._areafill` under the Python package `areafill`: the filter on NumPy
+// arrays. A host beside the command-line program: it checks the arrays, converts them to the
+// host's scale with the shared host rules, runs the filter module with the GIL released, and
+// returns a new array. The package's __init__.py gives these functions their signatures.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "hostkit/host_rules.h"
+#include "hostkit/steady_progress.h"
 #include "hostkit/stored_samples.h"
 #include "python/array_layout.h"
 #include "python/docstrings.h"
@@ -57,14 +59,14 @@ int _DepthOf(const py::array& array) {
 }
 
 // Checks `image` and returns it as a C-contiguous array (a copy only when it is not one),
-// with its layout in `*layout`.
-py::array _ImageArray(py::handle image, hostkit::StoredLayout* layout) {
+// with its layout in `*layout`. `dtypes` names the sample types the caller takes.
+py::array _ImageArray(py::handle image, hostkit::StoredLayout* layout, const char* dtypes) {
   if (!py::isinstance<py::array>(image))
     _Refuse("image: expected a NumPy array, got " + _TypeName(image));
   auto array = py::reinterpret_borrow<py::array>(image);
   const int depth = _DepthOf(array);
   if (depth == 0) {
-    _Refuse("image: expected uint8, uint16 or float32 samples, got " +
+    _Refuse(std::string("image: expected ") + dtypes + " samples, got " +
             py::str(array.dtype()).cast<std::string>());
   }
   if (array.ndim() != 2 && array.ndim() != 3) {
@@ -91,9 +93,9 @@ std::vector<uint8_t> _MaskBytes(py::handle mask, const hostkit::StoredLayout& la
     _Refuse("mask: expected an HxW array, got " + std::to_string(array.ndim()) + " dimensions");
   }
   if (array.shape(0) != layout.height || array.shape(1) != layout.width) {
-    _Refuse("mask: mask is " + std::to_string(array.shape(1)) + "x" +
-            std::to_string(array.shape(0)) + " but the image is " + std::to_string(layout.width) +
-            "x" + std::to_string(layout.height));
+    _Refuse("mask: the mask is " + std::to_string(array.shape(0)) + "x" +
+            std::to_string(array.shape(1)) + " (HxW) but the image is " +
+            std::to_string(layout.height) + "x" + std::to_string(layout.width));
   }
   py::array packed = py::array::ensure(array, py::array::c_style);
   const auto* bytes = static_cast<const uint8_t*>(packed.data());
@@ -141,20 +143,27 @@ std::string _Path(py::handle value, const char* name) {
 // and an exception raised by `progress` or by a signal handler, to be raised again.
 struct CallbackState {
   py::object progress;
+  hostkit::SteadyProgress steady;
+  int32_t shown = -1;
   bool stop = false;
   std::exception_ptr pending;
   std::chrono::steady_clock::time_point lastSignalCheck = std::chrono::steady_clock::now();
 };
 
-// Calls progress(done, total) under the GIL; a true result or an exception stops the run.
-void _ReportProgress(CallbackState& state, int32_t done, int32_t total) {
-  if (state.stop || !state.progress) return;
+// Calls progress(count, kSteadyTotal) under the GIL when the run's steady count has moved. It
+// returns True to stop the run, None or False to go on; anything else is a mistake, raised.
+void _ShowProgress(CallbackState& state, int32_t count) {
+  if (state.stop || !state.progress || count == state.shown) return;
+  state.shown = count;
   py::gil_scoped_acquire gil;
   try {
-    py::object answer = state.progress(done, total);
-    int wantsCancel = PyObject_IsTrue(answer.ptr());
-    if (wantsCancel < 0) throw py::error_already_set();
-    if (wantsCancel) state.stop = true;
+    py::object answer = state.progress(count, hostkit::kSteadyTotal);
+    if (answer.ptr() == Py_True) {
+      state.stop = true;
+    } else if (!answer.is_none() && answer.ptr() != Py_False) {
+      throw py::type_error("progress: return True to cancel, or None or False to go on; got " +
+                           _Repr(answer));
+    }
   } catch (...) {
     state.pending = std::current_exception();
     state.stop = true;
@@ -181,15 +190,24 @@ bool _ShouldStop(CallbackState& state) {
 }
 
 py::array Fill(py::handle image, py::handle mask, const std::string& method, py::handle fg,
-               py::handle bg, bool raw, py::handle progress, py::handle prefs) {
+               py::handle bg, bool raw, py::handle progress, py::handle prefs,
+               const std::string& floatMode) {
   hostkit::StoredLayout layout;
-  py::array input = _ImageArray(image, &layout);
+  // float64 reaches here as float32 (the package's fill widens the result again).
+  py::array input = _ImageArray(image, &layout, "uint8, uint16, float32 or float64");
   FillRequest request;
   request.method = hostkit::FillMethodByName(method);
   if (!request.method) _Refuse("method: unknown method '" + method + "' (see areafill.METHODS)");
   request.foreground = _Colour(fg, "fg");
   request.background = _Colour(bg, "bg");
-  if (!mask.is_none()) request.mask = _MaskBytes(mask, layout);
+  if (floatMode != "fill" && floatMode != "pass")
+    _Refuse("float_mode: expected \"fill\" or \"pass\", got " + _Repr(py::str(floatMode)));
+  request.fillFloats = floatMode == "fill";
+  bool widened = false;
+  if (!mask.is_none()) {
+    request.mask = _MaskBytes(mask, layout);
+    widened = hostkit::WidenZeroOneMask(&request.mask);
+  }
   request.raw = raw;
   if (!prefs.is_none()) request.prefsFolder = _Path(prefs, "prefs");
   CallbackState state;
@@ -198,7 +216,9 @@ py::array Fill(py::handle image, py::handle mask, const std::string& method, py:
       _Refuse("progress: expected a callable(done, total), got " + _Repr(progress));
     state.progress = py::reinterpret_borrow<py::object>(progress);
   }
-  request.progress = [&state](int32_t done, int32_t total) { _ReportProgress(state, done, total); };
+  request.progress = [&state](int32_t done, int32_t total) {
+    _ShowProgress(state, state.steady.Count(done, total));
+  };
   request.cancel = [&state] { return _ShouldStop(state); };
 
   py::array output(input.dtype(),
@@ -213,6 +233,7 @@ py::array Fill(py::handle image, py::handle mask, const std::string& method, py:
     if (outcome.status == FillStatus::Filled)
       hostkit::HostToStored(host, layout, samples, outSamples);
   }
+  if (outcome.status == FillStatus::Filled) _ShowProgress(state, hostkit::kSteadyTotal);
   if (state.pending) std::rethrow_exception(state.pending);
   switch (outcome.status) {
     case FillStatus::Filled:
@@ -224,8 +245,15 @@ py::array Fill(py::handle image, py::handle mask, const std::string& method, py:
     case FillStatus::Failed:
       throw std::runtime_error(outcome.message);
   }
+  if (widened)
+    outcome.warnings.insert(outcome.warnings.begin(),
+                            "the mask holds only 0 and 1: taken as 0 and 255 (selected)");
+  // The filter itself writes 32-bit images back as they are.
+  if (layout.depth == 32 && !request.fillFloats)
+    outcome.warnings.push_back(
+        "no fill (float_mode=\"pass\": the float image is returned as it is)");
   for (const std::string& warning : outcome.warnings)
-    if (PyErr_WarnEx(PyExc_RuntimeWarning, ("areafill: " + warning).c_str(), 1) < 0)
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, ("areafill: " + warning).c_str(), 2) < 0)
       throw py::error_already_set();
   return output;
 }
@@ -264,7 +292,7 @@ py::object ReadImage(py::handle path, int page, bool info) {
 void WriteImage(py::handle path, py::handle image, py::handle info) {
   const std::string name = _Path(path, "path");
   hostkit::StoredLayout layout;
-  py::array input = _ImageArray(image, &layout);
+  py::array input = _ImageArray(image, &layout, "uint8, uint16 or float32");
   imagefile::FileImage file = FileImageOfArray(layout, input.data());
   ApplyInfo(info, &file);
   std::string error;
@@ -307,7 +335,7 @@ py::array ReadMask(py::handle path, py::handle shape, int orientation, bool stor
 }  // namespace
 }  // namespace areafill_py
 
-PYBIND11_MODULE(areafill, m) {
+PYBIND11_MODULE(_areafill, m) {
   using namespace areafill_py;
   m.doc() = kModuleDoc;
   m.attr("__version__") = AREAFILL_VERSION;
@@ -315,16 +343,18 @@ PYBIND11_MODULE(areafill, m) {
   for (const hostkit::FillMethod& method : hostkit::FillMethods()) names.append(method.name);
   m.attr("METHODS") = py::tuple(names);
 
-  // Signatures are written out in the docstrings, with the argument types people pass.
+  // The package's wrappers (areafill/__init__.py) carry the signatures.
   py::options options;
   options.disable_function_signatures();
   auto& cancelled = py::register_exception<CancelledError>(m, "Cancelled", PyExc_KeyboardInterrupt);
   cancelled.attr("__doc__") = kCancelledDoc;
+  cancelled.attr("__module__") = "areafill";
 
   m.def("fill", &Fill, py::arg("image"), py::arg("mask") = py::none(),
         py::arg("method") = "membrane", py::arg("fg") = py::make_tuple(0, 0, 0),
         py::arg("bg") = py::make_tuple(255, 255, 255), py::arg("raw") = false,
-        py::arg("progress") = py::none(), py::arg("prefs") = py::none(), kFillDoc);
+        py::arg("progress") = py::none(), py::arg("prefs") = py::none(),
+        py::arg("float_mode") = "fill", kFillDoc);
   m.def("read_image", &ReadImage, py::arg("path"), py::arg("page") = 1, py::arg("info") = false,
         kReadImageDoc);
   m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), py::arg("info") = py::none(),

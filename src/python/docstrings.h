@@ -24,28 +24,29 @@ Example:
 
 Threads: fill() releases the GIL while the filter runs, so other Python
 threads go on meanwhile. Fills in several threads of one process run one after
-another: they share the process's environment (AREAFILL_PREFS_DIR) and the
-filter's Preferences folder and scratch files. For parallel fills use several
-processes (for example a Dask cluster of processes; see examples/dask_batch.py).
+another: they share the filter's Preferences folder and scratch files. For
+parallel fills use several processes (for example a Dask cluster of
+processes; see examples/dask_batch.py).
 )doc";
 
 inline constexpr const char* kFillDoc =
-    R"doc(fill(image, mask=None, method="membrane", fg=(0, 0, 0), bg=(255, 255, 255), raw=False, progress=None, prefs=None) -> numpy.ndarray
-
-Fill the selected area of `image` and return the result as a new array of
+    R"doc(Fill the selected area of `image` and return the result as a new array of
 the same shape and dtype. `image` itself is never modified.
 
 Arguments:
     image: H x W or H x W x C array; C = 1 (grey), 2 (grey + alpha),
         3 (RGB) or 4 (RGBA), alpha last. Samples uint8 (0..255), uint16
-        (0..65535) or float32 (0..1). 16-bit samples are handed to the filter
-        on its 0..32768 scale and come back exactly where the filter left
-        them untouched. float32 images are filled through the 16-bit
-        scale: with s the largest colour sample of the filter area (at
-        least 1), v goes as v / s; values above 1 survive, and pixels the
-        mask leaves alone keep their exact floats, as alpha does.
-    mask: H x W uint8 or bool selection (nonzero = selected; the filter
-        fills pixels of 128 and more). The filter area is the bounding box of
+        (0..65535), float32 or float64 (0..1, or above 1 for HDR). 16-bit
+        samples are handed to the filter on its 0..32768 scale and come back
+        exactly where the filter left them untouched. Float images are
+        filled through the filter's 16-bit mode, scaled by the largest
+        sample of the filter area (at least 1); every sample the fill leaves
+        alone keeps its exact value, alpha included.
+    mask: H x W uint8 or bool selection. bool: True is selected. uint8: a
+        soft selection, 0 none to 255 full; the filter fills pixels of 128
+        and more and the result is blended by the rest. A uint8 mask whose
+        only values are 0 and 1 is taken as 0 and 255 (with a
+        RuntimeWarning). The filter area is the bounding box of
         the nonzero pixels, and the result is blended with the original by
         the mask as an image editor masks filter output. None: the whole
         image is the filter area, filled from its outer ring of pixels;
@@ -61,17 +62,23 @@ Arguments:
         "vblend"     vertical blend from fg (top) to bg (bottom)
     fg, bg: foreground and background colours, three integers 0..255.
     raw: write the filter's rows as they are, without masking by `mask`.
-    progress: callable(done, total) called as the filter works; return
-        True to cancel the run (areafill.Cancelled is raised). An
-        exception it raises cancels the run and is raised again.
-    prefs: the filter's Preferences folder (its preferences file and any
-        scratch files), made when missing. None: the platform's default
-        (AREAFILL_PREFS_DIR, else $XDG_CONFIG_HOME/areafill or
-        ~/.config/areafill).
+    progress: callable(done, total) called as the filter works, with one
+        steady count: total stays the same for the run, done never goes
+        back, and the last call of a run that ends well is (total, total).
+        Return True to cancel the run (areafill.Cancelled is raised), None
+        or False to go on; any other value raises TypeError. An exception
+        it raises cancels the run and is raised again.
+    prefs: the filter's Preferences folder (its preferences file, which
+        remembers the last method, and any scratch files), made when
+        missing. None: a private folder of this process, removed when it
+        ends, so that nothing is written outside what you asked for.
+    float_mode: "fill" (the default) fills float images as above; "pass"
+        hands them to the filter as they are, which returns them unfilled
+        (a RuntimeWarning says so).
 
 Raises:
     ValueError: a bad argument, with the command-line program's message,
-        for example "mask: selection is empty".
+        for example "mask: selection is empty". Shapes are told as H x W.
     RuntimeError: the filter failed, for example
         "filter failed while running: out of memory (-108)".
     areafill.Cancelled: `progress` asked to cancel.
@@ -103,9 +110,7 @@ Example:
 )doc";
 
 inline constexpr const char* kReadImageDoc =
-    R"doc(read_image(path, page=1, info=False) -> numpy.ndarray
-
-Read a PNG or TIFF file with the areafill program's own reader: grey or RGB,
+    R"doc(Read a PNG or TIFF file with the areafill program's own reader: grey or RGB,
 8 or 16 bits (uint8, uint16) or 32-bit float TIFF (float32), with at most one
 alpha channel. Returns H x W for grey, else H x W x C. Palette and 1-, 2- and
 4-bit images come as 8-bit grey or RGB (a RuntimeWarning says so). `page`
@@ -125,9 +130,8 @@ Example:
     >>> image = areafill.read_image("scan.tif")  # doctest: +SKIP
 )doc";
 
-inline constexpr const char* kWriteImageDoc = R"doc(write_image(path, image, info=None) -> None
-
-Write an image array (as fill() takes them) to a PNG or TIFF file, the format
+inline constexpr const char* kWriteImageDoc =
+    R"doc(Write an image array (as fill() takes them) to a PNG or TIFF file, the format
 chosen by the extension (.png, .tif, .tiff), with the areafill program's own
 writer. The file is written beside `path` and renamed onto it, so a reader
 never sees half a file. PNG cannot hold float32. `info` (as read_image(...,
@@ -143,9 +147,7 @@ Example:
 )doc";
 
 inline constexpr const char* kReadMaskDoc =
-    R"doc(read_mask(path, shape, orientation=1, stored=False) -> numpy.ndarray
-
-Read a selection mask for an image of `shape` (height, width, ...), as the
+    R"doc(Read a selection mask for an image of `shape` (height, width, ...), as the
 areafill program reads --mask: grey at 1 to 16 bits, palette greys, RGB with
 R = G = B, or transparency (selected where painted); a mask of 0 and 1 is
 taken as 0 and 255 (a RuntimeWarning says so). The mask covers the image as
@@ -156,9 +158,8 @@ it as stored.
 Raises ValueError when the file is not a usable mask or is another size.
 )doc";
 
-inline constexpr const char* kFilterModulePathDoc = R"doc(filter_module_path() -> str
-
-The path of the filter module (areafill-filter.so) that fill() runs, loading
+inline constexpr const char* kFilterModulePathDoc =
+    R"doc(The path of the filter module (areafill-filter.so) that fill() runs, loading
 it if it is not loaded yet. Raises RuntimeError when it cannot be loaded.
 )doc";
 

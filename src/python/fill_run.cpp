@@ -3,8 +3,11 @@
 #include "python/fill_run.h"
 
 #include <dlfcn.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -42,17 +45,16 @@ std::string _ExtensionFolder() {
 }
 
 // Loads the module once; it stays loaded for the life of the process. It is looked for beside
-// the extension (a self-contained install), then in the build tree's lib/ (the extension is
-// built into <build>/python/), then in the module folder that `cmake --install` fills.
+// the extension, inside the package (the build tree, pip and `cmake --install` all put it
+// there), then in the module folder that `cmake --install` fills for the program.
 const LoadedModule& _Module() {
   std::lock_guard<std::mutex> lock(gModuleLock);
   if (!gModule.tried) {
     gModule.tried = true;
     gSettings = hostkit::HostSettingsFromEnvironment();
     const std::string here = _ExtensionFolder();
-    gModule.path = hostkit::FirstExistingPath({here + "/" + hostkit::kFilterModuleName,
-                                               here + "/../lib/" + hostkit::kFilterModuleName,
-                                               AREAFILL_INSTALLED_MODULE_PATH});
+    gModule.path = hostkit::FirstExistingPath(
+        {here + "/" + hostkit::kFilterModuleName, AREAFILL_INSTALLED_MODULE_PATH});
     if (!hostkit::LoadFilterModule(gModule.path, &gModule.module, &gModule.error))
       gModule.module = {};
   }
@@ -60,20 +62,39 @@ const LoadedModule& _Module() {
 }
 
 // A fill without prefs= must not write into the user's folders: its preferences live in a
-// folder of this process's own, made private (0700) on first use and removed when the process
-// ends. "" when it cannot be made.
+// folder of this process's own, areafill-py-PID-XXXXXX in the temporary folder, made private
+// (0700) on first use and removed when the process ends. A process that was killed (a Dask
+// worker) cannot remove its own: the next process to make one removes those of this user
+// whose process is gone. "" when it cannot be made.
 std::string gPrivateFolder;  // guarded by gModuleLock
+constexpr char kPrivatePrefix[] = "areafill-py-";
 
 void _RemovePrivateFolder() {
   std::error_code ec;
   if (!gPrivateFolder.empty()) fs::remove_all(gPrivateFolder, ec);
 }
 
+void _RemoveFoldersOfEndedProcesses(const fs::path& tmp) {
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(tmp, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kPrivatePrefix, 0) != 0) continue;
+    const long pid = std::strtol(name.c_str() + sizeof(kPrivatePrefix) - 1, nullptr, 10);
+    struct stat st {};
+    if (pid <= 0 || ::lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::getuid() || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+      continue;
+    fs::remove_all(entry.path(), ec);
+  }
+}
+
 std::string _PrivatePrefsFolder() {
   std::lock_guard<std::mutex> lock(gModuleLock);
   if (gPrivateFolder.empty()) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/areafill-XXXXXX";
+    const std::string folder = tmp && tmp[0] == '/' ? tmp : "/tmp";
+    _RemoveFoldersOfEndedProcesses(folder);
+    std::string pattern = folder + "/" + kPrivatePrefix + std::to_string(::getpid()) + "-XXXXXX";
     if (::mkdtemp(pattern.data())) {
       gPrivateFolder = pattern;
       std::atexit(_RemovePrivateFolder);
@@ -107,12 +128,12 @@ FillOutcome RunFill(hostkit::HostImage& image, FillRequest& request) {
   // The method is replayed as a recorded action, so the filter never shows its dialog.
   call.module = &loaded.module;
   call.choice.method = request.method;
-  call.fillFloats = true;  // float images through the 16-bit scale, as the program's default
   call.settings = gSettings;
   call.settings.preferencesFolder =
       request.prefsFolder.empty() ? _PrivatePrefsFolder() : request.prefsFolder;
   if (call.settings.preferencesFolder.empty())
     return _Outcome(FillStatus::Failed, "cannot make a private folder for the preferences");
+  call.fillFloats = request.fillFloats;
   call.run.progress = request.progress;
   call.run.abort = request.cancel;
   const hostkit::HostCallOutcome outcome = hostkit::RunHostCall(image, call);

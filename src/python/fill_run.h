@@ -23,6 +23,7 @@ struct FillRequest {
   // from its outer ring, or from its alpha plane as the filter decides).
   std::vector<uint8_t> mask;
   bool raw = false;         // write the filter's rows unmasked
+  bool fillFloats = true;   // float images filled through the 16-bit mode (hostkit::HostCall)
   std::string prefsFolder;  // empty: a private folder of this process, removed at its end
   // Called on the calling thread; either may be empty.
   std::function<void(int32_t done, int32_t total)> progress;
@@ -44,8 +45,8 @@ struct FillOutcome {
 // cancel callback said so. Runs are serialised within the process (the host call does so).
 FillOutcome RunFill(hostkit::HostImage& image, FillRequest& request);
 
-// The path of the filter module this process runs: beside the Python extension when
-// installed that way, the build tree's lib/, or the installed module folder. Empty, with
+// The path of the filter module this process runs: beside the Python extension, in the
+// package, or the program's installed module folder. Empty, with
 // `*error` set, when it cannot be loaded.
 std::string FilterModulePath(std::string* error);
 

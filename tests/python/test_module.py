@@ -38,7 +38,7 @@ def test_images_are_written_as_other_programs_read_them_and_read_back(tmp_path, 
 def test_image_file_errors(tmp_path):
     with pytest.raises(ValueError, match=r"a\.png: .*32-bit float"):
         areafill.write_image(tmp_path / "a.png", np.zeros((2, 2), np.float32))
-    with pytest.raises(ValueError, match="image: expected uint8, uint16 or float32"):
+    with pytest.raises(ValueError, match="image: expected uint8, uint16 or float32 samples"):
         areafill.write_image(tmp_path / "a.png", np.zeros((2, 2), np.int32))
     (tmp_path / "junk.png").write_bytes(b"not an image")
     for name in ("missing.png", "junk.png"):

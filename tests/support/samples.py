@@ -15,8 +15,8 @@ def pattern(height, width, channels, dtype):
         t[..., -1] = 1.0
         t[0, 0, -1] = t[-1, width // 2, -1] = 0.0
         t[1, 2, -1] = 0.5
-    if dtype == np.float32:
-        image = t.astype(np.float32)
+    if np.issubdtype(dtype, np.floating):
+        image = t.astype(dtype)
     else:
         image = np.rint(t * np.iinfo(dtype).max).astype(dtype)
         if dtype == np.uint16:

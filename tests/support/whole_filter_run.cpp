@@ -29,7 +29,7 @@ std::vector<uint8_t> DiscMask(int w, int h, double radius) {
 
 int16_t RunPlayed(hostkit::HostImage& image, const hostkit::RunOptions& options,
                   const hostkit::Descriptor* play, hostkit::Descriptor* recorded,
-                  const std::function<void()>& arm) {
+                  const std::function<void()>& arm, hostkit::RunReport* report) {
   hostkit::RunOptions run = options;
   hostkit::ScriptingHost scripting;
   if (play) {
@@ -42,7 +42,7 @@ int16_t RunPlayed(hostkit::HostImage& image, const hostkit::RunOptions& options,
   {
     hostkit::ScriptingHost::Activation active(scripting);
     if (arm) arm();
-    result = hostkit::RunFilter(AreaFillMain, image, run, &globals);
+    result = hostkit::RunFilter(AreaFillMain, image, run, &globals, report);
   }
   hostkit::ReleasePluginData(&globals);
   if (recorded) scripting.TakeRecorded(recorded);  // empty when nothing was recorded
@@ -50,12 +50,12 @@ int16_t RunPlayed(hostkit::HostImage& image, const hostkit::RunOptions& options,
 }
 
 int16_t RunOnce(hostkit::HostImage& image, const hostkit::RunOptions& options, int method,
-                const std::function<void()>& arm) {
-  if (method == 0) return RunPlayed(image, options, nullptr, nullptr, arm);
+                const std::function<void()>& arm, hostkit::RunReport* report) {
+  if (method == 0) return RunPlayed(image, options, nullptr, nullptr, arm, report);
   hostkit::Descriptor play;
   play.Put(hostkit::DescriptorItem::Enumerated(FourCC("FilM"), FourCC("rB22"),
                                                DescriptorEnumID(method)));
-  return RunPlayed(image, options, &play, nullptr, arm);
+  return RunPlayed(image, options, &play, nullptr, arm, report);
 }
 
 }  // namespace whole_run

@@ -83,9 +83,10 @@ namespace {
 
 // The first followed column at or after the position (v, recipe).
 inline int32_t _FirstColumn(const _Row& row, double v, _Recipe recipe) {
-  if (v <= row.left) return row.left;
-  if (v > row.right) return row.right + 1;
-  const int32_t c = int32_t(v);  // floor: v > left >= 0
+  // Within the tolerance of the first or last column, the exact position decides too.
+  if (v <= row.left - kTolerance) return row.left;
+  if (v > row.right + kTolerance) return row.right + 1;
+  const int32_t c = int32_t(v);  // floor (0 just below column 0, where near is 0 too)
   const double above = v - c;
   if (above > kTolerance && above < 1.0 - kTolerance) return c + 1;
   // v is within the tolerance of a column: which side of it the exact position lies decides.

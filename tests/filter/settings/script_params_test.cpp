@@ -1,11 +1,12 @@
-// Reading settings from the host's descriptor and recording them, through the host kit's
-// scripting services: play modes, ranges, types, text handles, and the descriptor's owner.
+// Settings read from the host's descriptor and recorded to it, through the host kit's scripting
+// services: each setting type's mapping and range, the play modes, the host's text handles,
+// which services are usable, and who releases the descriptor.
 #include "filter/settings/script_params.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
+#include <functional>
 
 #include "hostkit/descriptor.h"
 #include "hostkit/scripting_host.h"
@@ -23,20 +24,18 @@ void CountingDispose(Handle h) {
   ++gDisposeProcCalls;
   DisposeHandle(h);
 }
-int32_t gSizeProcResult = -1;
-int32_t FixedSize(Handle) { return gSizeProcResult; }
+int32_t FixedSize(Handle) { return 3; }
+
+const OSType kFilM = FourCC("FilM"), kRB22 = FourCC("rB22");
 
 class ScriptParamsTest : public PlatformFixture {
  protected:
   void SetUp() override {
     PlatformFixture::SetUp();
-    record_ = FilterRecord{};
     record_.descriptorParameters = host_.descriptorParameters();
     record_.handleProcs = host_.handleProcs();
-    globals_ = Globals{};
     globals_.host = &record_;
-    block_ = _AllocateSPBlock(22);
-    ASSERT_NE(block_, nullptr);
+    block_ = _AllocateSPBlock(32);
     InitializeSPSettings(block_, FourCC("FilR"), 0, 0);
     gDisposeProcCalls = 0;
   }
@@ -46,14 +45,16 @@ class ScriptParamsTest : public PlatformFixture {
     host_.TakeRecorded(&unread);
     PlatformFixture::TearDown();
   }
-
-  void Play(const Descriptor& descriptor, int16_t playInfo = plugInDialogDontDisplay) {
+  void Play(std::vector<DescriptorItem> items, int16_t playInfo = plugInDialogDontDisplay) {
+    Descriptor descriptor;
+    descriptor.items = std::move(items);
     ASSERT_TRUE(host_.SetPlay(descriptor, playInfo));
   }
   uint8_t Read() { return _ReadScriptParamFromPS(&globals_, block_); }
   Descriptor Write() {
     EXPECT_EQ(_WriteScriptParamToPS(&globals_, block_), noErr);
     Descriptor recorded;
+    EXPECT_EQ(host_.openTokens(), 0u);
     EXPECT_TRUE(host_.TakeRecorded(&recorded));
     return recorded;
   }
@@ -66,214 +67,122 @@ class ScriptParamsTest : public PlatformFixture {
   SPSettings* block_ = nullptr;
 };
 
-const OSType kFilM = FourCC("FilM");
-const OSType kRB22 = FourCC("rB22");
-
-// ---- Play modes ----
-
-class PlayInfoTest : public ScriptParamsTest, public ::testing::WithParamInterface<int16_t> {};
-
-TEST_P(PlayInfoTest, ValuesAreReadAndOnlyDisplayShowsTheDialog) {
-  AddSPInputSettingRadio(block_, kFilM, kRB22, 3, 9, 5);
-  Play({{DescriptorItem::Enumerated(kFilM, kRB22, 7)}}, GetParam());
-  uint8_t skip = Read();
-  EXPECT_EQ(skip, GetParam() == plugInDialogDisplay ? 0 : 1);
-  EXPECT_EQ(GetSPInputSettingRadio(block_, 0), 7);
-  EXPECT_EQ(params()->descriptor, nullptr) << "the reader releases the descriptor";
-  EXPECT_EQ(host_.counts().readersClosed, 1);
-  EXPECT_EQ(host_.requestedKeys(), std::vector<DescriptorKeyID>{kFilM});
+// Radio choices and "unCd" take enumerations compared as unsigned numbers, other longs integers
+// compared signed; doubles are narrowed to floats and range-checked; booleans take booleans;
+// texts replace the text; other types are not read; inputs sharing a key all read the item. The
+// values are read in every play mode; only a host asking for the dialog gets it.
+TEST_F(ScriptParamsTest, EachTypeIsReadWithinItsRangeInEveryPlayMode) {
+  struct Case {
+    OSType type;
+    const char* key;
+    int32_t min, max;
+    char item;  // 'e'numerated (of the setting's type), 'i'nteger, 'f'loat, 'b'oolean, 't'ext
+    double value, expected;  // the item's value; the setting's after reading (default 5)
+  };
+  const OSType kL = kSPTypeLong, kD = kSPTypeFloat, kB = kSPTypeBoolean;
+  // clang-format off
+  const Case cases[] = {
+      {kRB22, "FilM", 3, 9, 'e', 7, 7}, {kRB22, "min3", 3, 9, 'e', 3, 3},
+      {kRB22, "max9", 3, 9, 'e', 9, 9}, {kRB22, "low2", 3, 9, 'e', 2, 5},
+      {kRB22, "hi10", 3, 9, 'e', 10, 5}, {kRB22, "huge", 3, 9, 'e', 0xFFFFFFF0u, 5},
+      {kRB22, "int7", 3, 9, 'i', 7, 5},
+      {FourCC("rB01"), "radi", -5, 5, 'e', 0, 5},  // 0 lies below 0xFFFFFFFB
+      {kL, "long", -5, 5, 'i', 0, 0}, {kL, "pcnt", 0, 100, 'i', -1, 5},
+      {kL, "unCd", 0, 9, 'u', 3, 3}, {kL, "unit", 0, 9, 'u', 3, 5},
+      {kD, "fl_0", 0, 9, 'f', 0.1, double(0.1f)}, {kD, "fl_1", 0, 9, 'f', NAN, 5},
+      {kD, "fl_2", 0, 9, 'f', 9.0000001, 9}, {kD, "fl_3", 0, 9, 'f', 9.01, 5},
+      {kB, "bo_0", 0, 1, 'b', 0, 0}, {kB, "bo_1", 0, 1, 't', 0, 1},
+      {FourCC("xyzw"), "othr", 0, 9, 'e', 2, 5},
+      {kL, "same", 0, 9, 'i', 8, 8}, {kL, "same", 0, 7, 0, 0, 5}};
+  // clang-format on
+  host_.handleProcs()->disposeProc = &CountingDispose;  // the services are usable
+  for (int16_t playInfo : {plugInDialogDontDisplay, plugInDialogDisplay, plugInDialogSilent}) {
+    InitializeSPSettings(block_, FourCC("FilR"), 0, 0);
+    std::vector<DescriptorItem> items;
+    std::vector<DescriptorKeyID> keys;
+    for (const Case& c : cases) {
+      const OSType key = OSType(c.key[0]) << 24 | OSType(c.key[1]) << 16 | c.key[2] << 8 | c.key[3];
+      if (c.type == kD) AddSPInputSettingFloat(block_, key, float(c.min), float(c.max), 5.0f);
+      if (c.type == kB) AddSPInputSettingBoolean(block_, key, 1);
+      if (c.type == kL) AddSPInputSettingLong(block_, key, c.min, c.max, 5);
+      if (IsSPRadioType(c.type) || c.type == FourCC("xyzw"))
+        AddSPInputSettingRadio(block_, key, c.type, c.min, c.max, 5);
+      keys.push_back(key);
+      const DescriptorEnumID e = DescriptorEnumID(int64_t(c.value));
+      if (c.item == 'e') items.push_back(DescriptorItem::Enumerated(key, c.type, e));
+      if (c.item == 'u') items.push_back(DescriptorItem::Enumerated(key, kSPUnitType, e));
+      if (c.item == 'i') items.push_back(DescriptorItem::Integer(key, int32_t(c.value)));
+      if (c.item == 'f') items.push_back(DescriptorItem::Float(key, c.value));
+      if (c.item == 'b') items.push_back(DescriptorItem::Boolean(key, c.value != 0));
+      if (c.item == 't') items.push_back(DescriptorItem::Text(key, "no"));
+    }
+    AddSPInputSettingCString(block_, FourCC("Path"), "old");
+    items.push_back(DescriptorItem::Text(FourCC("Path"), "/tmp/new path"));
+    keys.push_back(FourCC("Path"));
+    Play(items, playInfo);
+    const int closed = host_.counts().readersClosed;
+    EXPECT_EQ(Read(), playInfo == plugInDialogDisplay ? 0 : 1);
+    for (uint32_t i = 0; i < std::size(cases); ++i) {
+      const OSType type = cases[i].type;
+      EXPECT_EQ(type == kD   ? GetSPInputSettingFloat(block_, i)
+                : type == kB ? GetSPInputSettingBoolean(block_, i)
+                             : GetSPInputSettingLong(block_, i),
+                cases[i].expected)
+          << cases[i].key;
+    }
+    EXPECT_STREQ(GetSPInputSettingCString(block_, uint32_t(std::size(cases))), "/tmp/new path");
+    EXPECT_EQ(params()->descriptor, nullptr) << "the reader releases the descriptor";
+    EXPECT_EQ(host_.counts().readersClosed, closed + 1);
+    EXPECT_EQ(gDisposeProcCalls, closed + 1);
+    EXPECT_EQ(host_.requestedKeys(), keys);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, PlayInfoTest,
-                         ::testing::Values(plugInDialogDontDisplay, plugInDialogDisplay,
-                                           plugInDialogSilent));
-
-TEST_F(ScriptParamsTest, BlockWithoutInputsOnlyAnswersTheDialogQuestion) {
-  Play({{DescriptorItem::Enumerated(kFilM, kRB22, 7)}}, plugInDialogSilent);
-  EXPECT_EQ(Read(), 1);
-  params()->playInfo = plugInDialogDisplay;
+// Without inputs only the dialog question is answered (nothing is opened or released); without
+// a descriptor the defaults stay and a replay still skips the dialog. A text without NUL stops
+// at the handle's size: the host's getSizeProc while the handle services are usable.
+TEST_F(ScriptParamsTest, BlocksWithoutInputsReplaysWithoutDescriptorAndTextsWithoutNul) {
+  Play({DescriptorItem::Enumerated(kFilM, kRB22, 7)}, plugInDialogDisplay);
   EXPECT_EQ(Read(), 0);
-  EXPECT_EQ(host_.counts().readersOpened, 0);
-  EXPECT_NE(params()->descriptor, nullptr) << "nothing was read, nothing released";
-  record_.descriptorParameters = nullptr;
   params()->playInfo = plugInDialogSilent;
-  EXPECT_EQ(Read(), 0);
-}
-
-TEST_F(ScriptParamsTest, EmptyReplayStillSkipsTheDialog) {
-  AddSPInputSettingRadio(block_, kFilM, kRB22, 3, 9, 5);
-  params()->playInfo = plugInDialogDontDisplay;  // no descriptor at all
   EXPECT_EQ(Read(), 1);
-  EXPECT_EQ(GetSPInputSettingRadio(block_, 0), 5);
+  EXPECT_EQ(host_.counts().readersOpened, 0);
+  AddSPInputSettingCString(block_, FourCC("Path"), "default");
+  Descriptor unread;
+  EXPECT_TRUE(host_.TakeRecorded(&unread)) << "the descriptor was left alone";
+  EXPECT_EQ(Read(), 1);
+  EXPECT_STREQ(GetSPInputSettingCString(block_, 0), "default");
+  for (auto [text, expected] : {std::pair{std::string("in\0side", 7), "in"},
+                                {std::string("abcdefgh"), "abc"},
+                                {std::string("abcdefgh"), "abcdefgh"}}) {
+    Play({DescriptorItem::Text(FourCC("Path"), text)});
+    Read();
+    EXPECT_STREQ(GetSPInputSettingCString(block_, 0), expected);
+    host_.handleProcs()->getSizeProc = &FixedSize;                        // 3
+    if (expected[0] == 'a') host_.handleProcs()->handleProcsVersion = 2;  // unusable
+  }
 }
 
-// ---- Ranges and types ----
-
-struct RangeCase {
-  const char* name;
-  DescriptorItem item;
-  int32_t expected;  // the setting's value after reading; 5 is the default
-};
-
-class FillChoiceRangeTest : public ScriptParamsTest,
-                            public ::testing::WithParamInterface<RangeCase> {};
-
-TEST_P(FillChoiceRangeTest, OnlyEnumerationsWithinThreeToNineAreTaken) {
-  AddSPInputSettingRadio(block_, kFilM, kRB22, 3, 9, 5);
-  Play({{GetParam().item}});
-  Read();
-  EXPECT_EQ(GetSPInputSettingRadio(block_, 0), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, FillChoiceRangeTest,
-    ::testing::Values(RangeCase{"Three", DescriptorItem::Enumerated(kFilM, kRB22, 3), 3},
-                      RangeCase{"Nine", DescriptorItem::Enumerated(kFilM, kRB22, 9), 9},
-                      RangeCase{"Two", DescriptorItem::Enumerated(kFilM, kRB22, 2), 5},
-                      RangeCase{"Ten", DescriptorItem::Enumerated(kFilM, kRB22, 10), 5},
-                      RangeCase{"Huge", DescriptorItem::Enumerated(kFilM, kRB22, 0xFFFFFFF0u), 5},
-                      RangeCase{"IntegerNotEnum", DescriptorItem::Integer(kFilM, 7), 5},
-                      RangeCase{"OtherKey", DescriptorItem::Enumerated(FourCC("FilX"), kRB22, 7),
-                                5}),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
-
-TEST_F(ScriptParamsTest, EnumerationsCompareUnsignedIntegersSigned) {
-  AddSPInputSettingRadio(block_, FourCC("radi"), FourCC("rB01"), -5, 5, 1);
-  AddSPInputSettingLong(block_, FourCC("long"), -5, 5, 1);
-  AddSPInputSettingLong(block_, FourCC("pcnt"), 0, 100, 50);
-  AddSPInputSettingLong(block_, kSPUnitKey, 0, 4, 1);
-  AddSPInputSettingLong(block_, FourCC("unit"), 0, 4, 1);  // a "long" by another key
-  Play({{DescriptorItem::Enumerated(FourCC("radi"), FourCC("rB01"), 0),
-         DescriptorItem::Integer(FourCC("long"), 0), DescriptorItem::Integer(FourCC("pcnt"), -1),
-         DescriptorItem::Enumerated(kSPUnitKey, FourCC("UniT"), 3),
-         DescriptorItem::Enumerated(FourCC("unit"), FourCC("UniT"), 3)}});
-  Read();
-  EXPECT_EQ(GetSPInputSettingRadio(block_, 0), 1) << "0 lies outside 0xFFFFFFFB..5 unsigned";
-  EXPECT_EQ(GetSPInputSettingLong(block_, 1), 0);
-  EXPECT_EQ(GetSPInputSettingLong(block_, 2), 50) << "-1 is outside 0..100";
-  EXPECT_EQ(GetSPInputSettingLong(block_, 3), 3) << "\"unCd\" is read as an enumeration";
-  EXPECT_EQ(GetSPInputSettingLong(block_, 4), 1) << "other keys want an integer";
-}
-
-TEST_F(ScriptParamsTest, FloatsAreNarrowedAndRangeChecked) {
-  AddSPInputSettingFloat(block_, FourCC("fl_0"), 0.0f, 1.0f, 0.5f);
-  AddSPInputSettingFloat(block_, FourCC("fl_1"), 0.0f, 1.0f, 0.5f);
-  AddSPInputSettingFloat(block_, FourCC("fl_2"), 0.0f, 1.0f, 0.5f);
-  AddSPInputSettingFloat(block_, FourCC("fl_3"), 0.0f, 1.0f, 0.5f);
-  Play({{DescriptorItem::Float(FourCC("fl_0"), 0.1),
-         DescriptorItem::Float(FourCC("fl_1"), std::numeric_limits<double>::quiet_NaN()),
-         DescriptorItem::Float(FourCC("fl_2"), 1.00000001),  // narrows to 1.0f
-         DescriptorItem::Float(FourCC("fl_3"), 1.01)}});
-  Read();
-  EXPECT_EQ(GetSPInputSettingFloat(block_, 0), 0.1f);
-  EXPECT_EQ(GetSPInputSettingFloat(block_, 1), 0.5f);
-  EXPECT_EQ(GetSPInputSettingFloat(block_, 2), 1.0f);
-  EXPECT_EQ(GetSPInputSettingFloat(block_, 3), 0.5f);
-}
-
-TEST_F(ScriptParamsTest, BooleansTextsAndUnknownTypes) {
-  AddSPInputSettingBoolean(block_, FourCC("bo_0"), 0);
-  AddSPInputSettingBoolean(block_, FourCC("bo_1"), 1);
-  AddSPInputSettingCString(block_, FourCC("Path"), "old");
-  AddSPInputSettingRadio(block_, FourCC("othr"), FourCC("xyzw"), 0, 9, 4);
-  Play({{DescriptorItem::Boolean(FourCC("bo_0"), true), DescriptorItem::Text(FourCC("bo_1"), "no"),
-         DescriptorItem::Text(FourCC("Path"), "/tmp/new path"),
-         DescriptorItem::Enumerated(FourCC("othr"), FourCC("xyzw"), 2)}});
-  Read();
-  EXPECT_EQ(GetSPInputSettingBoolean(block_, 0), 1);
-  EXPECT_EQ(GetSPInputSettingBoolean(block_, 1), 1) << "a text is no boolean";
-  EXPECT_STREQ(GetSPInputSettingCString(block_, 2), "/tmp/new path");
-  EXPECT_EQ(GetSPInputSettingRadio(block_, 3), 4) << "types that are not radios are not read";
-  EXPECT_EQ(host_.counts().itemsRead, 2);
-}
-
-TEST_F(ScriptParamsTest, InputsSharingAKeyAllReadTheItem) {
-  AddSPInputSettingLong(block_, FourCC("same"), 0, 10, 1);
-  AddSPInputSettingLong(block_, FourCC("same"), 0, 5, 1);
-  Play({{DescriptorItem::Integer(FourCC("same"), 8)}});
-  Read();
-  EXPECT_EQ(GetSPInputSettingLong(block_, 0), 8);
-  EXPECT_EQ(GetSPInputSettingLong(block_, 1), 1);
-}
-
-// The host's text carries no NUL: the copy stops at the handle's size, which the host's
-// getSizeProc gives when the handle services are usable and GetHandleSize otherwise.
-TEST_F(ScriptParamsTest, TextWithoutNulStopsAtTheHandleSize) {
-  AddSPInputSettingCString(block_, FourCC("Path"), nullptr);
-  Play({{DescriptorItem::Text(FourCC("Path"), "abcdefgh")}});
-  Read();
-  EXPECT_STREQ(GetSPInputSettingCString(block_, 0), "abcdefgh");
-
-  gSizeProcResult = 3;
-  host_.handleProcs()->getSizeProc = &FixedSize;
-  Play({{DescriptorItem::Text(FourCC("Path"), "abcdefgh")}});
-  Read();
-  EXPECT_STREQ(GetSPInputSettingCString(block_, 0), "abc") << "the host's size is used";
-
-  host_.handleProcs()->handleProcsVersion = 2;  // services unusable: the platform's size
-  Play({{DescriptorItem::Text(FourCC("Path"), "xy")}});
-  Read();
-  EXPECT_STREQ(GetSPInputSettingCString(block_, 0), "xy");
-
-  Play({{DescriptorItem::Text(FourCC("Path"), std::string("in\0side", 7))}});
-  Read();
-  EXPECT_STREQ(GetSPInputSettingCString(block_, 0), "in");
-}
-
-// ---- Usable services ----
-
-struct AvailabilityCase {
-  const char* name;
-  void (*spoil)(ScriptingHost&);
-  uint8_t newer;
-};
-
-class AvailabilityTest : public ScriptParamsTest,
-                         public ::testing::WithParamInterface<AvailabilityCase> {};
-
-TEST_P(AvailabilityTest, UnusableServicesKeepDefaultsAndShowTheDialog) {
-  GetParam().spoil(host_);
-  uint8_t newer = 7;
-  EXPECT_EQ(HostDescriptorAvailable(params(), &newer), 0);
-  EXPECT_EQ(newer, GetParam().newer);
-
-  AddSPInputSettingRadio(block_, kFilM, kRB22, 3, 9, 5);
-  Play({{DescriptorItem::Enumerated(kFilM, kRB22, 7)}});
-  EXPECT_EQ(Read(), 0);
-  EXPECT_EQ(GetSPInputSettingRadio(block_, 0), 5);
-  EXPECT_EQ(_WriteScriptParamToPS(&globals_, block_), noErr);
-  EXPECT_EQ(host_.counts().readersOpened + host_.counts().writersOpened, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Spoilt, AvailabilityTest,
-    ::testing::Values(
-        AvailabilityCase{
-            "OlderRecord",
-            [](ScriptingHost& h) { h.descriptorParameters()->descriptorParametersVersion = -1; },
-            0},
-        AvailabilityCase{
-            "NewerRecord",
-            [](ScriptingHost& h) { h.descriptorParameters()->descriptorParametersVersion = 1; }, 1},
-        AvailabilityCase{
-            "NoReadSuite",
-            [](ScriptingHost& h) { h.descriptorParameters()->readDescriptorProcs = nullptr; }, 0},
-        AvailabilityCase{
-            "NoWriteSuite",
-            [](ScriptingHost& h) { h.descriptorParameters()->writeDescriptorProcs = nullptr; }, 0},
-        AvailabilityCase{"ShortReadSuite",
-                         [](ScriptingHost& h) { h.readProcs()->numReadDescriptorProcs = 17; }, 0},
-        AvailabilityCase{"ShortWriteSuite",
-                         [](ScriptingHost& h) { h.writeProcs()->numWriteDescriptorProcs = 15; }, 0},
-        AvailabilityCase{"NegativeReadVersion",
-                         [](ScriptingHost& h) { h.readProcs()->readDescriptorProcsVersion = -1; },
-                         0},
-        AvailabilityCase{"NegativeWriteVersion",
-                         [](ScriptingHost& h) { h.writeProcs()->writeDescriptorProcsVersion = -1; },
-                         0}),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
-
-TEST_F(ScriptParamsTest, LaterSuiteVersionsAndLongerSuitesAreUsable) {
+// Usable: a version-0 record with both suites, each of version 0 or later and long enough (18
+// read and 16 write procs); a newer record is flagged. Else defaults stay, nothing is written
+// and the dialog is shown.
+TEST_F(ScriptParamsTest, UnusableServicesKeepDefaultsAndShowTheDialog) {
+  const std::function<void(ScriptingHost&)> spoils[] = {
+      [](ScriptingHost& h) { h.descriptorParameters()->descriptorParametersVersion = 1; },
+      [](ScriptingHost& h) { h.descriptorParameters()->descriptorParametersVersion = -1; },
+      [](ScriptingHost& h) { h.descriptorParameters()->readDescriptorProcs = nullptr; },
+      [](ScriptingHost& h) { h.descriptorParameters()->writeDescriptorProcs = nullptr; },
+      [](ScriptingHost& h) { h.readProcs()->numReadDescriptorProcs = 17; },
+      [](ScriptingHost& h) { h.writeProcs()->numWriteDescriptorProcs = 15; },
+      [](ScriptingHost& h) { h.readProcs()->readDescriptorProcsVersion = -1; },
+      [](ScriptingHost& h) { h.writeProcs()->writeDescriptorProcsVersion = -1; }};
+  for (size_t i = 0; i < std::size(spoils); ++i) {
+    ScriptingHost other;
+    spoils[i](other);
+    uint8_t newer = 7;
+    EXPECT_EQ(HostDescriptorAvailable(other.descriptorParameters(), &newer), 0) << i;
+    EXPECT_EQ(newer, i == 0 ? 1 : 0) << i;
+  }
   host_.readProcs()->readDescriptorProcsVersion = 3;
   host_.readProcs()->numReadDescriptorProcs = 40;
   host_.writeProcs()->writeDescriptorProcsVersion = 2;
@@ -281,108 +190,61 @@ TEST_F(ScriptParamsTest, LaterSuiteVersionsAndLongerSuitesAreUsable) {
   uint8_t newer = 7;
   EXPECT_EQ(HostDescriptorAvailable(params(), &newer), 1);
   EXPECT_EQ(newer, 0);
-  EXPECT_EQ(HostDescriptorAvailable(nullptr, &newer), 0);
-  EXPECT_EQ(HostDescriptorAvailable(params(), nullptr), 1);
-}
-
-// ---- The descriptor's owner ----
-
-TEST_F(ScriptParamsTest, DescriptorIsReleasedThroughUsableHandleServicesOnly) {
-  host_.handleProcs()->disposeProc = &CountingDispose;
+  EXPECT_EQ(HostDescriptorAvailable(nullptr, nullptr), 0);
+  spoils[4](host_);
   AddSPInputSettingRadio(block_, kFilM, kRB22, 3, 9, 5);
-  Play({{DescriptorItem::Enumerated(kFilM, kRB22, 7)}});
-  Read();
-  EXPECT_EQ(gDisposeProcCalls, 1);
-
-  host_.handleProcs()->numHandleProcs = 3;
-  Play({{DescriptorItem::Enumerated(kFilM, kRB22, 7)}});
-  Read();
-  EXPECT_EQ(gDisposeProcCalls, 1) << "DisposeHandle, not the host's procs";
-  EXPECT_EQ(params()->descriptor, nullptr);
-
-  // The writer releases the old descriptor the same way before storing the new one.
-  host_.handleProcs()->numHandleProcs = 6;
-  Play({{DescriptorItem::Enumerated(kFilM, kRB22, 4)}});
-  params()->recordInfo = plugInDialogRequired;
+  Play({DescriptorItem::Enumerated(kFilM, kRB22, 7)});
+  EXPECT_EQ(Read(), 0);
+  EXPECT_EQ(GetSPInputSettingRadio(block_, 0), 5);
   EXPECT_EQ(_WriteScriptParamToPS(&globals_, block_), noErr);
-  EXPECT_EQ(gDisposeProcCalls, 2);
-  EXPECT_EQ(params()->recordInfo, plugInDialogOptional);
-  EXPECT_NE(params()->descriptor, nullptr);
-  EXPECT_EQ(host_.openTokens(), 0u);
+  EXPECT_EQ(host_.counts().readersOpened + host_.counts().writersOpened, 0);
 }
 
-TEST_F(ScriptParamsTest, CloseOperationsZeroTheTokenAndReportTheHostsClose) {
-  PIReadDescriptor reader = host_.readProcs()->openReadDescriptorProc(nullptr, nullptr);
-  ASSERT_NE(reader, nullptr);
-  EXPECT_EQ(HostCloseReader(params(), host_.handleProcs(), &reader), noErr);
-  EXPECT_EQ(reader, nullptr);
-  PIReadDescriptor stale = reinterpret_cast<PIReadDescriptor>(&record_);
-  EXPECT_NE(HostCloseReader(params(), host_.handleProcs(), &stale), noErr);
-  EXPECT_EQ(stale, nullptr);
-
-  PIWriteDescriptor writer = host_.writeProcs()->openWriteDescriptorProc();
-  ASSERT_NE(writer, nullptr);
-  EXPECT_EQ(HostCloseWriter(params(), host_.handleProcs(), &writer), noErr);
-  EXPECT_EQ(writer, nullptr);
-  Descriptor recorded;
-  EXPECT_TRUE(host_.TakeRecorded(&recorded));
-  EXPECT_TRUE(recorded.items.empty());
-}
-
-// ---- Recording ----
-
+// Inputs, then outputs, each by its type; text cut to 513 characters, a null text as empty; a
+// text whose handle cannot be made is left out; a block without settings calls nothing. The
+// old descriptor is released through the host's disposeProc while the handle services are
+// usable (else DisposeHandle), the new one stored and the dialog marked optional.
 TEST_F(ScriptParamsTest, EverySettingIsRecordedByItsType) {
+  EXPECT_EQ(_WriteScriptParamToPS(&globals_, block_), noErr);
+  EXPECT_EQ(host_.counts().writersOpened, 0);
   AddSPInputSettingRadio(block_, kFilM, kRB22, 3, 9, 8);
   AddSPInputSettingBoolean(block_, FourCC("bool"), 1);
   AddSPInputSettingFloat(block_, FourCC("flot"), 0, 1, 0.1f);
   AddSPInputSettingLong(block_, FourCC("long"), -9, 9, -4);
   AddSPInputSettingLong(block_, kSPUnitKey, 0, 9, 2);
-  AddSPInputSettingCString(block_, FourCC("Path"), "/tmp/a b");
+  AddSPInputSettingCString(block_, FourCC("Path"), std::string(600, 'q').c_str());
   AddSPInputSettingCString(block_, FourCC("Null"), nullptr);
   AddSPInputSettingRadio(block_, FourCC("othr"), FourCC("xyzw"), 0, 9, 6);
   AddSPOutputSettingLong(block_, FourCC("outL"), 0, 9, 9);
-
-  Descriptor recorded = Write();
   Descriptor expected;
   expected.items = {DescriptorItem::Enumerated(kFilM, kRB22, 8),
                     DescriptorItem::Boolean(FourCC("bool"), true),
                     DescriptorItem::Float(FourCC("flot"), double(0.1f)),
                     DescriptorItem::Integer(FourCC("long"), -4),
-                    DescriptorItem::Enumerated(kSPUnitKey, FourCC("UniT"), 2),
-                    DescriptorItem::Text(FourCC("Path"), "/tmp/a b"),
+                    DescriptorItem::Enumerated(kSPUnitKey, kSPUnitType, 2),
+                    DescriptorItem::Text(FourCC("Path"), std::string(513, 'q')),
                     DescriptorItem::Text(FourCC("Null"), ""),
                     DescriptorItem::Enumerated(FourCC("othr"), FourCC("xyzw"), 6),
                     DescriptorItem::Integer(FourCC("outL"), 9)};
-  EXPECT_EQ(recorded, expected);
-}
-
-TEST_F(ScriptParamsTest, LongTextIsRecordedCutTo513Characters) {
-  std::string long_text(600, 'q');
-  AddSPInputSettingCString(block_, FourCC("Path"), long_text.c_str());
-  Descriptor recorded = Write();
-  ASSERT_EQ(recorded.items.size(), 1u);
-  EXPECT_EQ(recorded.items[0].text, std::string(513, 'q'));
-}
-
-TEST_F(ScriptParamsTest, TextThatCannotBeHandedOverIsNotRecorded) {
-  AddSPInputSettingCString(block_, FourCC("Path"), "text");
-  AddSPInputSettingBoolean(block_, FourCC("bool"), 1);
-  PlatformRefuseAllocations(0, 1);  // the text handle
-  Descriptor recorded = Write();
-  ASSERT_EQ(recorded.items.size(), 1u);
-  EXPECT_EQ(recorded.items[0].key, FourCC("bool"));
-}
-
-TEST_F(ScriptParamsTest, OutputsAloneAreRecordedAndAnEmptyBlockCallsNothing) {
-  EXPECT_EQ(_WriteScriptParamToPS(&globals_, block_), noErr);
-  EXPECT_EQ(host_.counts().writersOpened, 0);
-  EXPECT_EQ(params()->descriptor, nullptr);
-
+  host_.handleProcs()->disposeProc = &CountingDispose;
+  for (int16_t procs : {6, 3}) {
+    host_.handleProcs()->numHandleProcs = procs;
+    Play({});
+    params()->recordInfo = plugInDialogRequired;
+    EXPECT_EQ(Write(), expected);
+    EXPECT_EQ(gDisposeProcCalls, 1) << "through the host's procs only while they are usable";
+    EXPECT_EQ(params()->recordInfo, plugInDialogOptional);
+  }
+  PlatformRefuseAllocations(0, 1);  // the first text handle
+  expected.items.erase(expected.items.begin() + 5);
+  EXPECT_EQ(Write(), expected);
+  InitializeSPSettings(block_, FourCC("FilR"), 0, 0);
   AddSPOutputSettingBoolean(block_, FourCC("done"), 1);
-  Descriptor recorded = Write();
-  EXPECT_EQ(host_.counts().writersOpened, 1);
-  ASSERT_EQ(recorded.items.size(), 1u);
-  EXPECT_EQ(recorded.items[0], DescriptorItem::Boolean(FourCC("done"), true));
+  expected.items = {DescriptorItem::Boolean(FourCC("done"), true)};
+  EXPECT_EQ(Write(), expected);
+  PIReadDescriptor stale = reinterpret_cast<PIReadDescriptor>(&record_);
+  EXPECT_NE(HostCloseReader(params(), host_.handleProcs(), &stale), noErr);
+  EXPECT_EQ(stale, nullptr);
 }
 
 }  // namespace
