@@ -266,6 +266,8 @@ std::vector<std::string> LeftOutOf(const FileImage& image, const std::string& pa
   for (const auto& [name, value] : metadata.text)
     if (!png && !TiffHoldsText(name)) texts += (texts.empty() ? "" : ", ") + name;
   if (!texts.empty()) left.push_back("the text " + texts + " cannot be carried into a TIFF");
+  if (!png && image.format != FileFormat::TIFF && !metadata.exif.empty())
+    left.push_back("of the EXIF block only its EXIF directory and the orientation go into a TIFF");
   const FileFormat format = png ? FileFormat::PNG : FileFormat::TIFF;
   std::string own;
   for (const FormatChunk& chunk : metadata.formatChunks) {

@@ -88,7 +88,8 @@ bool StageImage(const std::string& path, const FileImage& image, StagedFile* sta
 
 // What of `image` a file at `path` does not keep, one line each, for the host to show as
 // warnings: a TIFF's other pages in a PNG, JPEG compression in a TIFF (written with deflate),
-// PNG text a TIFF has no tag for, and the input
+// of an EXIF block, what is not its EXIF directory in a TIFF, PNG text a TIFF has no tag for,
+// and the input
 // format's own pieces (a PNG's bKGD or sBIT, Photoshop's resources) in a file of another
 // format.
 std::vector<std::string> LeftOutOf(const FileImage& image, const std::string& path);

@@ -68,6 +68,9 @@ void TakeTiffMetadata(TIFF* tiff, FileImage* image) {
            std::string(reinterpret_cast<const char*>(values), count * sizeof(float))});
   }
 
+  uint64_t gps = 0;
+  if (TIFFGetField(tiff, TIFFTAG_GPSIFD, &gps) && gps)
+    image->notices.push_back("its GPS directory is not carried into the output");
   float x = 0, y = 0;
   uint16_t unit = RESUNIT_INCH;
   if (TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x) && TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y) &&
