@@ -445,7 +445,12 @@ std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, int page, 
   }
   // The page's EXIF directory as a block, for a file of another format (read last: it moves
   // libtiff off the page).
-  if (problem.empty()) image->metadata.exif = ExifBlockOf(tiff, page);
+  uint64_t exif = 0;
+  if (problem.empty() && TIFFGetField(tiff, TIFFTAG_EXIFIFD, &exif) && exif) {
+    image->metadata.exif = ExifBlockOf(tiff, page);
+    if (image->metadata.exif.empty())
+      image->notices.push_back("its EXIF directory cannot be read and is left out");
+  }
   return problem;
 }
 

@@ -187,9 +187,8 @@ std::string CopyExifDirectory(TIFF* in, int page, TIFF* out, uint64_t* offset) {
   *offset = 0;
   uint64_t exif = 0;
   if (!TIFFGetField(in, TIFFTAG_EXIFIFD, &exif) || exif == 0) return "";
-  std::string problem = TIFFReadEXIFDirectory(in, exif)
-                            ? _WriteExifFrom(in, out, offset)
-                            : "cannot read the EXIF directory of page " + std::to_string(page + 1);
+  // A directory libtiff cannot read is left out (the reader said so), not the whole file.
+  std::string problem = TIFFReadEXIFDirectory(in, exif) ? _WriteExifFrom(in, out, offset) : "";
   if (!TIFFSetDirectory(in, tdir_t(page)))
     problem = "cannot read page " + std::to_string(page + 1) + " again";
   return problem;

@@ -9,15 +9,17 @@
 
 namespace imagefile {
 
-// Copies the current directory of `in` as the next directory of `out`: its tags (the baseline
-// and extension tags, the descriptive and colour tags, any others libtiff reads) and its strips
-// or tiles as they are stored, without decoding them; `exif`, when not 0, is where its EXIF
+// Copies the current directory of `in` as the next directory of `out`: its tags (the layout,
+// descriptive and colour tags, the palette, the profile, XMP, IPTC, Photoshop's resources and
+// JPEG tables; private tags of other programs are not copied) and its strips or tiles as they
+// are stored, without decoding them; `exif`, when not 0, is where its EXIF
 // directory went (CopyExifDirectory). Returns "" or what is wrong.
 std::string CopyTiffDirectory(TIFF* in, TIFF* out, uint64_t exif);
 
 // Writes the EXIF directory of `in`'s directory `page` (when it has one) into `out` as a
 // directory of its own, and leaves `in` on `page` again and `out` on a new, empty main
-// directory. `*offset` receives where it went, or 0. Returns "" or what is wrong.
+// directory. `*offset` receives where it went, or 0 (none, or one libtiff cannot read).
+// Returns "" or what is wrong.
 std::string CopyExifDirectory(TIFF* in, int page, TIFF* out, uint64_t* offset);
 
 // Writes the EXIF directory of an EXIF block (ImageMetadata.exif: a TIFF header and
