@@ -410,8 +410,8 @@ std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, int page, 
   uint64_t* subOffsets = nullptr;
   if (TIFFGetField(tiff, TIFFTAG_SUBIFD, &subImages, &subOffsets) && subImages)
     image->notices.push_back(std::to_string(subImages) +
-                             " sub-image(s) of the page (SubIFD thumbnails or previews) are not "
-                             "kept in the output");
+                             " sub-image(s) of the page (thumbnails, previews) are kept as they "
+                             "were in a TIFF output: they show the unfilled image");
   if (reduced)
     image->notices.push_back(std::to_string(reduced) +
                              " reduced-resolution image(s) (thumbnails) are kept as they were in a "

@@ -212,8 +212,30 @@ std::string WriteExifBlock(const std::string& exif, TIFF* out, uint64_t* offset)
   return problem;
 }
 
-std::string CopyTiffDirectory(TIFF* in, TIFF* out, uint64_t exif) {
-  if (!_CopyTags(in, out) || (exif && !TIFFSetField(out, TIFFTAG_EXIFIFD, exif)))
+std::vector<uint64_t> SubImagesOf(TIFF* in) {
+  uint16_t count = 0;
+  uint64_t* offsets = nullptr;
+  if (!TIFFGetField(in, TIFFTAG_SUBIFD, &count, &offsets) || !offsets) return {};
+  return std::vector<uint64_t>(offsets, offsets + count);
+}
+
+std::string CopySubImages(TIFF* in, const std::vector<uint64_t>& offsets, int page, TIFF* out) {
+  std::string problem;
+  for (size_t i = 0; i < offsets.size() && problem.empty(); ++i) {
+    problem = TIFFSetSubDirectory(in, offsets[i])
+                  ? CopyTiffDirectory(in, out, 0, 0)
+                  : "cannot read a sub-image of page " + std::to_string(page + 1);
+  }
+  if (!TIFFSetDirectory(in, tdir_t(page)) && problem.empty())
+    problem = "cannot read page " + std::to_string(page + 1) + " again";
+  return problem;
+}
+
+std::string CopyTiffDirectory(TIFF* in, TIFF* out, uint64_t exif, size_t subImages) {
+  // libtiff fills in where the announced sub-images go as it writes them.
+  const std::vector<uint64_t> unknown(subImages, 0);
+  if (!_CopyTags(in, out) || (exif && !TIFFSetField(out, TIFFTAG_EXIFIFD, exif)) ||
+      (subImages && !TIFFSetField(out, TIFFTAG_SUBIFD, uint16_t(subImages), unknown.data())))
     return "cannot copy the tags of page " + std::to_string(TIFFCurrentDirectory(in) + 1);
   const bool tiled = TIFFIsTiled(in);
   const uint32_t pieces = tiled ? TIFFNumberOfTiles(in) : TIFFNumberOfStrips(in);

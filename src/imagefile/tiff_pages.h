@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace imagefile {
 
@@ -13,8 +14,9 @@ namespace imagefile {
 // descriptive and colour tags, the palette, the profile, XMP, IPTC, Photoshop's resources and
 // JPEG tables; private tags of other programs are not copied) and its strips or tiles as they
 // are stored, without decoding them; `exif`, when not 0, is where its EXIF
-// directory went (CopyExifDirectory). Returns "" or what is wrong.
-std::string CopyTiffDirectory(TIFF* in, TIFF* out, uint64_t exif);
+// directory went (CopyExifDirectory); `subImages` sub-images (SubIFDs) are announced, for
+// CopySubImages to write next. Returns "" or what is wrong.
+std::string CopyTiffDirectory(TIFF* in, TIFF* out, uint64_t exif, size_t subImages);
 
 // Writes the EXIF directory of `in`'s directory `page` (when it has one) into `out` as a
 // directory of its own, and leaves `in` on `page` again and `out` on a new, empty main
@@ -32,6 +34,13 @@ std::string WriteExifBlock(const std::string& exif, TIFF* out, uint64_t* offset)
 // directory pointing to it, and it), or "" when there is none or it cannot be read. Leaves
 // `in` on `page` again.
 std::string ExifBlockOf(TIFF* in, int page);
+
+// Where the sub-images (SubIFDs: thumbnails, previews) of `in`'s current directory are.
+std::vector<uint64_t> SubImagesOf(TIFF* in);
+
+// Copies the sub-images at `offsets` of `in`'s directory `page` into `out`, whose directory
+// just written announced them, and leaves `in` on `page` again. Returns "" or what is wrong.
+std::string CopySubImages(TIFF* in, const std::vector<uint64_t>& offsets, int page, TIFF* out);
 
 // How a directory stores its image, as far as a writer of the same image keeps it.
 struct TiffStorage {

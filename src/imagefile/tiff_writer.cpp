@@ -181,18 +181,27 @@ std::string WriteTiffFile(int fd, const std::string& name, const FileImage& imag
       const std::string problem = WriteExifBlock(image.metadata.exif, tiff, &exif);
       if (!problem.empty()) return WithCause(problem, context);
     }
+    // Sub-images (thumbnails, previews) follow their page, copied as they were.
+    const std::vector<uint64_t> subImages =
+        source.tiff ? SubImagesOf(source.tiff) : std::vector<uint64_t>();
     if (page != image.page) {
-      const std::string problem = CopyTiffDirectory(source.tiff, tiff, exif);
+      std::string problem = CopyTiffDirectory(source.tiff, tiff, exif, subImages.size());
+      if (problem.empty()) problem = CopySubImages(source.tiff, subImages, page, tiff);
       if (!problem.empty()) return WithCause(problem, context);
       continue;
     }
     const TiffStorage storage = source.tiff ? StorageOf(source.tiff) : TiffStorage();
+    const std::vector<uint64_t> unknown(subImages.size(), 0);  // filled in by libtiff
     if (!_SetImageTags(tiff, image, compression, storage) ||
-        (exif && !TIFFSetField(tiff, TIFFTAG_EXIFIFD, exif)))
+        (exif && !TIFFSetField(tiff, TIFFTAG_EXIFIFD, exif)) ||
+        (!unknown.empty() &&
+         !TIFFSetField(tiff, TIFFTAG_SUBIFD, uint16_t(unknown.size()), unknown.data())))
       return WithCause("cannot write the TIFF's tags", context);
-    const std::string problem = _WriteSamples(tiff, image, context);
+    std::string problem = _WriteSamples(tiff, image, context);
     if (!problem.empty()) return problem;
     if (!TIFFWriteDirectory(tiff)) return WithCause("cannot write the TIFF", context);
+    problem = source.tiff ? CopySubImages(source.tiff, subImages, page, tiff) : "";
+    if (!problem.empty()) return WithCause(problem, context);
   }
   return "";
 }
