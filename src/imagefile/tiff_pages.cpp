@@ -183,6 +183,32 @@ uint64_t _ExifPointer(const std::string& block) {
 
 }  // namespace
 
+void CopyOtherTags(TIFF* in, TIFF* out) {
+  // Tags written elsewhere, or pointing to directories of their own.
+  constexpr uint32_t kHandled[] = {
+      TIFFTAG_EXIFIFD,    TIFFTAG_GPSIFD,     TIFFTAG_SUBIFD,
+      TIFFTAG_ICCPROFILE, TIFFTAG_XMLPACKET,  TIFFTAG_RICHTIFFIPTC,
+      TIFFTAG_PHOTOSHOP,  TIFFTAG_JPEGTABLES, TIFFTAG_INTEROPERABILITYIFD};
+  std::vector<uint32_t> tags;
+  for (int i = 0; i < TIFFGetTagListCount(in); ++i) tags.push_back(TIFFGetTagListEntry(in, i));
+  for (uint32_t tag : tags) {
+    const TIFFField* field = TIFFFieldWithTag(in, tag);
+    if (!field || std::find(std::begin(kHandled), std::end(kHandled), tag) != std::end(kHandled))
+      continue;
+    const TIFFDataType type = TIFFFieldDataType(field);
+    if (type == TIFF_IFD || type == TIFF_IFD8) continue;
+    // A tag libtiff does not know (a GeoTIFF key, another program's own) is made known to `out`
+    // as it was to `in`: any number of values of its type.
+    if (!TIFFFindField(out, tag, TIFF_ANY)) {
+      static char name[] = "kept tag";
+      const TIFFFieldInfo info = {tag, TIFF_VARIABLE2, TIFF_VARIABLE2, type, FIELD_CUSTOM, 1, 1,
+                                  name};
+      if (TIFFMergeFieldInfo(out, &info, 1) != 0) continue;
+    }
+    _CopyField(in, out, tag);  // one that cannot be copied is left out; the rest go on
+  }
+}
+
 std::string CopyExifDirectory(TIFF* in, int page, TIFF* out, uint64_t* offset) {
   *offset = 0;
   uint64_t exif = 0;
@@ -234,7 +260,9 @@ std::string CopySubImages(TIFF* in, const std::vector<uint64_t>& offsets, int pa
 std::string CopyTiffDirectory(TIFF* in, TIFF* out, uint64_t exif, size_t subImages) {
   // libtiff fills in where the announced sub-images go as it writes them.
   const std::vector<uint64_t> unknown(subImages, 0);
-  if (!_CopyTags(in, out) || (exif && !TIFFSetField(out, TIFFTAG_EXIFIFD, exif)) ||
+  const bool copied = _CopyTags(in, out);
+  if (copied) CopyOtherTags(in, out);
+  if (!copied || (exif && !TIFFSetField(out, TIFFTAG_EXIFIFD, exif)) ||
       (subImages && !TIFFSetField(out, TIFFTAG_SUBIFD, uint16_t(subImages), unknown.data())))
     return "cannot copy the tags of page " + std::to_string(TIFFCurrentDirectory(in) + 1);
   const bool tiled = TIFFIsTiled(in);

@@ -11,9 +11,9 @@
 namespace imagefile {
 
 // Copies the current directory of `in` as the next directory of `out`: its tags (the layout,
-// descriptive and colour tags, the palette, the profile, XMP, IPTC, Photoshop's resources and
-// JPEG tables; private tags of other programs are not copied) and its strips or tiles as they
-// are stored, without decoding them; `exif`, when not 0, is where its EXIF
+// descriptive and colour tags, the palette, the profile, XMP, IPTC, Photoshop's resources,
+// JPEG tables and CopyOtherTags's) and its strips or tiles as they are stored, without decoding
+// them; `exif`, when not 0, is where its EXIF
 // directory went (CopyExifDirectory); `subImages` sub-images (SubIFDs) are announced, for
 // CopySubImages to write next. Returns "" or what is wrong.
 std::string CopyTiffDirectory(TIFF* in, TIFF* out, uint64_t exif, size_t subImages);
@@ -34,6 +34,11 @@ std::string WriteExifBlock(const std::string& exif, TIFF* out, uint64_t* offset)
 // directory pointing to it, and it), or "" when there is none or it cannot be read. Leaves
 // `in` on `page` again.
 std::string ExifBlockOf(TIFF* in, int page);
+
+// Copies the tags of `in`'s current directory that libtiff keeps as custom values and no other
+// function here writes (another program's own tags, GeoTIFF keys, …) to the directory being
+// written to `out`, best effort.
+void CopyOtherTags(TIFF* in, TIFF* out);
 
 // Where the sub-images (SubIFDs: thumbnails, previews) of `in`'s current directory are.
 std::vector<uint64_t> SubImagesOf(TIFF* in);

@@ -197,6 +197,7 @@ std::string WriteTiffFile(int fd, const std::string& name, const FileImage& imag
         (!unknown.empty() &&
          !TIFFSetField(tiff, TIFFTAG_SUBIFD, uint16_t(unknown.size()), unknown.data())))
       return WithCause("cannot write the TIFF's tags", context);
+    if (source.tiff) CopyOtherTags(source.tiff, tiff);
     std::string problem = _WriteSamples(tiff, image, context);
     if (!problem.empty()) return problem;
     if (!TIFFWriteDirectory(tiff)) return WithCause("cannot write the TIFF", context);

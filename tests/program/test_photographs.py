@@ -196,11 +196,13 @@ def test_one_page_is_filled_and_the_others_and_the_layout_are_kept(photo):
                     "write a .tif to keep them\n")
     done = photo("in.tif", "-o", "out.tif", "--page", "4")
     assert done.returncode == 1 and "in.tif: has 3 pages; there is no page 4" in done.stderr
-    with tifffile.TiffWriter(photo.folder / "sub.tif") as tiff:  # a page with its thumbnail
-        tiff.write(got[1].asarray(), photometric="rgb", subifds=1)
+    with tifffile.TiffWriter(photo.folder / "sub.tif") as tiff:  # a thumbnail, a private tag
+        tiff.write(got[1].asarray(), photometric="rgb", subifds=1,
+                   extratags=[(65000, "s", 0, "ours", True), (33550, "d", 3, (0.5, 0.5, 0), True)])
         tiff.write(got[1].asarray()[::4, ::4], photometric="rgb", subfiletype=1)
     said = run(photo, "sub.tif", "-o", "out.tif")
     assert said == (WARNING + "sub.tif: 1 sub-image(s) of the page (thumbnails, previews) are kept "
                     "as they were in a TIFF output: they show the unfilled image\n")
-    thumbnail = tifffile.TiffFile(photo.folder / "out.tif").pages[0].pages[0]
-    assert (thumbnail.asarray() == got[1].asarray()[::4, ::4]).all()
+    page = tifffile.TiffFile(photo.folder / "out.tif").pages[0]
+    assert (page.pages[0].asarray() == got[1].asarray()[::4, ::4]).all()
+    assert (page.tags[65000].value, page.tags[33550].value) == ("ours", (0.5, 0.5, 0))
