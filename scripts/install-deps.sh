@@ -10,8 +10,9 @@ packages=(
   libpng-dev libtiff-dev libcli11-dev nlohmann-json3-dev
   python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed
   python3-tifffile python3-pip python3-venv python3-setuptools python3-wheel
-  # JPEG files (libjpeg-turbo), and the independent tools their tests judge them with.
-  libjpeg-dev imagemagick libimage-exiftool-perl
+  # JPEG files (libjpeg-turbo); the independent writers and judges of the image-file tests,
+  # and an Adobe RGB profile.
+  libjpeg-dev imagemagick libtiff-tools libimage-exiftool-perl libgs-common
   # The GIMP plug-in and its tests: GIMP itself (gimp-console runs them headless), its headers,
   # GTK 2 for the screenshot tool, and a virtual X display driven by synthetic key presses.
   gimp libgimp2.0-dev libgtk2.0-dev xvfb xauth xdotool

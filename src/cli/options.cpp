@@ -38,8 +38,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* options) {
                  "Where to write the result; .png, .tif, .tiff or .jpg picks the format")
       ->type_name("FILE");
   app.add_option("--mask", options->mask,
-                 "Selection: 8- or 16-bit grey PNG/TIFF the size of INPUT (white = selected). "
-                 "Without it the whole image is filled from its outer ring")
+                 "Selection: grey PNG/TIFF (1 to 16 bits, palette of greys or RGB with R = G = B) "
+                 "the size of INPUT, white = selected; with transparency, the selection is where "
+                 "the paint is; a mask of only 0 and 1 means 0 and 255. Without it the whole "
+                 "image is filled from its outer ring")
       ->type_name("FILE");
   app.add_option("--method", options->method, "Fill method (skips the dialog); see --list-methods")
       ->type_name("NAME");
@@ -62,6 +64,18 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* options) {
       ->type_name("FILE");
   app.add_option("--replay", options->replay, "Replay a recorded action (JSON) from FILE")
       ->type_name("FILE");
+  app.add_option("--page", options->page,
+                 "The page of a multi-page TIFF to fill (default 1); a TIFF output keeps every "
+                 "other page unchanged")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--mask-orientation", options->maskOrientation,
+                 "displayed (default): MASK, as its own orientation tag shows it, covers INPUT "
+                 "as INPUT's tag shows it, and is turned into INPUT's stored layout; stored: "
+                 "MASK's stored pixels cover INPUT's stored pixels. OUTPUT keeps INPUT's stored "
+                 "layout and orientation tag")
+      ->type_name("displayed|stored")
+      ->check(CLI::IsMember({"displayed", "stored"}));
   app.add_option("--float", options->floats,
                  "32-bit float images: fill (through the filter's 16-bit scale, keeping values "
                  "above 1) or pass (written back unfilled, with a warning); default fill")

@@ -28,6 +28,9 @@ struct Options {
   // 32-bit float images: "fill" hands them to the filter on its 16-bit scale (values above 1
   // kept), "pass" hands them over as they are, which the filter writes back unfilled.
   std::string floats = "fill";
+  // "displayed": the mask covers INPUT as its orientation tag shows it; "stored": as stored.
+  std::string maskOrientation = "displayed";
+  int page = 1;  // the TIFF page to fill, from 1
 };
 
 // Parses the command line into *options. Returns nothing when the program is to run, or the

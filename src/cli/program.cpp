@@ -127,11 +127,15 @@ int _Run(const Options& options) {
 
   std::string error;
   imagefile::FileImage file;
-  if (!imagefile::ReadImage(options.input, &file, &error)) throw Failure{kExitBadInput, error};
+  if (!imagefile::ReadImage(options.input, &file, &error, options.page - 1))
+    throw Failure{kExitBadInput, error};
   if (!imagefile::CanWrite(file, options.output, &error)) throw Failure{kExitBadInput, error};
+  std::vector<std::string> notices;  // what reading changed, shown as warnings at the end
+  for (const std::string& notice : file.notices) notices.push_back(options.input + ": " + notice);
   if (!options.mask.empty()) {
     std::vector<uint8_t> mask;
-    if (!imagefile::ReadMask(options.mask, file.width, file.height, &mask, &error))
+    if (!imagefile::ReadMask(options.mask, file.width, file.height, &mask, &error, &notices,
+                             file.metadata.orientation, options.maskOrientation == "stored"))
       throw Failure{kExitBadInput, error};
     if (!hostkit::SelectArea(&call.run, std::move(mask), file.width, file.height, options.raw))
       throw Failure{kExitBadInput, options.mask + ": selection is empty"};
@@ -171,7 +175,11 @@ int _Run(const Options& options) {
   result.jpegQuality = options.quality;
   _WriteOutputs(options, result, outcome);
   // Warnings are never silenced: --quiet hides progress and the summary only.
-  std::vector<std::string> warnings = imagefile::JpegWriteWarnings(result, options.output);
+  std::vector<std::string> warnings = notices;
+  for (const std::string& left : imagefile::LeftOutOf(result, options.output))
+    warnings.push_back(options.output + ": " + left);
+  for (const std::string& lossy : imagefile::JpegWriteWarnings(result, options.output))
+    warnings.push_back(lossy);
   warnings.insert(warnings.end(), outcome.warnings.begin(), outcome.warnings.end());
   // The filter itself leaves 32-bit images as they came; only the float rule fills them.
   const bool unfilled = image.depth == 32 && !call.fillFloats;

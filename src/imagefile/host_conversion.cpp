@@ -140,7 +140,9 @@ bool FromHostImage(const hostkit::HostImage& filtered, const FileImage& original
     out.extraSampleKinds = original.extraSampleKinds;
     out.format = original.format;
     out.tiffCompression = original.tiffCompression;
-    out.metadata = original.metadata;
+    out.interlaced = original.interlaced;
+    out.pages = original.pages;
+    out.metadata = original.metadata;  // what the file carries besides its pixels goes along
     out.sourcePath = original.sourcePath;
     out.page = original.page;
     out.jpegQuality = original.jpegQuality;

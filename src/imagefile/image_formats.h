@@ -43,11 +43,13 @@ std::string ReadPngFile(std::FILE* file, uint64_t fileBytes, FileImage* image);
 // Writes `image` (grey or RGB, 8 or 16 bits, at most one extra channel) as PNG to `file`.
 std::string WritePngFile(std::FILE* file, const FileImage& image);
 
-// Reads the first image of the TIFF at `path` (`fileBytes` long). Returns "" or what is wrong.
-std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, FileImage* image);
+// Reads image `page` (0: the first) of the TIFF at `path` (`fileBytes` long). Returns "" or
+// what is wrong.
+std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, int page, FileImage* image);
 
 // Writes `image` as TIFF to the open descriptor `fd` (closed on return either way);
-// `name` is only for libtiff's bookkeeping. Returns "" or what is wrong.
+// `name` is only for libtiff's bookkeeping. An image read from a TIFF keeps the layout of its
+// page, and the file's other pages are copied in unchanged. Returns "" or what is wrong.
 std::string WriteTiffFile(int fd, const std::string& name, const FileImage& image);
 
 }  // namespace imagefile

@@ -18,7 +18,9 @@
 #include "imagefile/host_conversion.h"
 #include "imagefile/image_formats.h"
 #include "imagefile/jpeg_io.h"
+#include "imagefile/orientation.h"
 #include "imagefile/staged_file.h"
+#include "imagefile/tiff_metadata.h"
 
 namespace imagefile {
 namespace {
@@ -148,7 +150,16 @@ void GrowRows(FileImage* image, int32_t rows) {
   if (image->data.size() < needed) image->data.resize(needed);
 }
 
-bool ReadImage(const std::string& path, FileImage* image, std::string* error) {
+namespace {
+
+// The refusal of a page other than the first of a file that holds one image.
+std::string _NoSuchPage(int page) {
+  return "has 1 page; there is no page " + std::to_string(page + 1);
+}
+
+}  // namespace
+
+bool ReadImage(const std::string& path, FileImage* image, std::string* error, int page) {
   try {
     FileCloser closer;
     closer.file = std::fopen(path.c_str(), "rb");
@@ -169,22 +180,23 @@ bool ReadImage(const std::string& path, FileImage* image, std::string* error) {
     switch (_Sniff(magic, got)) {
       case Sniffed::PNG:
         std::rewind(closer.file);
-        problem = ReadPngFile(closer.file, fileBytes, image);
+        problem = page == 0 ? ReadPngFile(closer.file, fileBytes, image) : _NoSuchPage(page);
         break;
       case Sniffed::TIFF:
         std::fclose(closer.file);
         closer.file = nullptr;
-        problem = ReadTiffFile(path, fileBytes, image);
+        problem = ReadTiffFile(path, fileBytes, page, image);
         break;
       case Sniffed::JPEG:
         std::rewind(closer.file);
-        problem = ReadJpegFile(closer.file, fileBytes, path, image);
+        problem = page == 0 ? ReadJpegFile(closer.file, fileBytes, path, image) : _NoSuchPage(page);
         break;
       case Sniffed::Unknown:
         problem = "not a PNG, TIFF or JPEG image";
         break;
     }
     if (!problem.empty()) return _Fail(error, path, problem);
+    image->sourcePath = path;
     return true;
   } catch (const std::bad_alloc&) {
     return _Fail(error, path, "out of memory");
@@ -255,6 +267,38 @@ bool StageImage(const std::string& path, const FileImage& image, StagedFile* sta
   }
 }
 
+std::vector<std::string> LeftOutOf(const FileImage& image, const std::string& path) {
+  const std::string extension = _LowerExtension(path);
+  const bool png = extension == ".png";
+  if (!png && extension != ".tif" && extension != ".tiff") return {};
+  const ImageMetadata& metadata = image.metadata;
+  std::vector<std::string> left;
+  if (png && image.pages > 1)
+    left.push_back("the input's other " + std::to_string(image.pages - 1) +
+                   " page(s) cannot be carried into a PNG; write a .tif to keep them");
+  if (!png && image.format == FileFormat::TIFF && image.tiffCompression == 7)
+    left.push_back("the JPEG-compressed image is written with deflate (lossless)");
+  std::string texts;
+  for (const auto& [name, value] : metadata.text)
+    if (!png && !TiffHoldsText(name)) texts += (texts.empty() ? "" : ", ") + name;
+  if (!texts.empty()) left.push_back("the text " + texts + " cannot be carried into a TIFF");
+  if (!png && image.format != FileFormat::TIFF && !metadata.exif.empty())
+    left.push_back("of the EXIF block only its EXIF directory and the orientation go into a TIFF");
+  const FileFormat format = png ? FileFormat::PNG : FileFormat::TIFF;
+  std::string own;
+  for (const FormatChunk& chunk : metadata.formatChunks) {
+    // The white point and primaries go across, as cHRM or the TIFF's colour tags.
+    const bool colours = chunk.name == "cHRM" || chunk.name == "tag:318" || chunk.name == "tag:319";
+    if (image.format == format || colours) continue;
+    own += (own.empty() ? "" : ", ") +
+           (chunk.name == "tag:34377" ? "Photoshop resources" : chunk.name);
+  }
+  if (!own.empty())
+    left.push_back("the input's own " + own + " cannot be carried into a " +
+                   (png ? "PNG" : "TIFF"));
+  return left;
+}
+
 bool WriteImage(const std::string& path, const FileImage& image, std::string* error) {
   // The file replaces `path` only once it is whole; on a failure the staged file is removed.
   StagedFile staged;
@@ -264,37 +308,91 @@ bool WriteImage(const std::string& path, const FileImage& image, std::string* er
   return true;
 }
 
+namespace {
+
+// The mask's selection as one byte per pixel, by the rules of ReadMask; "" or what is wrong.
+std::string _MaskBytes(const FileImage& image, std::vector<uint8_t>* mask) {
+  const size_t count = size_t(image.width) * size_t(image.height);
+  const size_t step = size_t(image.SamplesPerPixel());
+  auto sample = [&image](size_t index) {  // the high byte of 16-bit samples
+    if (image.bitsPerSample == 8) return image.data[index];
+    uint16_t v;
+    std::memcpy(&v, image.data.data() + 2 * index, 2);
+    return uint8_t(v >> 8);
+  };
+  // With transparency the selection is where the paint is: the alpha, whatever the colour. A
+  // wholly opaque alpha says nothing, and the colour decides.
+  bool painted = false;
+  for (size_t i = 0; image.extraChannels == 1 && i < count && !painted; ++i)
+    painted = sample(i * step + step - 1) != 255;
+  mask->resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    const size_t at = i * step;
+    if (painted) {
+      (*mask)[i] = sample(at + step - 1);
+      continue;
+    }
+    const uint8_t grey = sample(at);
+    if (image.model == ColourModel::kRGB && (sample(at + 1) != grey || sample(at + 2) != grey))
+      return "an RGB mask must be grey (R = G = B) or show the selection by its transparency; "
+             "make it grey with: convert MASK -colorspace Gray grey-mask.png";
+    (*mask)[i] = grey;
+  }
+  return "";
+}
+
+}  // namespace
+
 bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight,
-              std::vector<uint8_t>* mask, std::string* error) {
+              std::vector<uint8_t>* mask, std::string* error, std::vector<std::string>* notices,
+              Orientation imageOrientation, bool maskAsStored) {
   FileImage image;
   if (!ReadImage(path, &image, error)) return false;
-  if (image.model != ColourModel::kGrey) {
+  if (image.model != ColourModel::kGrey && image.model != ColourModel::kRGB) {
     return _Fail(error, path,
-                 std::string("a mask must be grey, but this image is ") + _ModelName(image.model));
+                 std::string("a mask must be grey, but this image is ") + _ModelName(image.model) +
+                     "; make it grey with: convert MASK -colorspace Gray grey-mask.png");
   }
-  if (image.extraChannels > 0) {
-    return _Fail(error, path, "a mask must be grey without alpha or other extra channels");
+  if (image.extraChannels > 1) {
+    return _Fail(error, path,
+                 "a mask may have one alpha channel but this one has " +
+                     std::to_string(image.extraChannels) + " extra channels");
   }
   if (image.bitsPerSample == 32) {
-    return _Fail(error, path, "a mask must have 8- or 16-bit samples, not 32-bit float");
+    return _Fail(error, path, "a mask must have 1- to 16-bit samples, not 32-bit float");
   }
-  if (image.width != expectWidth || image.height != expectHeight) {
+  // Both as displayed, unless the mask is to be taken as stored.
+  const Orientation maskOrientation =
+      maskAsStored ? Orientation::kTopLeft : image.metadata.orientation;
+  if (maskAsStored) imageOrientation = Orientation::kTopLeft;
+  const bool maskSwaps = SwapsSides(maskOrientation), imageSwaps = SwapsSides(imageOrientation);
+  const int32_t maskWidth = maskSwaps ? image.height : image.width;
+  const int32_t maskHeight = maskSwaps ? image.width : image.height;
+  const int32_t shownWidth = imageSwaps ? expectHeight : expectWidth;
+  const int32_t shownHeight = imageSwaps ? expectWidth : expectHeight;
+  if (maskWidth != shownWidth || maskHeight != shownHeight) {
+    const std::string shown =
+        imageOrientation == Orientation::kTopLeft
+            ? ""
+            : " as displayed (orientation " + std::to_string(int(imageOrientation)) + ")";
     return _Fail(error, path,
-                 "mask is " + std::to_string(image.width) + "x" + std::to_string(image.height) +
-                     " but the image is " + std::to_string(expectWidth) + "x" +
-                     std::to_string(expectHeight));
+                 "mask is " + std::to_string(maskWidth) + "x" + std::to_string(maskHeight) +
+                     " but the image" + shown + " is " + std::to_string(shownWidth) + "x" +
+                     std::to_string(shownHeight));
   }
   try {
-    const size_t count = size_t(image.width) * size_t(image.height);
-    if (image.bitsPerSample == 8) {
-      *mask = std::move(image.data);
-    } else {
-      mask->resize(count);
-      for (size_t i = 0; i < count; ++i) {
-        uint16_t v;
-        std::memcpy(&v, image.data.data() + 2 * i, 2);
-        (*mask)[i] = uint8_t(v >> 8);
-      }
+    std::vector<uint8_t> turned;
+    const std::string problem = _MaskBytes(image, &turned);
+    if (!problem.empty()) return _Fail(error, path, problem);
+    // The mask as displayed, then in the image's stored layout.
+    StoredToDisplayed(turned, image.width, image.height, maskOrientation, mask);
+    DisplayedToStored(*mask, expectWidth, expectHeight, imageOrientation, &turned);
+    *mask = std::move(turned);
+    // A mask of 0s and 1s (an array of truth values saved as bytes) means 0 and 255.
+    if (std::all_of(mask->begin(), mask->end(), [](uint8_t v) { return v <= 1; }) &&
+        std::find(mask->begin(), mask->end(), 1) != mask->end()) {
+      for (uint8_t& v : *mask) v = uint8_t(v * 255);
+      if (notices) notices->push_back(path + ": the mask holds only 0 and 1; taken as 0 and 255");
     }
     return true;
   } catch (const std::bad_alloc&) {

@@ -44,6 +44,8 @@ struct FileImage {
   FileFormat format = FileFormat::PNG;  // the format it was read from
   // The TIFF Compression tag it was read with; 0 when it came from a PNG.
   uint16_t tiffCompression = 0;
+  // Stored interlaced (a PNG's Adam7); a PNG written from it is interlaced too.
+  bool interlaced = false;
   // What the file carries besides its pixels, kept for the file written from this image.
   ImageMetadata metadata;
   // The file it was read from, and which of its images (0: the first); a writer that keeps
@@ -51,6 +53,10 @@ struct FileImage {
   std::string sourcePath;
   int page = 0;
   int jpegQuality = 95;  // 1 to 100: a JPEG written whole (not over a JPEG source) has this
+  int pages = 1;         // how many images the file holds (a TIFF's directories)
+  // What the reader changed on the way in, one line each ("palette image read as 8-bit RGB;
+  // …"), for the host to show as warnings.
+  std::vector<std::string> notices;
   std::vector<uint8_t> data;
 
   int SamplesPerPixel() const { return colorChannels + extraChannels; }
@@ -60,12 +66,12 @@ struct FileImage {
 
 // Reads the PNG or TIFF at `path` (recognised by its contents, not its name) into `image`.
 // PNG: 8/16-bit grey, grey+alpha, RGB, RGBA (interlaced too; a tRNS colour key is ignored).
-// TIFF, first image only: 8/16-bit grey (min-is-black), RGB, CMYK (separated, CMYK ink set)
-// and CIELab, and 32-bit float grey and RGB, each with any extra channels; contiguous or
+// TIFF, image `page` (0: the first): 8/16-bit grey (min-is-black), RGB, CMYK (separated, CMYK ink
+// set) and CIELab, and 32-bit float grey and RGB, each with any extra channels; contiguous or
 // separate planes; strips or tiles; any compression libtiff decodes.
 // Returns true, or false with `*error` set to one line, for example "a.png: palette images
 // are not supported"; `*image` is then unspecified.
-bool ReadImage(const std::string& path, FileImage* image, std::string* error);
+bool ReadImage(const std::string& path, FileImage* image, std::string* error, int page = 0);
 
 // Says whether `image` can be written to `path`, whose extension (.png, .tif, .tiff, any
 // case) picks the format. PNG cannot hold CMYK, Lab, 32-bit float, more than one extra
@@ -81,15 +87,32 @@ bool CanWrite(const FileImage& image, const std::string& path, std::string* erro
 bool StageImage(const std::string& path, const FileImage& image, StagedFile* staged,
                 std::string* error);
 
+// What of `image` a file at `path` does not keep, one line each, for the host to show as
+// warnings: a TIFF's other pages in a PNG, JPEG compression in a TIFF (written with deflate),
+// of an EXIF block, what is not its EXIF directory in a TIFF, PNG text a TIFF has no tag for,
+// and the input
+// format's own pieces (a PNG's bKGD or sBIT, Photoshop's resources) in a file of another
+// format.
+std::vector<std::string> LeftOutOf(const FileImage& image, const std::string& path);
+
 // StageImage and its commit: the file is written beside `path` and renamed onto it, so a failed
 // write leaves an existing file as it was. Returns true, or false with `*error`.
 bool WriteImage(const std::string& path, const FileImage& image, std::string* error);
 
-// Reads a selection mask: an 8-bit or 16-bit grey PNG or TIFF without extra channels, of
-// exactly `expectWidth` × `expectHeight` pixels. `*mask` receives one byte per pixel, rows
-// top to bottom (16-bit values v become v >> 8). Returns true, or false with `*error` set, for
-// example "m.png: mask is 10x5 but the image is 12x5".
+// Reads a selection mask of exactly `expectWidth` × `expectHeight` pixels into `*mask`, one
+// byte per pixel, rows top to bottom (255 = selected): grey at 1 to 16 bits (scaled to 8 bits,
+// 16-bit v becoming v >> 8), palette masks by their grey, and RGB masks whose pixels are all
+// grey (R = G = B). A mask with an alpha channel that is not wholly opaque selects by its alpha
+// (where the paint is), whatever its colour. A mask of only 0s and 1s is taken as 0 and 255,
+// with a line in `*notices` (when given). Returns true, or false with `*error` set, for example
+// "m.png: mask is 10x5 but the image is 12x5" or, for an RGB mask with colours, how to make it
+// grey. The mask applies to the image as displayed: the mask as its own orientation shows it
+// covers the image as `imageOrientation` shows it (`expectWidth` × `expectHeight` being the
+// stored size), and `*mask` is turned into the image's stored layout; `maskAsStored` takes the
+// mask's stored pixels for the image's stored pixels instead.
 bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight,
-              std::vector<uint8_t>* mask, std::string* error);
+              std::vector<uint8_t>* mask, std::string* error,
+              std::vector<std::string>* notices = nullptr,
+              Orientation imageOrientation = Orientation::kTopLeft, bool maskAsStored = false);
 
 }  // namespace imagefile

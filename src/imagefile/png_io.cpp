@@ -6,8 +6,10 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "imagefile/image_formats.h"
+#include "imagefile/png_metadata.h"
 
 namespace imagefile {
 namespace {
@@ -89,45 +91,86 @@ uint64_t _ImageDataBytes(std::FILE* file) {
   return total;
 }
 
+// Whether every colour of the image's palette is a grey (R = G = B).
+bool _PaletteIsGrey(png_structp png, png_infop info) {
+  png_colorp colours = nullptr;
+  int count = 0;
+  if (!png_get_PLTE(png, info, &colours, &count)) return false;
+  for (int i = 0; i < count; ++i)
+    if (colours[i].red != colours[i].green || colours[i].green != colours[i].blue) return false;
+  return true;
+}
+
 int _ReadHeaderJumping(png_structp png, png_infop info, PngHeader* header) {
   if (setjmp(png_jmpbuf(png))) return 0;
+  KeepPngChunksRaw(png);
   png_read_info(png, info);
   png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth, &header->colorType,
                &header->interlace, nullptr, nullptr);
   return 1;
 }
 
-// Reads every row (every pass of an interlaced image) and the chunks after the image.
-int _ReadRowsJumping(png_structp png, png_infop info, FileImage* image, int interlaced) {
+// Folds an 8-bit RGB row (with `extra` channels after the colour) whose pixels are grey into
+// grey samples.
+void _FoldGreyRow(const uint8_t* from, uint8_t* to, int32_t width, int extra) {
+  for (int32_t x = 0; x < width; ++x, from += 3 + extra) {
+    *to++ = from[0];
+    for (int e = 0; e < extra; ++e) *to++ = from[3 + e];
+  }
+}
+
+// Reads every row (every pass of an interlaced image) and the chunks after the image. Palette
+// and 1-, 2- and 4-bit grey images are expanded to 8 bits by libpng (`expand`); a palette of
+// greys then arrives as RGB rows that `toGrey` folds to grey, row by row.
+int _ReadRowsJumping(png_structp png, png_infop info, FileImage* image, int interlaced, bool expand,
+                     std::vector<uint8_t>* wide) {
   if (setjmp(png_jmpbuf(png))) return 0;
+  if (expand) png_set_expand(png);
   if (image->bitsPerSample == 16 && kLittleEndian) png_set_swap(png);
   const int passes = interlaced ? png_set_interlace_handling(png) : 1;
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != image->RowBytes()) png_error(png, "unexpected row size");
   const size_t rowBytes = image->RowBytes();
-  // Passes after the first add to rows already read, so an interlaced image needs them all.
+  const bool toGrey = wide != nullptr;
+  const size_t readBytes =
+      toGrey ? size_t(image->width) * size_t(image->SamplesPerPixel() + 2) : rowBytes;
+  if (png_get_rowbytes(png, info) != readBytes) png_error(png, "unexpected row size");
+  // Passes after the first add to rows already read, so an interlaced image needs them all;
+  // folded rows are read into `wide` first (an interlaced image's rows all, as RGB).
   if (passes > 1) GrowRows(image, image->height);
+  if (toGrey) wide->resize(readBytes * size_t(passes > 1 ? image->height : 1));
   for (int pass = 0; pass < passes; ++pass) {
     for (int32_t y = 0; y < image->height; ++y) {
       if (pass == 0) GrowRows(image, y + 1);
-      png_read_row(png, image->data.data() + size_t(y) * rowBytes, nullptr);
+      uint8_t* row = image->data.data() + size_t(y) * rowBytes;
+      if (!toGrey) {
+        png_read_row(png, row, nullptr);
+        continue;
+      }
+      uint8_t* from = wide->data() + (passes > 1 ? size_t(y) * readBytes : 0);
+      png_read_row(png, from, nullptr);
+      if (pass == passes - 1) _FoldGreyRow(from, row, image->width, image->extraChannels);
     }
   }
-  png_read_end(png, nullptr);
+  png_read_end(png, info);  // the text and chunks after the image join those before it
   return 1;
 }
 
-int _WriteJumping(png_structp png, png_infop info, const FileImage* image, int colorType) {
+int _WriteJumping(png_structp png, png_infop info, const FileImage* image, int colorType,
+                  PngMetadataOut* metadata) {
   if (setjmp(png_jmpbuf(png))) return 0;
   png_set_IHDR(png, info, png_uint_32(image->width), png_uint_32(image->height),
-               image->bitsPerSample, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+               image->bitsPerSample, colorType,
+               image->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  PutPngMetadata(png, info, metadata);
   png_write_info(png, info);
   if (image->bitsPerSample == 16 && kLittleEndian) png_set_swap(png);
+  // libpng picks each pass's pixels from whole rows, handed over once per pass.
+  const int passes = image->interlaced ? png_set_interlace_handling(png) : 1;
   const size_t rowBytes = image->RowBytes();
-  for (int32_t y = 0; y < image->height; ++y) {
-    png_write_row(png, image->data.data() + size_t(y) * rowBytes);
-  }
+  for (int pass = 0; pass < passes; ++pass)
+    for (int32_t y = 0; y < image->height; ++y)
+      png_write_row(png, image->data.data() + size_t(y) * rowBytes);
   png_write_end(png, info);
   return 1;
 }
@@ -158,32 +201,48 @@ std::string ReadPngFile(std::FILE* file, uint64_t fileBytes, FileImage* image) {
   PngHeader header;
   if (!_ReadHeaderJumping(guard.png, guard.info, &header)) return _ReadFailure(file, context);
 
-  if (header.colorType == PNG_COLOR_TYPE_PALETTE) return "palette images are not supported";
-  if (header.bitDepth != 8 && header.bitDepth != 16) {
-    return std::to_string(header.bitDepth) + "-bit samples are not supported (only 8- and 16-bit)";
-  }
   *image = FileImage();
   image->width = int32_t(header.width);
   image->height = int32_t(header.height);
   image->bitsPerSample = header.bitDepth;
   image->format = FileFormat::PNG;
   image->tiffCompression = 0;
-  const bool colour = (header.colorType & PNG_COLOR_MASK_COLOR) != 0;
+  bool colour = (header.colorType & PNG_COLOR_MASK_COLOR) != 0;
+  image->extraChannels = (header.colorType & PNG_COLOR_MASK_ALPHA) ? 1 : 0;
+  // Palette and 1-, 2- and 4-bit grey images are expanded to 8 bits (a transparent colour
+  // becoming alpha), since a fill makes values the palette or the few levels cannot hold.
+  const bool palette = header.colorType == PNG_COLOR_TYPE_PALETTE;
+  const bool expand = palette || header.bitDepth < 8;
+  bool greyPalette = false;
+  if (expand) {
+    if (png_get_valid(guard.png, guard.info, PNG_INFO_tRNS)) image->extraChannels = 1;
+    image->bitsPerSample = 8;
+    greyPalette = palette && _PaletteIsGrey(guard.png, guard.info);
+    colour = palette && !greyPalette;
+    image->notices.push_back(
+        std::string(palette ? "palette" : std::to_string(header.bitDepth) + "-bit grey") +
+        " image read as 8-bit " + (colour ? "RGB" : "grey") +
+        (image->extraChannels ? " with alpha" : "") + "; the output is written so");
+  }
   image->model = colour ? ColourModel::kRGB : ColourModel::kGrey;
   image->colorChannels = ColourChannelsOf(image->model);
-  image->extraChannels = (header.colorType & PNG_COLOR_MASK_ALPHA) ? 1 : 0;
   if (image->extraChannels) image->extraSampleKinds = {kExtraUnassociatedAlpha};
 
   // Each row carries one filter byte in the compressed stream.
+  const uint64_t storedRow =
+      expand ? (uint64_t(image->width) * uint64_t(header.bitDepth) + 7) / 8 : image->RowBytes();
   problem = CheckDeclaredSize(image->width, image->height,
-                              (uint64_t(image->RowBytes()) + 1) * uint64_t(image->height),
-                              dataBytes, kDeflateRatio);
+                              (storedRow + 1) * uint64_t(image->height), dataBytes, kDeflateRatio);
   if (!problem.empty()) return problem;
   ReserveSamples(image, dataBytes);
 
-  if (!_ReadRowsJumping(guard.png, guard.info, image, header.interlace != PNG_INTERLACE_NONE)) {
+  std::vector<uint8_t> wide;
+  if (!_ReadRowsJumping(guard.png, guard.info, image, header.interlace != PNG_INTERLACE_NONE,
+                        expand, greyPalette ? &wide : nullptr)) {
     return _ReadFailure(file, context);
   }
+  TakePngMetadata(guard.png, guard.info, expand, image);
+  image->interlaced = header.interlace != PNG_INTERLACE_NONE;
   return "";
 }
 
@@ -197,7 +256,9 @@ std::string WritePngFile(std::FILE* file, const FileImage& image) {
   if (guard.png) guard.info = png_create_info_struct(guard.png);
   if (!guard.png || !guard.info) return "out of memory";
   png_init_io(guard.png, file);
-  if (!_WriteJumping(guard.png, guard.info, &image, colorType)) {
+  PngMetadataOut metadata;
+  PreparePngMetadata(image, &metadata);
+  if (!_WriteJumping(guard.png, guard.info, &image, colorType, &metadata)) {
     return std::string("cannot write the PNG (") + context.message + ")";
   }
   return "";

@@ -71,7 +71,7 @@ int StagedFile::Open(const std::string& path) {
       "." + target.filename().string() + kMarker + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
     const std::string name = (folder / (stem + _RandomSuffix())).string();
-    fd_ = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    fd_ = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ >= 0) {
       temporary_ = name;
       flock(fd_, LOCK_EX | LOCK_NB);  // held until it is committed or removed

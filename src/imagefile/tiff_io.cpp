@@ -1,101 +1,23 @@
-// TIFF reading and writing for the image files, through libtiff. Each file gets its own
-// error handler that keeps libtiff's first message for the one-line report; libtiff's own
-// printing is switched off.
+// TIFF reading for the image files, through libtiff: the page asked for, in every layout, with
+// palette, low-bit and min-is-white images expanded to 8 bits, and its metadata.
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "imagefile/image_formats.h"
+#include "imagefile/tiff_common.h"
+#include "imagefile/tiff_metadata.h"
+#include "imagefile/tiff_pages.h"
 
 namespace imagefile {
 namespace {
 
 // More samples per pixel than this is taken for a damaged header, not an image.
 constexpr int kMaxSamplesPerPixel = 64;
-
-struct TiffContext {
-  std::string name;  // the file's name, which libtiff puts in front of some messages
-  char message[200] = {};
-};
-
-int _KeepFirstError(TIFF*, void* user, const char*, const char* format, va_list arguments) {
-  auto* context = static_cast<TiffContext*>(user);
-  if (context->message[0] == 0) {
-    std::vsnprintf(context->message, sizeof context->message, format, arguments);
-    // The report names the file once, in front; drop libtiff's copy of the name.
-    const size_t length = context->name.size();
-    if (length > 0 && std::strncmp(context->message, context->name.c_str(), length) == 0 &&
-        std::strncmp(context->message + length, ": ", 2) == 0) {
-      std::memmove(context->message, context->message + length + 2,
-                   std::strlen(context->message + length + 2) + 1);
-    }
-    // One line: libtiff's messages may break lines and indent, and may quote the file's bytes.
-    char* out = context->message;
-    bool space = false;
-    for (const char* in = context->message; *in; ++in) {
-      const unsigned char c = static_cast<unsigned char>(*in);
-      const bool blank = c < 0x20 || c == 0x7F || c == ' ';
-      if (blank && (space || out == context->message)) continue;
-      *out++ = blank ? ' ' : char(c);
-      space = blank;
-    }
-    if (out > context->message && out[-1] == ' ') --out;
-    *out = 0;
-  }
-  return 1;  // handled: libtiff prints nothing
-}
-
-int _IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
-// Messages that some libtiff paths still send to the process-wide handlers are dropped too.
-void _SilenceGlobalHandlers() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-  });
-}
-
-// The most libtiff may allocate at once (the raw data of a strip or tile, a tag's array): an
-// outer fence behind the checks of declared sizes against the image data.
-constexpr tmsize_t kMaxTiffAlloc = tmsize_t(256) << 20;
-
-// The options of one open file: its handlers report into `context`.
-struct TiffOptions {
-  TIFFOpenOptions* options = nullptr;
-  explicit TiffOptions(TiffContext* context) {
-    _SilenceGlobalHandlers();
-    options = TIFFOpenOptionsAlloc();
-    if (options) {
-      // libtiff's own fence: no single allocation beyond what a real file of ours needs.
-      TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxTiffAlloc);
-      TIFFOpenOptionsSetErrorHandlerExtR(options, _KeepFirstError, context);
-      TIFFOpenOptionsSetWarningHandlerExtR(options, _IgnoreWarning, nullptr);
-    }
-  }
-  ~TiffOptions() {
-    if (options) TIFFOpenOptionsFree(options);
-  }
-};
-
-struct TiffCloser {
-  TIFF* tiff = nullptr;
-  ~TiffCloser() {
-    if (tiff) TIFFClose(tiff);
-  }
-};
-
-std::string _WithCause(const std::string& what, const TiffContext& context) {
-  if (context.message[0] == 0) return what;
-  return what + " (" + context.message + ")";
-}
 
 // Finds ImageWidth and ImageLength in the first directory without libtiff. Used only when
 // libtiff refuses a file, to say "no pixels" or "too large" in the image files' words when that is
@@ -146,6 +68,13 @@ struct TiffLayout {
   uint16_t inkSet = INKSET_CMYK;
   uint16_t extraCount = 0;
   uint16_t* extraValues = nullptr;  // owned by libtiff
+  // How stored rows become the image's: expanded from palette indexes or 1-, 2- or 4-bit grey
+  // to 8 bits, and min-is-white grey turned into min-is-black.
+  enum class Expand { kNone, kGrey, kPalette } expand = Expand::kNone;
+  bool minIsWhite = false;
+  uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;  // the palette, owned by libtiff
+  bool wideColours = false;                                    // a palette of 16-bit values
+  uint16_t storedBits = 0;  // bits per stored sample of an expanded image
 };
 
 std::string _ReadLayout(TIFF* tiff, TiffLayout* layout) {
@@ -166,6 +95,65 @@ std::string _ReadLayout(TIFF* tiff, TiffLayout* layout) {
   return "";
 }
 
+// Whether the palette's colours are all greys, and whether they use 16 bits (some writers
+// store 8-bit values in the 16-bit table).
+void _ExaminePalette(TiffLayout* layout, bool* grey) {
+  const size_t count = size_t(1) << layout->bitsPerSample;
+  *grey = true;
+  for (size_t i = 0; i < count; ++i) {
+    if (layout->red[i] != layout->green[i] || layout->green[i] != layout->blue[i]) *grey = false;
+    if (std::max({layout->red[i], layout->green[i], layout->blue[i]}) > 255)
+      layout->wideColours = true;
+  }
+}
+
+// Sets up the reading of palette, low-bit grey, min-is-white and JPEG-compressed YCbCr images as
+// 8-bit grey or RGB, with a notice; says what is unsupported of them.
+std::string _DescribeConverted(TIFF* tiff, TiffLayout* layout, FileImage* image) {
+  const uint16_t bits = layout->bitsPerSample;
+  const std::string name = std::to_string(bits) + "-bit ";
+  if (layout->photometric == PHOTOMETRIC_YCBCR) {
+    if (layout->compression != COMPRESSION_JPEG)
+      return "YCbCr images are supported only JPEG-compressed; convert it with: convert FILE "
+             "-colorspace sRGB -compress lzw rgb.tif";
+    // libjpeg turns YCbCr into RGB as it decodes, whatever the subsampling.
+    if (!TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB))
+      return "cannot decode the YCbCr image as RGB";
+    layout->photometric = PHOTOMETRIC_RGB;
+    image->notices.push_back("YCbCr JPEG-compressed image read as RGB; the output is RGB");
+    return "";
+  }
+  layout->minIsWhite = layout->photometric == PHOTOMETRIC_MINISWHITE;
+  if (layout->minIsWhite) layout->photometric = PHOTOMETRIC_MINISBLACK;
+  const std::string white = layout->minIsWhite ? "min-is-white " : "";
+  const bool packed = layout->samplesPerPixel == 1 && bits > 0 && bits <= 8;
+  if (packed && layout->photometric == PHOTOMETRIC_PALETTE) {
+    if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &layout->red, &layout->green, &layout->blue))
+      return "corrupt TIFF: a palette image without its palette";
+    bool grey = false;
+    _ExaminePalette(layout, &grey);
+    layout->expand = TiffLayout::Expand::kPalette;
+    layout->photometric = grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
+    image->notices.push_back("palette image read as 8-bit " + std::string(grey ? "grey" : "RGB") +
+                             "; the output is written so");
+  } else if (packed && bits < 8 && layout->photometric == PHOTOMETRIC_MINISBLACK) {
+    layout->expand = TiffLayout::Expand::kGrey;
+    image->notices.push_back(name + white + "grey image read as 8-bit grey" +
+                             (white.empty() ? "" : " (min-is-black)") +
+                             "; the output is written so");
+  } else if (layout->minIsWhite) {
+    image->notices.push_back(white + "grey image read as min-is-black; the output is written so");
+  }
+  if (layout->expand != TiffLayout::Expand::kNone) {
+    if (TIFFIsTiled(tiff))
+      return "tiled " + name + "images are not supported; convert it with: tiffcp -s FILE out.tif";
+    layout->storedBits = bits;
+    layout->bitsPerSample = 8;
+    if (layout->photometric == PHOTOMETRIC_RGB) layout->samplesPerPixel = 3;
+  }
+  return "";
+}
+
 // Fills the model, channels and depth of `image` from `layout`, or says what is unsupported.
 std::string _DescribeImage(const TiffLayout& layout, FileImage* image) {
   switch (layout.photometric) {
@@ -183,12 +171,10 @@ std::string _DescribeImage(const TiffLayout& layout, FileImage* image) {
         return "separated images with an ink set other than CMYK are not supported";
       image->model = ColourModel::kCMYK;
       break;
-    case PHOTOMETRIC_MINISWHITE:
-      return "min-is-white grey images are not supported";
     case PHOTOMETRIC_PALETTE:
-      return "palette images are not supported";
-    case PHOTOMETRIC_YCBCR:
-      return "YCbCr images are not supported";
+      return std::to_string(layout.bitsPerSample) +
+             "-bit palette images are not supported; convert it with: convert FILE -type "
+             "TrueColor rgb.tif";
     case PHOTOMETRIC_ICCLAB:
     case PHOTOMETRIC_ITULAB:
       return "ICC and ITU Lab encodings are not supported (only CIELab)";
@@ -216,7 +202,8 @@ std::string _DescribeImage(const TiffLayout& layout, FileImage* image) {
                        : format == SAMPLEFORMAT_UINT ? " unsigned integer"
                                                      : "";
     return std::to_string(bits) + "-bit" + (bits < 8 ? "" : kind) +
-           " samples are not supported (only 8- and 16-bit unsigned integers, or 32-bit float)";
+           " samples are not supported (only 8- and 16-bit unsigned integers, or 32-bit "
+           "float); convert it with: convert FILE -depth 16 out.tif";
   }
   const int samples = layout.samplesPerPixel;
   if (samples < image->colorChannels) {
@@ -263,26 +250,72 @@ uint64_t _ImageDataBytes(TIFF* tiff, uint64_t fileBytes) {
   return std::min(total, fileBytes);
 }
 
-std::string _ReadStrips(TIFF* tiff, bool separate, FileImage* image, const TiffContext& context) {
+// Expands one stored row of palette indexes or low-bit grey (`layout.storedBits` each, packed
+// from the high bit) into 8-bit grey or RGB samples.
+void _ExpandRow(const TiffLayout& layout, const uint8_t* from, uint8_t* to, int32_t width) {
+  const unsigned bits = layout.storedBits, top = (1u << bits) - 1;
+  // 16-bit palette values to 8 bits by the scale of 65535 to 255, as common readers do.
+  auto colour = [&layout](uint16_t c) {
+    return uint8_t(layout.wideColours ? unsigned(c) * 255 / 65535 : c);
+  };
+  const bool rgb = layout.photometric == PHOTOMETRIC_RGB;
+  for (int32_t x = 0; x < width; ++x) {
+    const size_t bit = size_t(x) * bits;
+    const unsigned v = (from[bit / 8] >> (8 - bits - bit % 8)) & top;
+    if (layout.expand == TiffLayout::Expand::kGrey) {
+      *to++ = uint8_t(v * 255 / top);
+    } else {
+      *to++ = colour(layout.red[v]);
+      if (rgb) {
+        *to++ = colour(layout.green[v]);
+        *to++ = colour(layout.blue[v]);
+      }
+    }
+  }
+}
+
+// Turns the grey of a min-is-white image (channel 0 of each pixel) into min-is-black.
+void _InvertGrey(uint8_t* row, const FileImage& image) {
+  const size_t step = size_t(image.SamplesPerPixel());
+  for (int32_t x = 0; x < image.width; ++x) {
+    if (image.bitsPerSample == 8) {
+      row[x * step] = uint8_t(255 - row[x * step]);
+    } else {
+      uint16_t v;
+      std::memcpy(&v, row + 2 * x * step, 2);
+      v = uint16_t(65535 - v);
+      std::memcpy(row + 2 * x * step, &v, 2);
+    }
+  }
+}
+
+std::string _ReadStrips(TIFF* tiff, const TiffLayout& layout, bool separate, FileImage* image,
+                        const TiffContext& context) {
   const size_t rowBytes = image->RowBytes();
   const size_t sampleBytes = image->BytesPerSample();
   const int planes = separate ? image->SamplesPerPixel() : 1;
-  std::vector<uint8_t> line(separate ? size_t(image->width) * sampleBytes : 0);
-  if (uint64_t(TIFFScanlineSize64(tiff)) != (separate ? line.size() : rowBytes)) {
-    return _WithCause("corrupt TIFF: unexpected row size", context);
+  const bool expand = layout.expand != TiffLayout::Expand::kNone;
+  std::vector<uint8_t> line(separate ? size_t(image->width) * sampleBytes
+                            : expand ? (size_t(image->width) * layout.storedBits + 7) / 8
+                                     : 0);
+  if (uint64_t(TIFFScanlineSize64(tiff)) != (separate || expand ? line.size() : rowBytes)) {
+    return WithCause("corrupt TIFF: unexpected row size", context);
   }
   // Separate planes are read one after the other, each top to bottom, as they are stored.
   for (int plane = 0; plane < planes; ++plane) {
     for (int32_t y = 0; y < image->height; ++y) {
       if (plane == 0) GrowRows(image, y + 1);
       uint8_t* row = image->data.data() + size_t(y) * rowBytes;
-      if (TIFFReadScanline(tiff, separate ? line.data() : row, uint32_t(y), uint16_t(plane)) < 0) {
-        return _WithCause("cannot read row " + std::to_string(y) + ": truncated or corrupt TIFF",
-                          context);
+      if (TIFFReadScanline(tiff, separate || expand ? line.data() : row, uint32_t(y),
+                           uint16_t(plane)) < 0) {
+        return WithCause("cannot read row " + std::to_string(y) + ": truncated or corrupt TIFF",
+                         context);
       }
       if (separate)
         _ScatterChannel(line.data(), row, size_t(image->width), sampleBytes,
                         image->SamplesPerPixel() * sampleBytes, plane);
+      if (expand) _ExpandRow(layout, line.data(), row, image->width);
+      if (layout.minIsWhite && plane == planes - 1) _InvertGrey(row, *image);
     }
   }
   return "";
@@ -312,9 +345,9 @@ std::string _ReadTiles(TIFF* tiff, bool separate, FileImage* image, const TiffCo
       if (plane == 0) GrowRows(image, int32_t(ty + rows));
       for (uint32_t tx = 0; tx < uint32_t(image->width); tx += tileWidth) {
         if (TIFFReadTile(tiff, tile.data(), tx, ty, 0, uint16_t(plane)) < 0) {
-          return _WithCause("cannot read the tile at " + std::to_string(tx) + "," +
-                                std::to_string(ty) + ": truncated or corrupt TIFF",
-                            context);
+          return WithCause("cannot read the tile at " + std::to_string(tx) + "," +
+                               std::to_string(ty) + ": truncated or corrupt TIFF",
+                           context);
         }
         const uint32_t columns = std::min(tileWidth, uint32_t(image->width) - tx);
         for (uint32_t r = 0; r < rows; ++r) {
@@ -334,7 +367,7 @@ std::string _ReadTiles(TIFF* tiff, bool separate, FileImage* image, const TiffCo
 
 }  // namespace
 
-std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, FileImage* image) {
+std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, int page, FileImage* image) {
   TiffContext context;
   context.name = path;
   TiffOptions options(&context);
@@ -347,95 +380,78 @@ std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, FileImage*
     if (_PeekTiffSize(path, &width, &height) && !CheckImageSize(width, height).empty()) {
       return CheckImageSize(width, height);
     }
-    return _WithCause("cannot read the TIFF header and directory: truncated or corrupt TIFF",
-                      context);
+    return WithCause("cannot read the TIFF header and directory: truncated or corrupt TIFF",
+                     context);
   }
   TIFF* tiff = closer.tiff;
 
+  // The image asked for; the reduced-resolution ones among the others are counted for a notice.
+  const int pages = TIFFNumberOfDirectories(tiff);
+  if (page >= pages)
+    return "has " + std::to_string(pages) + " page" + (pages == 1 ? "" : "s") +
+           "; there is no page " + std::to_string(page + 1);
+  int reduced = 0;
+  for (int other = 0; other < pages; ++other) {
+    uint32_t kind = 0;
+    if (other != page && TIFFSetDirectory(tiff, tdir_t(other)) &&
+        TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &kind) && (kind & FILETYPE_REDUCEDIMAGE))
+      ++reduced;
+  }
+  if (!TIFFSetDirectory(tiff, tdir_t(page)))
+    return WithCause("cannot read page " + std::to_string(page + 1), context);
   TiffLayout layout;
   std::string problem = _ReadLayout(tiff, &layout);
   if (problem.empty()) problem = CheckImageSize(layout.width, layout.height);
   if (!problem.empty()) return problem;
   *image = FileImage();
+  image->page = page;
+  image->pages = pages;
+  uint16_t subImages = 0;
+  uint64_t* subOffsets = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_SUBIFD, &subImages, &subOffsets) && subImages)
+    image->notices.push_back(std::to_string(subImages) +
+                             " sub-image(s) of the page (thumbnails, previews) are kept as they "
+                             "were in a TIFF output: they show the unfilled image");
+  if (reduced)
+    image->notices.push_back(std::to_string(reduced) +
+                             " reduced-resolution image(s) (thumbnails) are kept as they were in a "
+                             "TIFF output: they show the unfilled image");
   image->width = int32_t(layout.width);
   image->height = int32_t(layout.height);
   image->format = FileFormat::TIFF;
   image->tiffCompression = layout.compression;
-  problem = _DescribeImage(layout, image);
+  TakeTiffMetadata(tiff, image);
+  problem = _DescribeConverted(tiff, &layout, image);
+  if (problem.empty()) problem = _DescribeImage(layout, image);
   if (problem.empty()) {
     const uint64_t dataBytes = _ImageDataBytes(tiff, fileBytes);
-    problem =
-        CheckDeclaredSize(image->width, image->height, image->RowBytes() * uint64_t(image->height),
-                          dataBytes, MaxExpansion(layout.compression));
+    // Counted as stored: packed low-bit rows decode to a fraction of the expanded ones.
+    const uint64_t storedRow = layout.storedBits
+                                   ? (uint64_t(image->width) * layout.storedBits + 7) / 8
+                                   : uint64_t(image->RowBytes());
+    problem = CheckDeclaredSize(image->width, image->height, storedRow * uint64_t(image->height),
+                                dataBytes, MaxExpansion(layout.compression));
     if (problem.empty()) {
       ReserveSamples(image, dataBytes);
       const bool separate = layout.planar == PLANARCONFIG_SEPARATE && image->SamplesPerPixel() > 1;
-      problem = TIFFIsTiled(tiff) ? _ReadTiles(tiff, separate, image, context)
-                                  : _ReadStrips(tiff, separate, image, context);
+      if (!TIFFIsTiled(tiff)) {
+        problem = _ReadStrips(tiff, layout, separate, image, context);
+      } else {
+        problem = _ReadTiles(tiff, separate, image, context);
+        for (int32_t y = 0; problem.empty() && layout.minIsWhite && y < image->height; ++y)
+          _InvertGrey(image->data.data() + size_t(y) * image->RowBytes(), *image);
+      }
     }
+  }
+  // The page's EXIF directory as a block, for a file of another format (read last: it moves
+  // libtiff off the page).
+  uint64_t exif = 0;
+  if (problem.empty() && TIFFGetField(tiff, TIFFTAG_EXIFIFD, &exif) && exif) {
+    image->metadata.exif = ExifBlockOf(tiff, page);
+    if (image->metadata.exif.empty())
+      image->notices.push_back("its EXIF directory cannot be read and is left out");
   }
   return problem;
-}
-
-std::string WriteTiffFile(int fd, const std::string& name, const FileImage& image) {
-  // Kept as read when it is one of these; anything else (and a PNG's data) becomes deflate.
-  uint16_t compression = image.tiffCompression;
-  if (compression != COMPRESSION_NONE && compression != COMPRESSION_LZW &&
-      compression != COMPRESSION_ADOBE_DEFLATE && compression != COMPRESSION_DEFLATE) {
-    compression = COMPRESSION_ADOBE_DEFLATE;
-  }
-  // Classic TIFF addresses 4 GiB; LZW can grow incompressible data by half.
-  const uint64_t raw = uint64_t(image.RowBytes()) * uint64_t(image.height);
-  const uint64_t worst =
-      (compression == COMPRESSION_LZW ? raw + raw / 2 : raw) + raw / 64 + (1u << 20);
-  const char* mode = worst >= (uint64_t(1) << 32) ? "w8" : "w";
-
-  TiffContext context;
-  context.name = name;
-  TiffOptions options(&context);
-  TIFF* tiff = options.options ? TIFFFdOpenExt(fd, name.c_str(), mode, options.options) : nullptr;
-  if (!tiff) {
-    close(fd);
-    return _WithCause("cannot write the TIFF", context);
-  }
-  TiffCloser closer;
-  closer.tiff = tiff;
-
-  uint16_t photometric = PHOTOMETRIC_MINISBLACK;
-  if (image.model == ColourModel::kRGB) photometric = PHOTOMETRIC_RGB;
-  if (image.model == ColourModel::kCMYK) photometric = PHOTOMETRIC_SEPARATED;
-  if (image.model == ColourModel::kLab) photometric = PHOTOMETRIC_CIELAB;
-  bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(image.width)) &&
-            TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(image.height)) &&
-            TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(image.SamplesPerPixel())) &&
-            TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(image.bitsPerSample)) &&
-            TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT,
-                         image.bitsPerSample == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT) &&
-            TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric) &&
-            TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-            TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
-  // The predictor tag exists only once a compression that uses it is set.
-  if (ok && compression != COMPRESSION_NONE)
-    ok = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_NONE);
-  if (ok && image.model == ColourModel::kCMYK) ok = TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
-  if (ok && image.extraChannels > 0) {
-    ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(image.extraChannels),
-                      image.extraSampleKinds.data());
-  }
-  if (ok) ok = TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
-  if (!ok) return _WithCause("cannot write the TIFF's tags", context);
-
-  // libtiff may work on the buffer it is given, so each row goes through a copy.
-  const size_t rowBytes = image.RowBytes();
-  std::vector<uint8_t> line(rowBytes);
-  for (int32_t y = 0; y < image.height; ++y) {
-    std::memcpy(line.data(), image.data.data() + size_t(y) * rowBytes, rowBytes);
-    if (TIFFWriteScanline(tiff, line.data(), uint32_t(y), 0) < 0) {
-      return _WithCause("cannot write row " + std::to_string(y), context);
-    }
-  }
-  if (!TIFFWriteDirectory(tiff)) return _WithCause("cannot write the TIFF", context);
-  return "";
 }
 
 }  // namespace imagefile

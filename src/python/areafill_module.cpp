@@ -4,6 +4,7 @@
 // returns a new array. The package's __init__.py gives these functions their signatures.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <algorithm>
 #include <array>
@@ -21,6 +22,7 @@
 #include "hostkit/stored_samples.h"
 #include "python/array_layout.h"
 #include "python/docstrings.h"
+#include "python/file_info.h"
 #include "python/fill_run.h"
 
 #ifndef AREAFILL_VERSION
@@ -256,14 +258,15 @@ py::array Fill(py::handle image, py::handle mask, const std::string& method, py:
   return output;
 }
 
-py::array ReadImage(py::handle path) {
+py::object ReadImage(py::handle path, int page, bool info) {
   const std::string name = _Path(path, "path");
+  if (page < 1) throw py::value_error("page: expected 1 or more, got " + std::to_string(page));
   imagefile::FileImage file;
   std::string error;
   bool read;
   {
     py::gil_scoped_release release;
-    read = imagefile::ReadImage(name, &file, &error);
+    read = imagefile::ReadImage(name, &file, &error, page - 1);
   }
   if (!read) {
     PyErr_SetString(PyExc_OSError, error.c_str());
@@ -279,14 +282,19 @@ py::array ReadImage(py::handle path) {
   if (Channels(layout) > 1) shape.push_back(Channels(layout));
   py::array out(dtype, shape);
   std::memcpy(out.mutable_data(), file.data.data(), layout.ByteCount());
-  return out;
+  for (const std::string& notice : file.notices)
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, ("areafill: " + name + ": " + notice).c_str(), 1) < 0)
+      throw py::error_already_set();
+  if (!info) return std::move(out);
+  return py::make_tuple(out, InfoOfFile(file));
 }
 
-void WriteImage(py::handle path, py::handle image) {
+void WriteImage(py::handle path, py::handle image, py::handle info) {
   const std::string name = _Path(path, "path");
   hostkit::StoredLayout layout;
   py::array input = _ImageArray(image, &layout, "uint8, uint16 or float32");
   imagefile::FileImage file = FileImageOfArray(layout, input.data());
+  ApplyInfo(info, &file);
   std::string error;
   if (!imagefile::CanWrite(file, name, &error)) throw py::value_error(error);
   bool written;
@@ -298,6 +306,30 @@ void WriteImage(py::handle path, py::handle image) {
     PyErr_SetString(PyExc_OSError, error.c_str());
     throw py::error_already_set();
   }
+}
+
+py::array ReadMask(py::handle path, py::handle shape, int orientation, bool stored) {
+  const std::string name = _Path(path, "path");
+  const auto sides = shape.cast<std::vector<py::ssize_t>>();
+  if (sides.size() < 2) throw py::value_error("shape: expected (height, width, ...)");
+  if (orientation < 1 || orientation > 8)
+    throw py::value_error("orientation: expected 1 to 8, got " + std::to_string(orientation));
+  std::vector<uint8_t> mask;
+  std::vector<std::string> notices;
+  std::string error;
+  bool read;
+  {
+    py::gil_scoped_release release;
+    read = imagefile::ReadMask(name, int32_t(sides[1]), int32_t(sides[0]), &mask, &error, &notices,
+                               imagefile::Orientation(orientation), stored);
+  }
+  if (!read) throw py::value_error(error);
+  for (const std::string& notice : notices)
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, ("areafill: " + notice).c_str(), 1) < 0)
+      throw py::error_already_set();
+  py::array_t<uint8_t> out({sides[0], sides[1]});
+  std::memcpy(out.mutable_data(), mask.data(), mask.size());
+  return std::move(out);
 }
 
 }  // namespace
@@ -323,8 +355,12 @@ PYBIND11_MODULE(_areafill, m) {
         py::arg("bg") = py::make_tuple(255, 255, 255), py::arg("raw") = false,
         py::arg("progress") = py::none(), py::arg("prefs") = py::none(),
         py::arg("float_mode") = "fill", kFillDoc);
-  m.def("read_image", &ReadImage, py::arg("path"), kReadImageDoc);
-  m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), kWriteImageDoc);
+  m.def("read_image", &ReadImage, py::arg("path"), py::arg("page") = 1, py::arg("info") = false,
+        kReadImageDoc);
+  m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), py::arg("info") = py::none(),
+        kWriteImageDoc);
+  m.def("read_mask", &ReadMask, py::arg("path"), py::arg("shape"), py::arg("orientation") = 1,
+        py::arg("stored") = false, kReadMaskDoc);
   m.def(
       "filter_module_path",
       [] {

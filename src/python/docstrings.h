@@ -112,7 +112,16 @@ Example:
 inline constexpr const char* kReadImageDoc =
     R"doc(Read a PNG or TIFF file with the areafill program's own reader: grey or RGB,
 8 or 16 bits (uint8, uint16) or 32-bit float TIFF (float32), with at most one
-alpha channel. Returns H x W for grey, else H x W x C.
+alpha channel. Returns H x W for grey, else H x W x C. Palette and 1-, 2- and
+4-bit images come as 8-bit grey or RGB (a RuntimeWarning says so). `page`
+picks the image of a multi-page TIFF.
+
+With info=True returns (array, info): info is a dict of what the file holds
+besides its pixels (format, source, page, pages, compression, interlaced,
+orientation 1..8, icc, exif, xmp, iptc as bytes, resolution as (x, y, unit),
+text as (keyword, text) pairs, chunks as (name, bytes) pairs), for
+write_image(..., info=info) to write back. The array is as stored; orientation
+says how it is shown.
 
 Raises OSError when the file cannot be read, ValueError for CMYK, Lab or
 more than one extra channel.
@@ -125,13 +134,28 @@ inline constexpr const char* kWriteImageDoc =
     R"doc(Write an image array (as fill() takes them) to a PNG or TIFF file, the format
 chosen by the extension (.png, .tif, .tiff), with the areafill program's own
 writer. The file is written beside `path` and renamed onto it, so a reader
-never sees half a file. PNG cannot hold float32.
+never sees half a file. PNG cannot hold float32. `info` (as read_image(...,
+info=True) returns it) is written too, as far as the format holds it: the
+profile, resolution, orientation, EXIF, XMP, IPTC and text; written as the
+format it came from, also its own chunks, its layout and a TIFF's other pages.
 
 Raises ValueError for an array or name the format cannot take, OSError when
 the file cannot be written.
 
 Example:
     >>> areafill.write_image("scan-filled.tif", areafill.fill(image, mask))  # doctest: +SKIP
+)doc";
+
+inline constexpr const char* kReadMaskDoc =
+    R"doc(Read a selection mask for an image of `shape` (height, width, ...), as the
+areafill program reads --mask: grey at 1 to 16 bits, palette greys, RGB with
+R = G = B, or transparency (selected where painted); a mask of 0 and 1 is
+taken as 0 and 255 (a RuntimeWarning says so). The mask covers the image as
+displayed under `orientation` (its info's) after the mask's own orientation,
+and comes back in the image's stored layout, H x W uint8; stored=True takes
+it as stored.
+
+Raises ValueError when the file is not a usable mask or is another size.
 )doc";
 
 inline constexpr const char* kFilterModulePathDoc =

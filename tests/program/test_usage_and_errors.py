@@ -33,7 +33,7 @@ FAILURES = [  # arguments, status the probe module fails with, exit code, words 
     (RUN + ["--mask", "small.tif"], None, 1, "mask is 5x4 but the image is 6x4"),
     (RUN + ["--mask", "clear.tif"], None, 1, "selection is empty"),
     (RUN + ["--mask", "cmyk.tif"], None, 1, "a mask must be grey, but this image is CMYK"),
-    (RUN + ["--mask", "alpha.tif"], None, 1, "a mask must be grey without alpha or other extra"),
+    (RUN + ["--mask", "colour.tif"], None, 1, "an RGB mask must be grey (R = G = B) or show"),
     (["cmyk.tif", "-o", "out.png"], None, 1, "PNG cannot hold CMYK images"),
     (["in.tif", "-o", "nowhere/out.tif"], None, 1, "does not exist"),
     (RUN + ["--replay", "absent.json"], None, 1, "absent.json: cannot read the recorded action"),
@@ -74,7 +74,7 @@ def test_failure_says_why_and_leaves_the_files_as_they_were(program, args, statu
     program.write("in.tif", np.full((4, 6), 77, np.uint8))
     program.write("small.tif", np.full((4, 5), 255, np.uint8))
     program.write("clear.tif", np.zeros((4, 6), np.uint8))
-    program.write("alpha.tif", np.full((4, 6, 2), 255, np.uint8), "greya")
+    program.write("colour.tif", np.full((4, 6, 3), [255, 0, 0], np.uint8), "rgb")
     program.write("cmyk.tif", block()[:4, :6, None].repeat(4, 2), "cmyk")
     for name, text in [("notes.tif", "hello\n"), ("broken.json", '{"v'), ("old.tif", "old")]:
         (program.folder / name).write_text(text)

@@ -44,3 +44,27 @@ def test_image_file_errors(tmp_path):
     for name in ("missing.png", "junk.png"):
         with pytest.raises(OSError, match=name):
             areafill.read_image(tmp_path / name)
+
+
+def test_pages_metadata_and_masks_as_displayed_go_through_python(tmp_path):
+    pages = [pattern(6, 8, 3, np.uint8), pattern(6, 8, 3, np.uint8)[::-1].copy()]
+    with tifffile.TiffWriter(tmp_path / "in.tif") as tiff:
+        for page in pages:  # shown turned clockwise (orientation 6): 6 wide, 8 high
+            tiff.write(page, photometric="rgb", compression="zlib", description="a page",
+                       resolution=(300, 300), extratags=[(274, 3, 1, 6, True)])
+    image, info = areafill.read_image(tmp_path / "in.tif", page=2, info=True)
+    assert (image == pages[1]).all() and (info["page"], info["pages"], info["orientation"]) == (2, 2, 6)
+    assert info["resolution"][:2] == (300, 300) and ("ImageDescription", "a page") in info["text"]
+    shown = np.zeros((8, 6), np.uint8)
+    shown[0] = 1  # the top row as displayed, in 0s and 1s: stored column 0
+    areafill.write_image(tmp_path / "mask.png", shown)
+    with pytest.warns(RuntimeWarning, match="only 0 and 1; taken as 0 and 255"):
+        mask = areafill.read_mask(tmp_path / "mask.png", image.shape, info["orientation"])
+    assert (mask[:, 0] == 255).all() and mask[:, 1:].sum() == 0
+    areafill.write_image(tmp_path / "out.tif", areafill.fill(image, mask, method="white"), info=info)
+    with tifffile.TiffFile(tmp_path / "out.tif") as out:
+        assert (out.pages[0].asarray() == pages[0]).all() and len(out.pages) == 2
+        want = pages[1].copy()
+        want[:, 0] = 255
+        assert (out.pages[1].asarray() == want).all() and out.pages[1].tags[274].value == 6
+        assert out.pages[1].description == "a page" and out.pages[1].compression == 8

@@ -10,8 +10,8 @@ import numpy as _np
 from . import _areafill
 from ._areafill import METHODS, Cancelled, __version__
 
-__all__ = ["fill", "read_image", "write_image", "filter_module_path", "METHODS", "Cancelled",
-           "__version__"]
+__all__ = ["fill", "read_image", "write_image", "read_mask", "filter_module_path", "METHODS",
+           "Cancelled", "__version__"]
 __doc__ = _areafill.__doc__
 
 
@@ -29,18 +29,22 @@ def fill(image, mask=None, method="membrane", fg=(0, 0, 0), bg=(255, 255, 255), 
     return _areafill.fill(image, mask, method, fg, bg, raw, progress, prefs, float_mode)
 
 
-def read_image(path):
-    return _areafill.read_image(path)
+def read_image(path, page=1, info=False):
+    return _areafill.read_image(path, page, info)
 
 
-def write_image(path, image):
-    return _areafill.write_image(path, image)
+def write_image(path, image, info=None):
+    return _areafill.write_image(path, image, info)
+
+
+def read_mask(path, shape, orientation=1, stored=False):
+    return _areafill.read_mask(path, shape, orientation, stored)
 
 
 def filter_module_path():
     return _areafill.filter_module_path()
 
 
-for _function in (fill, read_image, write_image, filter_module_path):
+for _function in (fill, read_image, write_image, read_mask, filter_module_path):
     _function.__doc__ = getattr(_areafill, _function.__name__).__doc__
 del _function

