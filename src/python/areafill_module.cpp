@@ -285,7 +285,7 @@ py::object ReadImage(py::handle path, int page, bool info) {
   for (const std::string& notice : file.notices)
     if (PyErr_WarnEx(PyExc_RuntimeWarning, ("areafill: " + name + ": " + notice).c_str(), 1) < 0)
       throw py::error_already_set();
-  if (!info) return std::move(out);
+  if (!info) return out;
   return py::make_tuple(out, InfoOfFile(file));
 }
 
@@ -329,7 +329,7 @@ py::array ReadMask(py::handle path, py::handle shape, int orientation, bool stor
       throw py::error_already_set();
   py::array_t<uint8_t> out({sides[0], sides[1]});
   std::memcpy(out.mutable_data(), mask.data(), mask.size());
-  return std::move(out);
+  return out;
 }
 
 }  // namespace

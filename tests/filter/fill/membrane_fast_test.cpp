@@ -155,7 +155,7 @@ TEST_F(MembraneFastTest, MatchesTheReferenceWhereTheSmoothingIsShared) {
   std::mt19937 rng(5200);
   Picture p = RandomPicture(rng, kNoSelection, 1840, 60, 3, 16);
   p.mask.assign(size_t(p.w) * p.h, 0);
-  for (const auto [x, y] : {std::pair{3, 4}, {900, 30}, {1837, 56}})
+  for (const auto& [x, y] : {std::pair{3, 4}, {900, 30}, {1837, 56}})
     for (int dy = -1; dy <= 1; ++dy) p.mask[size_t((y + dy) * p.w + x)] = 255;
   ExpectSameAsReference(p, "1840x60 RGB, three specks");
 }
