@@ -35,69 +35,16 @@ int16_t Usually(int16_t usual) {
   return gHost->ConsumeBool() ? usual : gHost->ConsumeIntegral<int16_t>();
 }
 
-PIReadDescriptor OpenRead(PIDescriptorHandle, DescriptorKeyIDArray) {
-  return gHost->ConsumeBool() ? reinterpret_cast<PIReadDescriptor>(&gToken) : nullptr;
-}
-OSErr CloseRead(PIReadDescriptor) { return Status(); }
-Boolean GetKey(PIReadDescriptor, DescriptorKeyID* key, DescType* type, int32_t* flags) {
-  if (gItemsLeft-- <= 0 || gHost->remaining_bytes() == 0) return 0;
-  *key = gHost->ConsumeBool() ? gHost->PickValueInArray(kKeys) : gHost->ConsumeIntegral<uint32_t>();
-  *type = gHost->ConsumeIntegral<uint32_t>();
-  *flags = gHost->ConsumeIntegral<int32_t>();
-  return 1;
-}
 template <typename T>
 OSErr Get(PIReadDescriptor, T* value) {
   *value = gHost->ConsumeIntegral<T>();
   return Status();
 }
-OSErr GetFloat(PIReadDescriptor, double* value) {
-  uint64_t bits = gHost->ConsumeIntegral<uint64_t>();
-  std::memcpy(value, &bits, sizeof bits);
-  return Status();
-}
-OSErr GetText(PIReadDescriptor, Handle* text) {
-  if (gHost->ConsumeBool()) {
-    *text = nullptr;  // a host that says yes and hands nothing
-  } else {
-    std::string bytes = gHost->ConsumeRandomLengthString(2000);
-    *text = NewHandle(Size(bytes.size()));
-    if (*text && !bytes.empty()) std::memcpy(**text, bytes.data(), bytes.size());
-  }
-  OSErr err = Status();
-  if (err != noErr && *text) {
-    DisposeHandle(*text);  // a host that fails keeps its handle
-    *text = nullptr;
-  }
-  return err;
-}
-
-PIWriteDescriptor OpenWrite() {
-  return gHost->ConsumeBool() ? reinterpret_cast<PIWriteDescriptor>(&gToken) : nullptr;
-}
-OSErr CloseWrite(PIWriteDescriptor, PIDescriptorHandle* recorded) {
-  *recorded = gHost->ConsumeBool() ? NewHandle(4) : nullptr;
-  return Status();
-}
-template <typename T>
-OSErr Put(PIWriteDescriptor, DescriptorKeyID, T) {
+template <typename... Args>
+OSErr Put(PIWriteDescriptor, DescriptorKeyID, Args...) {
   return ++gPuts, Status();
 }
-OSErr PutEnumerated(PIWriteDescriptor, DescriptorKeyID, DescType, DescriptorEnumID) {
-  return ++gPuts, Status();
-}
-OSErr PutText(PIWriteDescriptor, DescriptorKeyID, Handle text) {
-  if (!text || GetHandleSize(text) != kScriptTextHandleBytes) std::abort();
-  return ++gPuts, Status();
-}
-
-Handle NewPI(int32_t size) { return NewHandle(size); }
-void DisposePI(Handle h) { DisposeHandle(h); }
-int32_t SizePI(Handle h) { return int32_t(GetHandleSize(h)); }
-OSErr SetSizePI(Handle h, int32_t size) {
-  SetHandleSize(h, size);
-  return MemError();
-}
+void* Token() { return gHost->ConsumeBool() ? &gToken : nullptr; }
 
 template <typename T>
 T MaybeNull(T proc) {
@@ -116,31 +63,65 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ReadDescriptorProcs reader{};
   reader.readDescriptorProcsVersion = Usually(0);
   reader.numReadDescriptorProcs = Usually(18);
-  reader.openReadDescriptorProc = MaybeNull(OpenRead);
-  reader.closeReadDescriptorProc = MaybeNull(CloseRead);
-  reader.getKeyProc = MaybeNull(GetKey);
+  reader.openReadDescriptorProc = MaybeNull(+[](PIDescriptorHandle, DescriptorKeyIDArray) {
+    return static_cast<PIReadDescriptor>(Token());
+  });
+  reader.closeReadDescriptorProc = MaybeNull(+[](PIReadDescriptor) { return Status(); });
+  reader.getKeyProc = MaybeNull(
+      +[](PIReadDescriptor, DescriptorKeyID* key, DescType* type, int32_t* flags) -> Boolean {
+        if (gItemsLeft-- <= 0 || gHost->remaining_bytes() == 0) return 0;
+        *key = gHost->ConsumeBool() ? gHost->PickValueInArray(kKeys)
+                                    : gHost->ConsumeIntegral<uint32_t>();
+        *type = gHost->ConsumeIntegral<uint32_t>();
+        *flags = gHost->ConsumeIntegral<int32_t>();
+        return 1;
+      });
   reader.getIntegerProc = MaybeNull(Get<int32_t>);
-  reader.getFloatProc = MaybeNull(GetFloat);
+  reader.getFloatProc = MaybeNull(+[](PIReadDescriptor, double* value) {  // any bits
+    const uint64_t bits = gHost->ConsumeIntegral<uint64_t>();
+    std::memcpy(value, &bits, sizeof bits);
+    return Status();
+  });
   reader.getBooleanProc = MaybeNull(Get<Boolean>);
-  reader.getTextProc = MaybeNull(GetText);
+  reader.getTextProc = MaybeNull(+[](PIReadDescriptor, Handle* text) {
+    *text = nullptr;  // or a host that says yes and hands nothing
+    if (!gHost->ConsumeBool()) {
+      const std::string bytes = gHost->ConsumeRandomLengthString(2000);
+      *text = NewHandle(Size(bytes.size()));
+      if (*text && !bytes.empty()) std::memcpy(**text, bytes.data(), bytes.size());
+    }
+    const OSErr err = Status();
+    if (err != noErr && *text) DisposeHandle(*text), *text = nullptr;  // a failing host keeps it
+    return err;
+  });
   reader.getEnumeratedProc = MaybeNull(Get<DescriptorEnumID>);
   WriteDescriptorProcs writer{};
   writer.writeDescriptorProcsVersion = Usually(0);
   writer.numWriteDescriptorProcs = Usually(16);
-  writer.openWriteDescriptorProc = MaybeNull(OpenWrite);
-  writer.closeWriteDescriptorProc = MaybeNull(CloseWrite);
+  writer.openWriteDescriptorProc =
+      MaybeNull(+[] { return static_cast<PIWriteDescriptor>(Token()); });
+  writer.closeWriteDescriptorProc = MaybeNull(+[](PIWriteDescriptor, PIDescriptorHandle* recorded) {
+    *recorded = gHost->ConsumeBool() ? NewHandle(4) : nullptr;
+    return Status();
+  });
   writer.putIntegerProc = MaybeNull(Put<int32_t>);
   writer.putFloatProc = MaybeNull(Put<const double*>);
   writer.putBooleanProc = MaybeNull(Put<Boolean>);
-  writer.putTextProc = MaybeNull(PutText);
-  writer.putEnumeratedProc = MaybeNull(PutEnumerated);
+  writer.putTextProc = MaybeNull(+[](PIWriteDescriptor, DescriptorKeyID, Handle text) {
+    if (!text || GetHandleSize(text) != kScriptTextHandleBytes) std::abort();
+    return ++gPuts, Status();
+  });
+  writer.putEnumeratedProc = MaybeNull(Put<DescType, DescriptorEnumID>);
   HandleProcs handles{};
   handles.handleProcsVersion = Usually(1);
   handles.numHandleProcs = Usually(8);
-  handles.newProc = MaybeNull(NewPI);
-  handles.disposeProc = MaybeNull(DisposePI);
-  handles.getSizeProc = MaybeNull(SizePI);
-  handles.setSizeProc = MaybeNull(SetSizePI);
+  handles.newProc = MaybeNull(+[](int32_t size) { return NewHandle(size); });
+  handles.disposeProc = MaybeNull(+[](Handle h) { DisposeHandle(h); });
+  handles.getSizeProc = MaybeNull(+[](Handle h) { return int32_t(GetHandleSize(h)); });
+  handles.setSizeProc = MaybeNull(+[](Handle h, int32_t size) {
+    SetHandleSize(h, size);
+    return MemError();
+  });
 
   PIDescriptorParameters params{};
   params.descriptorParametersVersion = Usually(0);

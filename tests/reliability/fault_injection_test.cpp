@@ -11,7 +11,6 @@
 #include <functional>
 
 #include "filter/entry/preferences.h"
-#include "filter/host/fill_choices.h"
 #include "platform/dialog_backend.h"
 #include "platform/files.h"
 #include "platform/memory.h"
@@ -160,18 +159,6 @@ TEST_F(FaultInjection, DiskFillingAtEveryByteCountEndsCleanly) {
     EXPECT_TRUE(ok) << "disk full after " << budget << " bytes gave " << result;
   }
   ReportSweep("disk-full", tried, survived);
-
-  // A preferences file cut short by the full disk is read by the next run and written whole.
-  fs::remove(PrefsPath("ZELKpref"));
-  HostImage image = original;
-  ASSERT_EQ(RunOnce(image, options, kChoiceMean, [&] { PlatformSetDiskFullAfter(scratch + 700); }),
-            0);
-  PlatformSetDiskFullAfter(-1);
-  EXPECT_LT(fs::file_size(PrefsPath("ZELKpref")), uintmax_t(kPrefsFileBytes));
-  image = original;
-  ASSERT_EQ(RunOnce(image, options, kChoiceMembrane), 0);
-  EXPECT_EQ(image.pixels, expected.pixels);
-  EXPECT_EQ(fs::file_size(PrefsPath("ZELKpref")), uintmax_t(kPrefsFileBytes));
 }
 
 TEST_F(FaultInjection, UnusablePreferencesFolders) {
