@@ -126,6 +126,7 @@ std::string _WriteExifFrom(TIFF* in, TIFF* out, uint64_t* offset) {
       problem = "cannot copy the EXIF tag " + std::to_string(TIFFGetTagListEntry(in, i));
   if (problem.empty() && !TIFFWriteCustomDirectory(out, offset))
     problem = "cannot write the EXIF directory";
+  TIFFFreeDirectory(out);  // a new directory does not release the EXIF directory's values
   TIFFCreateDirectory(out);
   return problem;
 }

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     strings.push_back(s ? std::string(s) : std::string());
   }
   const size_t head = std::min<size_t>(size, kPrefsSlotBytes);
-  if (std::memcmp(block.data(), data, head) != 0) std::abort();
+  if (head > 0 && std::memcmp(block.data(), data, head) != 0) std::abort();
 
   StorePreferences(record.get(), &refNum);
   if (refNum != 0) std::abort();

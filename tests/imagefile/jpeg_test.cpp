@@ -50,8 +50,9 @@ Blocks ReadBlocks(const std::string& path) {
     for (JDIMENSION y = 0; y < component.height_in_blocks; ++y) {
       JBLOCKARRAY row = (*info.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&info),
                                                         arrays[c], y, 1, FALSE);
-      blocks.values.back().insert(blocks.values.back().end(), row[0][0],
-                                  row[0][0] + 64 * component.width_in_blocks);
+      const JCOEF* values = reinterpret_cast<const JCOEF*>(row[0]);  // the row's blocks in turn
+      blocks.values.back().insert(blocks.values.back().end(), values,
+                                  values + 64 * component.width_in_blocks);
     }
   }
   jpeg_destroy_decompress(&info);

@@ -108,7 +108,7 @@ TEST_F(ScriptParamsTest, EachTypeIsReadWithinItsRangeInEveryPlayMode) {
       if (IsSPRadioType(c.type) || c.type == FourCC("xyzw"))
         AddSPInputSettingRadio(block_, key, c.type, c.min, c.max, 5);
       keys.push_back(key);
-      const DescriptorEnumID e = DescriptorEnumID(int64_t(c.value));
+      const DescriptorEnumID e = std::isnan(c.value) ? 0 : DescriptorEnumID(int64_t(c.value));
       if (c.item == 'e') items.push_back(DescriptorItem::Enumerated(key, c.type, e));
       if (c.item == 'u') items.push_back(DescriptorItem::Enumerated(key, kSPUnitType, e));
       if (c.item == 'i') items.push_back(DescriptorItem::Integer(key, int32_t(c.value)));
