@@ -126,7 +126,10 @@ std::string _DescribeConverted(TIFF* tiff, TiffLayout* layout, FileImage* image)
   layout->minIsWhite = layout->photometric == PHOTOMETRIC_MINISWHITE;
   if (layout->minIsWhite) layout->photometric = PHOTOMETRIC_MINISBLACK;
   const std::string white = layout->minIsWhite ? "min-is-white " : "";
-  const bool packed = layout->samplesPerPixel == 1 && bits > 0 && bits <= 8;
+  // Samples packed so that a byte holds whole ones (1, 2, 4 or 8 bits) are expanded; other
+  // depths are refused below.
+  const bool packed =
+      layout->samplesPerPixel == 1 && (bits == 1 || bits == 2 || bits == 4 || bits == 8);
   if (packed && layout->photometric == PHOTOMETRIC_PALETTE) {
     if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &layout->red, &layout->green, &layout->blue))
       return "corrupt TIFF: a palette image without its palette";
