@@ -199,19 +199,13 @@ void ApplyHostMask(const HostImage& original, const std::vector<uint8_t>& mask, 
     }
     return;
   }
+  // Floats: in double, so a sample the filter left as it was comes back exactly.
   for (int y = area.top; y < area.bottom; ++y) {
     for (int x = area.left; x < area.right; ++x) {
-      const int m = mask[size_t(y) * size_t(original.width) + size_t(x)];
+      const double mf = mask[size_t(y) * size_t(original.width) + size_t(x)] / 255.0;
       for (int p = 0; p < colour; ++p) {
         const double f = output->Get(x, y, p), o = original.Get(x, y, p);
-        if (original.depth == 32) {
-          // In double, so a sample the filter left as it was comes back exactly.
-          const double mf = m / 255.0;
-          output->Set(x, y, p, float(f * mf + o * (1.0 - mf)));
-        } else {
-          const int64_t v = (int64_t(f) * m + int64_t(o) * (255 - m) + 127) / 255;
-          output->Set(x, y, p, double(v));
-        }
+        output->Set(x, y, p, float(f * mf + o * (1.0 - mf)));
       }
     }
   }
