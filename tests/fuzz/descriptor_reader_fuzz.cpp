@@ -115,11 +115,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   HandleProcs handles{};
   handles.handleProcsVersion = Usually(1);
   handles.numHandleProcs = Usually(8);
-  handles.newProc = MaybeNull(+[](int32_t size) { return NewHandle(size); });
+  handles.newProc = MaybeNull(+[](int32_t bytes) { return NewHandle(bytes); });
   handles.disposeProc = MaybeNull(+[](Handle h) { DisposeHandle(h); });
   handles.getSizeProc = MaybeNull(+[](Handle h) { return int32_t(GetHandleSize(h)); });
-  handles.setSizeProc = MaybeNull(+[](Handle h, int32_t size) {
-    SetHandleSize(h, size);
+  handles.setSizeProc = MaybeNull(+[](Handle h, int32_t bytes) {
+    SetHandleSize(h, bytes);
     return MemError();
   });
 
