@@ -25,6 +25,7 @@ for bin in "${targets[@]}"; do
   seeds="tests/fuzz/corpus/$name"
   corpus="$build/fuzz-corpus/$name"
   crashes="$build/fuzz-crashes/$name"
+  rm -rf "$crashes"  # inputs of an earlier run, fixed since or kept among the seeds
   mkdir -p "$corpus" "$crashes" "$seeds"
   log="$build/fuzz-$name.log"
   # Bounded memory: a parser that allocates far beyond its input is a finding, not a wait. Inputs
