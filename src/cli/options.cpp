@@ -93,6 +93,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* options) {
 
   try {
     app.parse(argc, argv);
+    options->qualityAsked = app.count("--quality") > 0;
   } catch (const CLI::Success& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {

@@ -18,7 +18,8 @@ struct Options {
   std::string fg = "#000000";
   std::string bg = "#ffffff";
   bool raw = false;
-  int quality = 95;  // of a JPEG written from a non-JPEG input
+  int quality = 95;           // of a JPEG written from a non-JPEG input
+  bool qualityAsked = false;  // --quality was given
   std::string prefs;
   bool quiet = false;
   bool dialog = false;

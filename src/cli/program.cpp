@@ -178,7 +178,8 @@ int _Run(const Options& options) {
   std::vector<std::string> warnings = notices;
   for (const std::string& left : imagefile::LeftOutOf(result, options.output))
     warnings.push_back(options.output + ": " + left);
-  for (const std::string& lossy : imagefile::JpegWriteWarnings(result, options.output))
+  for (const std::string& lossy :
+       imagefile::JpegWriteWarnings(result, options.output, options.qualityAsked))
     warnings.push_back(lossy);
   warnings.insert(warnings.end(), outcome.warnings.begin(), outcome.warnings.end());
   // The filter itself leaves 32-bit images as they came; only the float rule fills them.

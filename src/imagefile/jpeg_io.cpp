@@ -260,12 +260,19 @@ std::string WriteJpegFile(int fd, const FileImage& image) {
   return problem;
 }
 
-std::vector<std::string> JpegWriteWarnings(const FileImage& image, const std::string& path) {
+std::vector<std::string> JpegWriteWarnings(const FileImage& image, const std::string& path,
+                                           bool qualityAsked) {
   std::vector<std::string> warnings;
   if (!IsJpegName(path)) return warnings;
   if (HasExifThumbnail(image.metadata.exif))
     warnings.push_back(path + ": the EXIF thumbnail is kept and shows the image before the fill");
-  if (_Spliced(image)) return warnings;
+  if (_Spliced(image)) {
+    if (qualityAsked)
+      warnings.push_back(path +
+                         ": --quality is not used: over a JPEG only the blocks the fill "
+                         "changed are encoded again, with the input's own tables");
+    return warnings;
+  }
   warnings.push_back(path + ": the whole image is encoded as JPEG at quality " +
                      std::to_string(std::clamp(image.jpegQuality, 1, 100)) +
                      ", with loss (only a JPEG input keeps its unchanged blocks as they were)");

@@ -36,7 +36,9 @@ std::string JpegCannotHold(const FileImage& image);
 std::string WriteJpegFile(int fd, const FileImage& image);
 
 // The warnings for writing `image` to the JPEG `path`: that it is encoded whole, with loss, and
-// which metadata a JPEG marker cannot hold. None when `path` is not a JPEG name.
-std::vector<std::string> JpegWriteWarnings(const FileImage& image, const std::string& path);
+// which metadata a JPEG marker cannot hold; or, over a JPEG source, that a quality the user
+// asked for (`qualityAsked`) does not apply. None when `path` is not a JPEG name.
+std::vector<std::string> JpegWriteWarnings(const FileImage& image, const std::string& path,
+                                           bool qualityAsked = false);
 
 }  // namespace imagefile
