@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "imagefile/jpeg_codec.h"
+#include "imagefile/orientation.h"
 
 namespace imagefile {
 namespace {
@@ -56,14 +57,6 @@ size_t _EntryAt(const std::string& exif, uint32_t tag, uint32_t type, bool* litt
     if (reader.U16(entry) == tag && reader.U16(entry + 2) == type) return entry + 8;
   }
   return 0;
-}
-
-Orientation _OrientationOf(const std::string& exif) {
-  bool little = false;
-  const size_t at = _EntryAt(exif, kOrientationTag, kShort, &little);
-  if (at == 0) return Orientation::kTopLeft;
-  const uint32_t value = ExifBytes{exif, little}.U16(at);
-  return value >= 1 && value <= 8 ? Orientation(value) : Orientation::kTopLeft;
 }
 
 // The resolution in the first directory of `exif` (XResolution, YResolution, ResolutionUnit,
@@ -231,7 +224,7 @@ void MetadataFromJpegMarkers(const jpeg_decompress_struct& info, ImageMetadata* 
     }
   }
   metadata->icc = _IccOf(info.marker_list);
-  metadata->orientation = _OrientationOf(metadata->exif);
+  metadata->orientation = ExifOrientation(metadata->exif);
   // JFIF's density when it has a unit; else EXIF's resolution; else JFIF's aspect ratio, unless
   // it is the 1:1 that says nothing.
   const bool density = info.saw_JFIF_marker && info.X_density > 0 && info.Y_density > 0;
