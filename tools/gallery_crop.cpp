@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   FileImage out = in;
   out.width = width;
   out.height = height;
-  out.data.assign(out.RowBytes() * size_t(height), 0);
+  out.data = hostkit::PixelRows(out.RowBytes(), height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       const uint8_t* from = &in.data[(size_t(top + y) * size_t(in.width) + size_t(left + x)) * 3];

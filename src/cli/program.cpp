@@ -91,14 +91,20 @@ void _WriteOutputs(const Options& options, const imagefile::FileImage& result,
     if (!outcome.recorded) throw Failure{kExitFilterFailed, "the filter recorded no action"};
     if (!hostkit::DescriptorToJson(outcome.recording, &json, &error))
       throw Failure{kExitFilterFailed, options.record + ": " + error};
-    if (record.Open(options.record) != 0 || record.Write(json.data(), json.size()) != 0)
+    if (record.Open(options.record) != 0)
       throw Failure{kExitBadInput, options.record + ": cannot write"};
     RemoveOnSecondInterrupt(1, record.temporaryPath());
+    if (record.Write(json.data(), json.size()) != 0)
+      throw Failure{kExitBadInput, options.record + ": cannot write"};
     staged.push_back(&record);
   }
-  const bool written = imagefile::StageImage(options.output, result, &image, &error);
-  RemoveOnSecondInterrupt(0, image.temporaryPath());
-  if (!written) throw Failure{kExitBadInput, error};
+  if (!imagefile::CanWrite(result, options.output, &error)) throw Failure{kExitBadInput, error};
+  if (const int failure = image.Open(options.output))
+    throw Failure{kExitBadInput,
+                  options.output + ": cannot create the file: " + std::strerror(failure)};
+  RemoveOnSecondInterrupt(0, image.temporaryPath());  // while it is written, too
+  if (!imagefile::StageImage(options.output, result, &image, &error))
+    throw Failure{kExitBadInput, error};
   {
     HeldInterrupts held;
     if (Interrupted()) throw Failure{kExitCancelled, "cancelled"};
@@ -125,7 +131,17 @@ int _Run(const Options& options) {
   hostkit::Descriptor replay;
   call.choice = _Choose(options, &replay);
 
+  // The preferences folder also takes the rows of images too large for the memory the run may
+  // give them (AREAFILL_IMAGE_MEMORY, else a share of the machine's and the process's limits).
   std::string error;
+  call.settings = hostkit::HostSettingsFromEnvironment();
+  call.settings.preferencesFolder = hostkit::ChoosePreferencesFolder(options.prefs, &error);
+  if (call.settings.preferencesFolder.empty()) throw Failure{kExitBadInput, error};
+  hostkit::SetPixelRowsSpill(call.settings.preferencesFolder,
+                             call.settings.imageMemoryLimit >= 0
+                                 ? call.settings.imageMemoryLimit
+                                 : hostkit::DefaultPixelRowsBudget());
+
   imagefile::FileImage file;
   if (!imagefile::ReadImage(options.input, &file, &error, options.page - 1))
     throw Failure{kExitBadInput, error};
@@ -141,13 +157,10 @@ int _Run(const Options& options) {
       throw Failure{kExitBadInput, options.mask + ": selection is empty"};
   }
   hostkit::HostImage image;
-  if (!imagefile::ToHostImage(file, &image, &error)) throw Failure{kExitBadInput, error};
+  if (!imagefile::ToHostImage(file, &image, &error)) throw Failure{kExitFilterFailed, error};
 
   call.fillFloats = options.floats != "pass";
-  call.settings = hostkit::HostSettingsFromEnvironment();
   call.settings.dialog = call.choice.showDialog ? kAreaFillDialogTerminal : kAreaFillDialogHeadless;
-  call.settings.preferencesFolder = hostkit::ChoosePreferencesFolder(options.prefs, &error);
-  if (call.settings.preferencesFolder.empty()) throw Failure{kExitBadInput, error};
 
   hostkit::FilterModule module;
   if (!hostkit::LoadFilterModule(options.plugin.empty() ? _DefaultModulePath() : options.plugin,
@@ -207,6 +220,9 @@ int RunProgram(const Options& options) {
     return failure.code;
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "areafill: out of memory\n");
+    return kExitFilterFailed;
+  } catch (const hostkit::PixelRowsError& failure) {
+    std::fprintf(stderr, "areafill: %s\n", hostkit::OneLine(failure.what()).c_str());
     return kExitFilterFailed;
   }
 }

@@ -29,6 +29,7 @@ struct HostRun {
   int advanceStateCalls = 0;
   int continueCalls = 0;
   OSErr advanceError = noErr;
+  std::string hostFailure;  // why the host could not deliver or take rows
 };
 
 thread_local HostRun* tCurrent = nullptr;
@@ -122,11 +123,27 @@ void Deliver(HostRun& run) {
   }
 }
 
+// Exchanges the rows of one step; the host's own failures (no memory, a temporary file of rows
+// that cannot be read or written) become the step's status, since they must not unwind through
+// the plug-in.
+OSErr Exchange(HostRun& run, bool deliver = true) {
+  try {
+    TakeOutput(run);
+    if (deliver) Deliver(run);
+    return noErr;
+  } catch (const std::bad_alloc&) {
+    run.hostFailure = "out of memory";
+    return memFullErr;
+  } catch (const std::exception& failure) {
+    run.hostFailure = failure.what();
+    return ioErr;
+  }
+}
+
 OSErr AdvanceStateCallback() {
   HostRun& run = *tCurrent;
   ++run.advanceStateCalls;
-  TakeOutput(run);
-  Deliver(run);
+  if (const OSErr err = Exchange(run); err != noErr) return err;
   if (run.options->withdrawAdvanceStateAfter >= 0 &&
       run.advanceStateCalls >= run.options->withdrawAdvanceStateAfter)
     run.record.advanceState = nullptr;
@@ -212,7 +229,7 @@ void ApplyHostMask(const HostImage& original, const std::vector<uint8_t>& mask, 
 }
 
 int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& options,
-                  intptr_t* data, RunReport* report) {
+                  intptr_t* data, RunReport* report, const RunOverrides* overrides) {
   HostRun run;
   run.options = &options;
   run.original = &image;
@@ -238,8 +255,9 @@ int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& opt
   rec.imageMode = image.imageMode;
   rec.advanceState = options.advanceState ? AdvanceStateCallback : nullptr;
   rec.processEvent = options.processEvent;
-  rec.handleProcs = options.handleProcs;
-  rec.descriptorParameters = options.descriptorParameters;
+  rec.handleProcs = overrides ? overrides->handleProcs : options.handleProcs;
+  rec.descriptorParameters =
+      overrides ? overrides->descriptorParameters : options.descriptorParameters;
   rec.depth = image.depth;
 
   int16_t result = 0;
@@ -263,13 +281,16 @@ int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& opt
         failed = filterSelectorContinue;
         break;
       }
-      TakeOutput(run);
-      Deliver(run);
+      if (const OSErr err = Exchange(run); err != noErr) {
+        result = err;
+        failed = filterSelectorContinue;
+        break;
+      }
       ++run.continueCalls;
       step(filterSelectorContinue);
     }
   }
-  if (result == 0) TakeOutput(run);
+  if (result == 0) result = Exchange(run, false);  // the last rows handed out
 
   // Finish is called whatever happened, so the plug-in can release what it holds.
   int16_t finish = Call(entry, run, filterSelectorFinish, data);
@@ -283,6 +304,7 @@ int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& opt
     report->failedSelector = failed;
     report->advanceStateCalls = run.advanceStateCalls;
     report->continueCalls = run.continueCalls;
+    report->hostFailure = run.hostFailure;
     report->parameters.clear();
     if (rec.parameters)
       report->parameters.assign(*rec.parameters, *rec.parameters + GetHandleSize(rec.parameters));
@@ -290,7 +312,7 @@ int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& opt
   if (rec.parameters) DisposeHandle(rec.parameters);
 
   if (result == 0) {
-    if (options.applyMask && rec.haveMask)
+    if (options.applyMask && (!overrides || overrides->applyMask) && rec.haveMask)
       ApplyHostMask(*run.original, options.mask, rec.filterRect, &run.output);
     image = std::move(run.output);
   }

@@ -49,6 +49,8 @@ struct RunReport {
   int16_t failedSelector = -1;  // the selector that returned it
   int advanceStateCalls = 0;
   int continueCalls = 0;
+  // Why the host itself failed the run (rows it could not deliver or take), or "".
+  std::string hostFailure;
   // The plug-in's parameters handle after the run (owned by the platform; released by the run).
   std::vector<uint8_t> parameters;
 };
@@ -57,8 +59,16 @@ struct RunReport {
 // continue as needed, finish. On success the filtered pixels are stored into `image`; on any
 // failure `image` is left exactly as it was. `data` is the plug-in's data word, kept by the
 // caller between runs (0 before the first). Returns the run's result code.
+// `overrides`, when given, replace some of the options without a copy of them and their mask,
+// for a host that makes its scripting suites for each run or masks the output itself.
+struct RunOverrides {
+  PIDescriptorParameters* descriptorParameters = nullptr;
+  HandleProcs* handleProcs = nullptr;
+  bool applyMask = true;  // and the options ask for it
+};
 int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& options,
-                  intptr_t* data, RunReport* report = nullptr);
+                  intptr_t* data, RunReport* report = nullptr,
+                  const RunOverrides* overrides = nullptr);
 
 // The host's masking of filter output: within `area`, every colour sample of `*output` becomes
 // (filtered × m + original × (255 − m) + 127) ÷ 255 with m the pixel's byte of `mask` (one per

@@ -50,15 +50,15 @@ HostCallOutcome _Failed(std::string message) {
 // A float image run through the 16-bit mode (float_samples.h); the host's masking is done here,
 // in floats, against the original samples.
 void _RunFloats(PluginEntryProc entry, HostImage& image, const RunOptions& options, intptr_t* data,
-                RunReport* report) {
+                RunReport* report, const RunOverrides& overrides) {
   Rect area = options.filterRect;
   if (area.bottom <= area.top || area.right <= area.left)
     area = Rect{0, 0, int16_t(image.height), int16_t(image.width)};
   const double scale = FloatScale(image, area);
   HostImage sixteen = FloatToSixteen(image, scale);
-  RunOptions run = options;
-  run.applyMask = false;
-  report->result = RunFilter(entry, sixteen, run, data, report);
+  RunOverrides unmasked = overrides;
+  unmasked.applyMask = false;
+  report->result = RunFilter(entry, sixteen, options, data, report, &unmasked);
   if (report->result != 0) return;
   HostImage result = SixteenToFloat(sixteen, image, area, scale);
   if (options.applyMask && !options.mask.empty()) ApplyHostMask(image, options.mask, area, &result);
@@ -130,6 +130,7 @@ HostSettings HostSettingsFromEnvironment() {
   if (const char* engine = std::getenv("AREAFILL_MEMBRANE"))
     settings.referenceMembrane = std::string(engine) == "reference";
   settings.scratchMemoryLimit = _Count(std::getenv("AREAFILL_TEMP_MEMORY"));
+  settings.imageMemoryLimit = _Count(std::getenv("AREAFILL_IMAGE_MEMORY"));
   return settings;
 }
 
@@ -149,9 +150,8 @@ HostCallOutcome RunHostCall(HostImage& image, const HostCall& call) {
   } else {
     scripting.descriptorParameters()->playInfo = playInfo;
   }
-  RunOptions run = call.run;
-  run.descriptorParameters = scripting.descriptorParameters();
-  run.handleProcs = scripting.handleProcs();
+  const RunOptions& run = call.run;
+  const RunOverrides suites{scripting.descriptorParameters(), scripting.handleProcs()};
 
   const HostSettings& s = call.settings;
   std::string error;
@@ -175,13 +175,19 @@ HostCallOutcome RunHostCall(HostImage& image, const HostCall& call) {
   if (call.module->setHostServices) call.module->setHostServices(&services);
   RunReport report;
   intptr_t data = 0;
-  {
+  try {
     ScriptingHost::Activation active(scripting);
     if (call.fillFloats && image.depth == 32) {
-      _RunFloats(call.module->entry, image, run, &data, &report);
+      _RunFloats(call.module->entry, image, run, &data, &report, suites);
     } else {
-      report.result = RunFilter(call.module->entry, image, run, &data, &report);
+      report.result = RunFilter(call.module->entry, image, run, &data, &report, &suites);
     }
+  } catch (const std::bad_alloc&) {  // the host's copies of the image; the image is unchanged
+    report.result = memFullErr;
+    report.hostFailure = "out of memory";
+  } catch (const PixelRowsError& failure) {
+    report.result = ioErr;
+    report.hostFailure = failure.what();
   }
   ReleasePluginData(&data);
 
@@ -191,7 +197,9 @@ HostCallOutcome RunHostCall(HostImage& image, const HostCall& call) {
     outcome.status = HostCallStatus::kCancelled;
   } else if (report.result != 0) {
     outcome.status = HostCallStatus::kFailed;
-    outcome.message = DescribeFailure(report.result, report.failedSelector);
+    outcome.message = report.hostFailure.empty()
+                          ? DescribeFailure(report.result, report.failedSelector)
+                          : report.hostFailure;
   }
   if (outcome.status == HostCallStatus::kFilled)
     for (const auto& [name, status] : notices.files)

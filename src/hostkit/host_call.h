@@ -24,14 +24,18 @@ struct HostSettings {
   int32_t dialog = kAreaFillDialogHeadless;
   const AreaFillDialogHost* dialogHost = nullptr;  // for kAreaFillDialogHost
   long long scratchMemoryLimit = -1;               // bytes; negative: no cap
-  int32_t threads = 0;                             // 0: one per processor
+  // Bytes of the host's own copies of the image kept in memory (the rest go to disk, see
+  // pixel_rows.h); negative: the host's default. Not the module's: the host applies it.
+  long long imageMemoryLimit = -1;
+  int32_t threads = 0;  // 0: one per processor
   bool referenceMembrane = false;
 };
 
 // The settings that the environment's documented user switches ask for, read once when a host
-// starts: AREAFILL_THREADS (a count), AREAFILL_MEMBRANE ("reference") and AREAFILL_TEMP_MEMORY
-// (bytes of scratch memory; 0 puts every scratch image on disk). Values that are not numbers are
-// ignored.
+// starts: AREAFILL_THREADS (a count), AREAFILL_MEMBRANE ("reference"), AREAFILL_TEMP_MEMORY
+// (bytes of scratch memory; 0 puts every scratch image on disk) and AREAFILL_IMAGE_MEMORY (bytes
+// of the host's copies of the image in memory; 0 puts them all on disk). Values that are not
+// numbers are ignored.
 HostSettings HostSettingsFromEnvironment();
 
 // The Preferences folder a run uses: `requested` when given, else the user's own (by the XDG

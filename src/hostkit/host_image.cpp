@@ -11,7 +11,7 @@ HostImage HostImage::Make(int32_t width, int32_t height, int16_t planes, int16_t
   image.planes = planes;
   image.depth = depth;
   image.imageMode = imageMode;
-  image.pixels.assign(image.RowBytes() * size_t(height), 0);
+  image.pixels = PixelRows(image.RowBytes(), height);
   return image;
 }
 

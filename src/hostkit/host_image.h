@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "hostkit/pixel_rows.h"
+
 namespace hostkit {
 
 struct HostImage {
@@ -14,7 +16,7 @@ struct HostImage {
   int16_t planes = 0;     // samples per pixel: colour planes plus extra planes
   int16_t depth = 8;      // bits per sample: 8, 16 or 32
   int16_t imageMode = 3;  // plugInMode… of the interface
-  std::vector<uint8_t> pixels;
+  PixelRows pixels;       // rows of RowBytes(); on disk when the host's memory budget is spent
 
   static HostImage Make(int32_t width, int32_t height, int16_t planes, int16_t depth,
                         int16_t imageMode);
@@ -22,8 +24,9 @@ struct HostImage {
   size_t BytesPerSample() const { return size_t(depth / 8); }
   size_t PixelBytes() const { return size_t(planes) * BytesPerSample(); }
   size_t RowBytes() const { return size_t(width) * PixelBytes(); }
-  uint8_t* Row(int32_t y) { return pixels.data() + size_t(y) * RowBytes(); }
-  const uint8_t* Row(int32_t y) const { return pixels.data() + size_t(y) * RowBytes(); }
+  // Row y; on disk, good until another row of this image is asked for.
+  uint8_t* Row(int32_t y) { return pixels.Rows(y); }
+  const uint8_t* Row(int32_t y) const { return pixels.Rows(y); }
 
   // Sample `plane` of pixel (x, y) as a double in the image's own scale.
   double Get(int32_t x, int32_t y, int plane) const;

@@ -91,22 +91,22 @@ bool ToHostImage(const FileImage& file, hostkit::HostImage* host, std::string* e
     *host = hostkit::HostImage::Make(file.width, file.height, int16_t(spp),
                                      int16_t(file.bitsPerSample), HostModeOf(file));
     const std::vector<ChannelRule> rules = _RulesOf(file);
-    const size_t pixels = size_t(file.width) * size_t(file.height);
-    const uint8_t* from = file.data.data();
-    uint8_t* to = host->pixels.data();
-    if (file.bitsPerSample == 32) {
-      std::memcpy(to, from, file.data.size());
-    } else if (file.bitsPerSample == 8) {
-      for (size_t i = 0; i < pixels; ++i) {
-        for (int c = 0; c < spp; ++c) *to++ = _Flip8(*from++, rules[size_t(c)]);
-      }
-    } else {
-      for (size_t i = 0; i < pixels; ++i) {
-        for (int c = 0; c < spp; ++c, from += 2, to += 2) {
-          uint16_t v;
-          std::memcpy(&v, from, 2);
-          v = _ToHost16(v, rules[size_t(c)]);
-          std::memcpy(to, &v, 2);
+    for (int32_t y = 0; y < file.height; ++y) {
+      const uint8_t* from = file.data.Rows(y);
+      uint8_t* to = host->Row(y);
+      if (file.bitsPerSample == 32) {
+        std::memcpy(to, from, file.RowBytes());
+      } else if (file.bitsPerSample == 8) {
+        for (int32_t x = 0; x < file.width; ++x)
+          for (int c = 0; c < spp; ++c) *to++ = _Flip8(*from++, rules[size_t(c)]);
+      } else {
+        for (int32_t x = 0; x < file.width; ++x) {
+          for (int c = 0; c < spp; ++c, from += 2, to += 2) {
+            uint16_t v;
+            std::memcpy(&v, from, 2);
+            v = _ToHost16(v, rules[size_t(c)]);
+            std::memcpy(to, &v, 2);
+          }
         }
       }
     }
@@ -146,18 +146,19 @@ bool FromHostImage(const hostkit::HostImage& filtered, const FileImage& original
     out.sourcePath = original.sourcePath;
     out.page = original.page;
     out.jpegQuality = original.jpegQuality;
-    out.data.resize(original.data.size());
-    const size_t pixels = size_t(original.width) * size_t(original.height);
-    const uint8_t* from = filtered.pixels.data();
-    uint8_t* to = out.data.data();
-    if (original.bitsPerSample == 32) {
-      std::memcpy(to, from, out.data.size());
-    } else if (original.bitsPerSample == 8) {
-      for (size_t i = 0; i < pixels; ++i) {
-        for (int c = 0; c < spp; ++c) *to++ = _Flip8(*from++, rules[size_t(c)]);
+    out.data.Reset(original.RowBytes(), original.height);
+    out.data.Grow(original.height);
+    for (int32_t y = 0; y < original.height; ++y) {
+      const uint8_t* from = filtered.Row(y);
+      uint8_t* to = out.data.Rows(y);
+      if (original.bitsPerSample == 32) {
+        std::memcpy(to, from, original.RowBytes());
+      } else if (original.bitsPerSample == 8) {
+        for (int32_t x = 0; x < original.width; ++x)
+          for (int c = 0; c < spp; ++c) *to++ = _Flip8(*from++, rules[size_t(c)]);
+      } else {
+        _Back16(from, original.data.Rows(y), to, size_t(original.width), rules.data(), spp);
       }
-    } else {
-      _Back16(from, original.data.data(), to, pixels, rules.data(), spp);
     }
     *result = std::move(out);
     return true;

@@ -142,13 +142,10 @@ std::string CheckDeclaredSize(int64_t width, int64_t height, uint64_t declaredBy
 
 void ReserveSamples(FileImage* image, uint64_t fileBytes) {
   const uint64_t total = uint64_t(image->RowBytes()) * uint64_t(image->height);
-  image->data.reserve(size_t(std::min(total, fileBytes * 16)));
+  image->data.Reset(image->RowBytes(), image->height, size_t(std::min(total, fileBytes * 16)));
 }
 
-void GrowRows(FileImage* image, int32_t rows) {
-  const size_t needed = image->RowBytes() * size_t(rows);
-  if (image->data.size() < needed) image->data.resize(needed);
-}
+void GrowRows(FileImage* image, int32_t rows) { image->data.Grow(rows); }
 
 namespace {
 
@@ -198,8 +195,6 @@ bool ReadImage(const std::string& path, FileImage* image, std::string* error, in
     if (!problem.empty()) return _Fail(error, path, problem);
     image->sourcePath = path;
     return true;
-  } catch (const std::bad_alloc&) {
-    return _Fail(error, path, "out of memory");
   } catch (const std::length_error&) {
     return _Fail(error, path, "out of memory");
   }
@@ -250,21 +245,17 @@ bool CanWrite(const FileImage& image, const std::string& path, std::string* erro
 bool StageImage(const std::string& path, const FileImage& image, StagedFile* staged,
                 std::string* error) {
   if (!CanWrite(image, path, error)) return false;
-  try {
-    const bool png = _LowerExtension(path) == ".png";
-    if (const int failure = staged->Open(path)) {
-      return _Fail(error, path, std::string("cannot create the file: ") + std::strerror(failure));
-    }
-    std::string problem = _WriteTo(*staged, image, png);
-    if (problem.empty()) {
-      if (const int failure = staged->Finish())
-        problem = std::string("cannot write: ") + std::strerror(failure);
-    }
-    if (!problem.empty()) return _Fail(error, path, problem);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return _Fail(error, path, "out of memory");
+  const bool png = _LowerExtension(path) == ".png";
+  if (const int failure = staged->descriptor() < 0 ? staged->Open(path) : 0) {
+    return _Fail(error, path, std::string("cannot create the file: ") + std::strerror(failure));
   }
+  std::string problem = _WriteTo(*staged, image, png);
+  if (problem.empty()) {
+    if (const int failure = staged->Finish())
+      problem = std::string("cannot write: ") + std::strerror(failure);
+  }
+  if (!problem.empty()) return _Fail(error, path, problem);
+  return true;
 }
 
 std::vector<std::string> LeftOutOf(const FileImage& image, const std::string& path) {
@@ -314,10 +305,12 @@ namespace {
 std::string _MaskBytes(const FileImage& image, std::vector<uint8_t>* mask) {
   const size_t count = size_t(image.width) * size_t(image.height);
   const size_t step = size_t(image.SamplesPerPixel());
-  auto sample = [&image](size_t index) {  // the high byte of 16-bit samples
-    if (image.bitsPerSample == 8) return image.data[index];
+  const size_t rowSamples = size_t(image.width) * step;
+  auto sample = [&image, rowSamples](size_t index) {  // the high byte of 16-bit samples
+    const uint8_t* row = image.data.Rows(int32_t(index / rowSamples));
+    if (image.bitsPerSample == 8) return row[index % rowSamples];
     uint16_t v;
-    std::memcpy(&v, image.data.data() + 2 * index, 2);
+    std::memcpy(&v, row + 2 * (index % rowSamples), 2);
     return uint8_t(v >> 8);
   };
   // With transparency the selection is where the paint is: the alpha, whatever the colour. A
@@ -380,24 +373,22 @@ bool ReadMask(const std::string& path, int32_t expectWidth, int32_t expectHeight
                      " but the image" + shown + " is " + std::to_string(shownWidth) + "x" +
                      std::to_string(shownHeight));
   }
-  try {
-    std::vector<uint8_t> turned;
-    const std::string problem = _MaskBytes(image, &turned);
-    if (!problem.empty()) return _Fail(error, path, problem);
-    // The mask as displayed, then in the image's stored layout.
-    StoredToDisplayed(turned, image.width, image.height, maskOrientation, mask);
-    DisplayedToStored(*mask, expectWidth, expectHeight, imageOrientation, &turned);
-    *mask = std::move(turned);
-    // A mask of 0s and 1s (an array of truth values saved as bytes) means 0 and 255.
-    if (std::all_of(mask->begin(), mask->end(), [](uint8_t v) { return v <= 1; }) &&
-        std::find(mask->begin(), mask->end(), 1) != mask->end()) {
-      for (uint8_t& v : *mask) v = uint8_t(v * 255);
-      if (notices) notices->push_back(path + ": the mask holds only 0 and 1; taken as 0 and 255");
-    }
-    return true;
-  } catch (const std::bad_alloc&) {
-    return _Fail(error, path, "out of memory");
+  const std::string problem = _MaskBytes(image, mask);
+  if (!problem.empty()) return _Fail(error, path, problem);
+  // The mask as displayed, then in the image's stored layout (nothing to turn when both are
+  // stored as displayed, the common case, which then holds one copy of a large mask, not three).
+  if (maskOrientation != Orientation::kTopLeft || imageOrientation != Orientation::kTopLeft) {
+    std::vector<uint8_t> shown;
+    StoredToDisplayed(*mask, image.width, image.height, maskOrientation, &shown);
+    DisplayedToStored(shown, expectWidth, expectHeight, imageOrientation, mask);
   }
+  // A mask of 0s and 1s (an array of truth values saved as bytes) means 0 and 255.
+  if (std::all_of(mask->begin(), mask->end(), [](uint8_t v) { return v <= 1; }) &&
+      std::find(mask->begin(), mask->end(), 1) != mask->end()) {
+    for (uint8_t& v : *mask) v = uint8_t(v * 255);
+    if (notices) notices->push_back(path + ": the mask holds only 0 and 1; taken as 0 and 255");
+  }
+  return true;
 }
 
 }  // namespace imagefile

@@ -1,5 +1,7 @@
 // Image and mask files for the hosts: an image as its file stores it, and PNG and TIFF reading
-// and writing. Every function reports failure as one line of text naming the file; none throws.
+// and writing. Every function reports failure as one line of text naming the file; none throws,
+// except that the memory or temporary disk the samples need can fail: std::bad_alloc, or
+// hostkit::PixelRowsError (a failure of the machine, not of the file).
 #pragma once
 
 #include <cstddef>
@@ -9,6 +11,7 @@
 
 #include "filter/host/image_modes.h"
 #include "hostkit/host_rules.h"
+#include "hostkit/pixel_rows.h"
 #include "imagefile/image_metadata.h"
 #include "imagefile/staged_file.h"
 
@@ -57,7 +60,7 @@ struct FileImage {
   // What the reader changed on the way in, one line each ("palette image read as 8-bit RGB;
   // …"), for the host to show as warnings.
   std::vector<std::string> notices;
-  std::vector<uint8_t> data;
+  hostkit::PixelRows data;  // rows of RowBytes(); on disk when the memory budget is spent
 
   int SamplesPerPixel() const { return colorChannels + extraChannels; }
   size_t BytesPerSample() const { return size_t(bitsPerSample / 8); }
@@ -78,7 +81,8 @@ bool ReadImage(const std::string& path, FileImage* image, std::string* error, in
 // channel or premultiplied alpha. Writes nothing. Returns true, or false with `*error` set.
 bool CanWrite(const FileImage& image, const std::string& path, std::string* error);
 
-// Writes `image` into `*staged`, opened on `path` and finished but not yet committed (the
+// Writes `image` into `*staged` (opened on `path` here unless the caller opened it, for example
+// to have a signal handler remove it meanwhile) and finished but not yet committed (the
 // caller commits it, with other outputs of the run), in the format the extension of `path`
 // names, after the CanWrite checks. TIFF keeps the image's compression when it is none, LZW or
 // deflate (otherwise, and for images from a PNG, deflate), with no predictor, contiguous

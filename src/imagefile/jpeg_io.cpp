@@ -68,7 +68,7 @@ int _ReadRowsJumping(JpegDecoder* decoder, JpegError* error, const JpegColour* c
   while (info.output_scanline < info.output_height && !error->truncated) {
     const int32_t y = int32_t(info.output_scanline);
     GrowRows(image, y + 1);
-    JSAMPROW row = image->data.data() + size_t(y) * rowBytes;
+    JSAMPROW row = image->data.Rows(y);
     jpeg_read_scanlines(&info, &row, 1);
     if (colour->inverted) _Invert(row, rowBytes);
   }
@@ -101,7 +101,7 @@ int _EncodeJumping(JpegEncoder* encoder, JpegError* error, std::FILE* file, cons
   WriteJpegMarkers(&info, *markers);
   const size_t rowBytes = image->RowBytes();
   for (int32_t y = 0; y < image->height; ++y) {
-    const uint8_t* samples = image->data.data() + size_t(y) * rowBytes;
+    const uint8_t* samples = image->data.Rows(y);
     JSAMPROW row = const_cast<uint8_t*>(samples);
     if (_Inverted(*image)) {
       std::memcpy(rowBuffer, samples, rowBytes);

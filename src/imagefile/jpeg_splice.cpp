@@ -86,7 +86,7 @@ int _FindChangesJumping(Splice* s, const FileImage* image) {
     JSAMPROW row = s->row.data();
     jpeg_read_scanlines(&info, &row, 1);
     _ToStored(*s, row, rowBytes, row);  // ink, as the image holds it
-    const uint8_t* filled = image->data.data() + y * rowBytes;
+    const uint8_t* filled = image->data.Rows(int32_t(y));
     if (std::memcmp(row, filled, rowBytes) == 0) continue;
     uint8_t* cells = s->changed.data() + (y / 8) * s->cellsAcross;
     for (size_t x = 0; x < size_t(image->width); ++x) {
@@ -127,7 +127,7 @@ int _EncodeFilledJumping(Splice* s, const FileImage* image) {
   jpeg_start_compress(&info, TRUE);
   const size_t rowBytes = image->RowBytes();
   for (int32_t y = 0; y < image->height; ++y) {
-    _ToStored(*s, image->data.data() + size_t(y) * rowBytes, rowBytes, s->row.data());
+    _ToStored(*s, image->data.Rows(y), rowBytes, s->row.data());
     JSAMPROW row = s->row.data();
     jpeg_write_scanlines(&info, &row, 1);
   }

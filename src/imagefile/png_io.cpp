@@ -141,7 +141,7 @@ int _ReadRowsJumping(png_structp png, png_infop info, FileImage* image, int inte
   for (int pass = 0; pass < passes; ++pass) {
     for (int32_t y = 0; y < image->height; ++y) {
       if (pass == 0) GrowRows(image, y + 1);
-      uint8_t* row = image->data.data() + size_t(y) * rowBytes;
+      uint8_t* row = image->data.Rows(y);
       if (!toGrey) {
         png_read_row(png, row, nullptr);
         continue;
@@ -169,8 +169,7 @@ int _WriteJumping(png_structp png, png_infop info, const FileImage* image, int c
   const int passes = image->interlaced ? png_set_interlace_handling(png) : 1;
   const size_t rowBytes = image->RowBytes();
   for (int pass = 0; pass < passes; ++pass)
-    for (int32_t y = 0; y < image->height; ++y)
-      png_write_row(png, image->data.data() + size_t(y) * rowBytes);
+    for (int32_t y = 0; y < image->height; ++y) png_write_row(png, image->data.Rows(y));
   png_write_end(png, info);
   return 1;
 }

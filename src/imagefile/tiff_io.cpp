@@ -308,7 +308,7 @@ std::string _ReadStrips(TIFF* tiff, const TiffLayout& layout, bool separate, Fil
   for (int plane = 0; plane < planes; ++plane) {
     for (int32_t y = 0; y < image->height; ++y) {
       if (plane == 0) GrowRows(image, y + 1);
-      uint8_t* row = image->data.data() + size_t(y) * rowBytes;
+      uint8_t* row = image->data.Rows(y);
       if (TIFFReadScanline(tiff, separate || expand ? line.data() : row, uint32_t(y),
                            uint16_t(plane)) < 0) {
         return WithCause("cannot read row " + std::to_string(y) + ": truncated or corrupt TIFF",
@@ -346,6 +346,8 @@ std::string _ReadTiles(TIFF* tiff, bool separate, FileImage* image, const TiffCo
     for (uint32_t ty = 0; ty < uint32_t(image->height); ty += tileHeight) {
       const uint32_t rows = std::min(tileHeight, uint32_t(image->height) - ty);
       if (plane == 0) GrowRows(image, int32_t(ty + rows));
+      // The band of rows the tiles cover, one window for all of them.
+      uint8_t* band = image->data.Rows(int32_t(ty), int32_t(rows));
       for (uint32_t tx = 0; tx < uint32_t(image->width); tx += tileWidth) {
         if (TIFFReadTile(tiff, tile.data(), tx, ty, 0, uint16_t(plane)) < 0) {
           return WithCause("cannot read the tile at " + std::to_string(tx) + "," +
@@ -355,7 +357,7 @@ std::string _ReadTiles(TIFF* tiff, bool separate, FileImage* image, const TiffCo
         const uint32_t columns = std::min(tileWidth, uint32_t(image->width) - tx);
         for (uint32_t r = 0; r < rows; ++r) {
           const uint8_t* from = tile.data() + size_t(r) * tileWidth * tilePixelBytes;
-          uint8_t* to = image->data.data() + size_t(ty + r) * image->RowBytes() + tx * pixelBytes;
+          uint8_t* to = band + size_t(r) * image->RowBytes() + tx * pixelBytes;
           if (separate) {
             _ScatterChannel(from, to, columns, sampleBytes, pixelBytes, plane);
           } else {
@@ -442,7 +444,7 @@ std::string ReadTiffFile(const std::string& path, uint64_t fileBytes, int page, 
       } else {
         problem = _ReadTiles(tiff, separate, image, context);
         for (int32_t y = 0; problem.empty() && layout.minIsWhite && y < image->height; ++y)
-          _InvertGrey(image->data.data() + size_t(y) * image->RowBytes(), *image);
+          _InvertGrey(image->data.Rows(y), *image);
       }
     }
   }

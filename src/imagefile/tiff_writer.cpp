@@ -84,9 +84,9 @@ void _Gather(const FileImage& image, int plane, int32_t x, int32_t y, int32_t co
              size_t stride, uint8_t* to) {
   const size_t sampleBytes = image.BytesPerSample();
   const size_t pixelBytes = size_t(image.SamplesPerPixel()) * sampleBytes;
+  const uint8_t* band = image.data.Rows(y, rows);  // one window for every tile of the band
   for (int32_t r = 0; r < rows; ++r) {
-    const uint8_t* from =
-        image.data.data() + size_t(y + r) * image.RowBytes() + size_t(x) * pixelBytes;
+    const uint8_t* from = band + size_t(r) * image.RowBytes() + size_t(x) * pixelBytes;
     uint8_t* row = to + size_t(r) * stride;
     if (plane < 0) {
       std::memcpy(row, from, size_t(columns) * pixelBytes);

@@ -1,6 +1,8 @@
 // Image arrays as stored layouts and as file images.
 #include "python/array_layout.h"
 
+#include <cstring>
+
 namespace areafill_py {
 
 std::string ArrayLayout(int64_t height, int64_t width, int64_t channels, int depth,
@@ -40,7 +42,8 @@ imagefile::FileImage FileImageOfArray(const hostkit::StoredLayout& layout, const
   file.bitsPerSample = layout.depth;
   file.extraSampleKinds.assign(size_t(layout.extraPlanes), imagefile::kExtraUnassociatedAlpha);
   const auto* bytes = static_cast<const uint8_t*>(samples);
-  file.data.assign(bytes, bytes + layout.ByteCount());
+  file.data = hostkit::PixelRows(file.RowBytes(), file.height);
+  std::memcpy(file.data.data(), bytes, layout.ByteCount());
   return file;
 }
 

@@ -248,10 +248,10 @@ void _WriteFloatInputs() {
     std::memcpy(floats.data() + 4 * i, &v, 4);
   }
   image.bitsPerSample = 32;
-  image.data = std::move(floats);
+  image.data.Assign(floats, image.RowBytes());
   mask.width = image.width;
   mask.height = image.height;
-  mask.data.assign(size_t(image.width) * size_t(image.height), 0);
+  mask.data = hostkit::PixelRows(mask.RowBytes(), mask.height);
   for (int y = 6; y < 15; ++y) std::memset(&mask.data[size_t(y * image.width + 5)], 255, 12);
   std::string error;
   EXPECT_TRUE(imagefile::WriteImage(Work("in-float.tif").string(), image, &error) &&
@@ -362,9 +362,9 @@ std::string FirstFloatMismatch(const std::string& name, const std::string& raw,
   if (gimp.bitsPerSample != 32 || gimp.data.size() != program.data.size()) return "layout";
   for (size_t i = 0; i < gimp.data.size(); i += 4) {
     float g = 0, p = 0, o = 0;
-    std::memcpy(&g, &gimp.data[i], 4);
-    std::memcpy(&p, &program.data[i], 4);
-    std::memcpy(&o, &in.data[i], 4);
+    std::memcpy(&g, gimp.data.data() + i, 4);
+    std::memcpy(&p, program.data.data() + i, 4);
+    std::memcpy(&o, in.data.data() + i, 4);
     if (p == o ? g != p : std::abs(g - p) > std::abs(p) * relative + 1e-7)
       return "sample " + std::to_string(i / 4) + ": " + std::to_string(g) + ", not " +
              std::to_string(p);

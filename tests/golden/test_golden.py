@@ -40,8 +40,13 @@ def run(program, image, mask, method, inputs=HERE / "inputs"):
     return f"{image} {mask or '-'} {method} {pixel_hash(out)}"
 
 
-def test_outputs_match_their_recorded_hashes(tmp_path):
+@pytest.mark.parametrize("image_memory", [None, "0"], ids=["in-memory", "rows-on-disk"])
+def test_outputs_match_their_recorded_hashes(tmp_path, image_memory):
+    """Also with every copy of the image the program makes held on disk, row by row, as an image
+    larger than memory is."""
     program = Program(tmp_path)
+    if image_memory:
+        program.env["AREAFILL_IMAGE_MEMORY"] = image_memory
     lines = [run(program, image, mask, method) for image, mask in CASES for method in METHODS]
     lines.append(run(program, "ladybird.png", "ladybird-mask.png", "membrane",
                      HERE.parent.parent / "examples"))

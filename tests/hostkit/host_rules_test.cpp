@@ -46,9 +46,9 @@ TEST(HostRules, FilterAreaIsTheBoxOfEveryNonZeroMaskByte) {
 // the alpha plane as the filter left it; floats by weights, exact where nothing changed.
 TEST(HostMask, BlendsTheColourPlanesOfTheAreaByTheMaskBytes) {
   auto original = hostkit::HostImage::Make(4, 1, 2, 8, plugInModeGrayScale);
-  original.pixels = {100, 10, 100, 10, 100, 10, 100, 10};
+  original.pixels.Assign({100, 10, 100, 10, 100, 10, 100, 10}, 8);
   auto output = original;
-  output.pixels = {155, 245, 155, 245, 155, 245, 155, 245};
+  output.pixels.Assign({155, 245, 155, 245, 155, 245, 155, 245}, 8);
   hostkit::ApplyHostMask(original, {0, 128, 255, 128}, Rect{0, 0, 1, 3}, &output);
   EXPECT_EQ(output.pixels, (std::vector<uint8_t>{100, 245, 128, 245, 155, 245, 155, 245}));
 
