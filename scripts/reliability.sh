@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The reliability run behind `make reliability`: every fault point of the fault-injection sweeps,
 # the same sweeps under valgrind for leaks, a 20,000 × 20,000 image with its scratch images on
-# disk under a memory cap against the same run in memory, eight areafill processes at once on
+# disk under a memory cap against the same run in memory (through a streaming test host, and
+# through the program with its copies of the image on disk too), eight areafill processes at once on
 # one Preferences folder (100 rounds), a read-only Preferences folder for an unprivileged user,
 # the program-level attacks (shared folders, signals, hostile files, bombs), and every fuzz
 # target for FUZZ_SECONDS. The figures go into the table of docs/reliability.md.
@@ -70,6 +71,43 @@ fact large.narrow "$(rss "$narrow") KiB"
 fact large.identical yes
 [ "$(ls "$work/large-prefs")" = ZELKpref ] || fail "large image: scratch files left"
 rm -f "$work"/large-*.raw
+
+# 3b. The program itself on a 20,000 × 20,000 8-bit RGB image with a round hole: scratch images
+#     and the program's copies of the image on disk under a 1 GB address-space cap, against the
+#     same run in memory.
+/usr/bin/python3 - "$work/big" <<'EOF'
+import os, sys
+import numpy as np, tifffile
+out = sys.argv[1]; os.makedirs(out, exist_ok=True)
+w = h = 20000
+x = np.arange(w, dtype=np.uint32)[None, :]
+image = np.empty((h, w, 3), np.uint8)
+for top in range(0, h, 1000):
+    y = np.arange(top, top + 1000, dtype=np.uint32)[:, None]
+    for c, (a, b) in enumerate([(7, 13), (3, 5), (11, 2)]):
+        image[top:top + 1000, :, c] = (x * a + y * b + ((x * y) >> 7)) & 255
+tifffile.imwrite(f"{out}/in.tif", image, photometric="rgb", rowsperstrip=64)
+del image
+mask = np.zeros((h, w), np.uint8)
+yy, xx = np.ogrid[-300:300, -300:300]
+mask[h // 2 - 300:h // 2 + 300, w // 2 - 300:w // 2 + 300][xx * xx + yy * yy <= 300 * 300] = 255
+tifffile.imwrite(f"{out}/mask.tif", mask, rowsperstrip=256, compression="zlib")
+EOF
+mkdir -m 700 "$work/big/prefs"
+big() {  # output, then the environment's settings; prints peak RSS in KiB and seconds
+  local out=$1; shift
+  env "$@" /usr/bin/time -f "%M %e" -o "$work/big/time" "$program" -q "$work/big/in.tif" \
+    --mask "$work/big/mask.tif" --method membrane --prefs "$work/big/prefs" -o "$work/big/$out" ||
+    fail "20,000² through the program ($out)"
+  tail -1 "$work/big/time"
+}
+read -r rss secs < <(ulimit -v 1000000; big disk.tif AREAFILL_TEMP_MEMORY=0)
+fact program.large.disk "$rss KiB peak RSS, $secs s"
+read -r rss secs < <(big memory.tif AREAFILL_IMAGE_MEMORY=$((8 << 30)))
+fact program.large.memory "$rss KiB peak RSS, $secs s"
+cmp -s "$work/big/disk.tif" "$work/big/memory.tif" || fail "20,000² through the program: disk and memory differ"
+[ "$(ls "$work/big/prefs")" = ZELKpref ] || fail "20,000² through the program: files left"
+rm -rf "$work/big"
 
 # 4. Eight areafill processes at once on different images, one Preferences folder, every
 #    scratch image on disk; each output against the same image filled alone.
@@ -203,6 +241,8 @@ get() { sed -n "s/^$1=//p" "$figures"; }
   echo "| 20,000 × 20,000 grey, scratch on disk, 256 MiB address-space cap | $(get large.disk); output identical to the in-memory run: $(get large.identical) |"
   echo "| Same image, scratch in memory | $(get large.memory) |"
   echo "| 20,000 × 2,000 and 10,000 × 20,000 on disk | $(get large.short) and $(get large.narrow) peak RSS |"
+  echo "| The program on a 20,000 × 20,000 8-bit RGB TIFF with a round hole (r = 300, mask file), scratch and the program's copies of the image on disk, \`ulimit -v 1000000\` | $(get program.large.disk); output identical to the run in memory |"
+  echo "| Same run, everything in memory | $(get program.large.memory) |"
   echo "| Eight areafill processes at once, one Preferences folder, scratch on disk | $(get concurrent.runs) runs, $(get concurrent.correct) correct; preferences file $(get concurrent.prefs); $(get concurrent.seconds) s |"
   echo "| Read-only Preferences folder (unprivileged user) | $(get readonly) |"
   echo "| Shared Preferences folders: other users' and world-writable folders refused, links never written through, an open dialog blocking no other run | $(get attacks.shared_folders) |"
