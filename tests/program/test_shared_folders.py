@@ -1,7 +1,8 @@
 """The Preferences folder as programs share it: a folder of another user's or one others may
 write is refused; nothing in it is written through a link; a read-only preferences file is read
 and the run warns that it cannot store; runs sharing it go side by side, an open dialog blocking
-none; scratch files on a disk too small for the selection are a warning, even under --quiet."""
+none; scratch files on a disk too small for the selection are a warning, even under --quiet, and
+one too small for the image's rows is a failure."""
 import os
 import resource
 import subprocess
@@ -98,9 +99,10 @@ def test_eight_runs_at_once_on_disk_scratch_images_all_succeed(files, rounds):
     assert sorted(os.listdir(files.folder / "prefs")) == ["ZELKpref"]
 
 
-def test_a_selection_the_disk_cannot_hold_is_a_warning_even_when_quiet(files):
+def test_a_disk_too_small_for_the_selection_warns_and_for_the_image_fails(files):
     # The colour image fits in the scratch memory allowed; the selection's scratch file is larger
-    # than a file may grow, so the filter fills without it.
+    # than a file may grow, so the filter fills without it. The image's own rows, put on disk,
+    # cannot be held at all: exit 3, and nothing written or left.
     files.write("in.tif", np.full((400, 400, 3), 77, np.uint8), "rgb")
     mask = np.zeros((400, 400), np.uint8)
     mask[100:300, 100:300] = mask[0, 0] = mask[-1, -1] = 255  # the filter area is the image
@@ -113,3 +115,9 @@ def test_a_selection_the_disk_cannot_hold_is_a_warning_even_when_quiet(files):
                  env={"AREAFILL_TEMP_MEMORY": str(400 * 400 * 3 + 6)}, preexec_fn=small_files)
     assert done.returncode == 0, done.stderr
     assert done.stderr.startswith("areafill: warning: the selection could not be kept")
+    done = files(*BATCH, "-o", "rows.png", env={"AREAFILL_IMAGE_MEMORY": "0"},
+                 preexec_fn=small_files)
+    assert done.returncode == 3 and done.stderr == (
+        "areafill: cannot write the image's rows in a temporary file in prefs (File too large)\n")
+    assert not (files.folder / "rows.png").exists()
+    assert sorted(os.listdir(files.folder / "prefs")) == ["ZELKpref"]
