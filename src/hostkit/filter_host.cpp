@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "filter/host/image_modes.h"
 #include "platform/memory.h"
@@ -23,7 +24,10 @@ struct Delivery {
 struct HostRun {
   const RunOptions* options = nullptr;
   const HostImage* original = nullptr;
+  // The filtered rows: those of the filter area only (`bandTop` is the first), whole rows, so
+  // that a small selection in a large image costs a copy of its rows, not of the image.
   HostImage output;
+  int32_t bandTop = 0;
   FilterRecord record{};
   Delivery in, out, mask;
   int advanceStateCalls = 0;
@@ -51,8 +55,9 @@ size_t DeliveryRowBytes(const Delivery& d, size_t bytesPerSample) {
   return size_t(d.rect.right - d.rect.left) * size_t(planes) * bytesPerSample;
 }
 
-// Copies planes lo..hi of `rect` between an image and a packed buffer.
-void CopyRect(HostImage& image, Delivery& d, bool toBuffer) {
+// Copies planes lo..hi of `rect` between an image whose first row is row `top` of the whole
+// and a packed buffer.
+void CopyRect(HostImage& image, Delivery& d, bool toBuffer, int32_t top = 0) {
   size_t bps = image.BytesPerSample();
   size_t rowBytes = DeliveryRowBytes(d, bps);
   if (rowBytes == 0) return;
@@ -60,7 +65,10 @@ void CopyRect(HostImage& image, Delivery& d, bool toBuffer) {
   const size_t sampleRun = size_t(planes) * bps, pixelBytes = image.PixelBytes();
   for (int y = d.rect.top; y < d.rect.bottom; ++y) {
     uint8_t* b = d.buffer.data() + size_t(y - d.rect.top) * rowBytes;
-    uint8_t* px = image.Row(y) + size_t(d.rect.left) * pixelBytes + size_t(d.loPlane) * bps;
+    // Read through the const view, so that rows on disk are not written back for nothing.
+    uint8_t* row =
+        toBuffer ? const_cast<uint8_t*>(std::as_const(image).Row(y - top)) : image.Row(y - top);
+    uint8_t* px = row + size_t(d.rect.left) * pixelBytes + size_t(d.loPlane) * bps;
     if (sampleRun == pixelBytes) {  // every plane: the row's pixels lie packed alike
       std::memcpy(toBuffer ? b : px, toBuffer ? px : b, rowBytes);
       continue;
@@ -76,7 +84,7 @@ void CopyRect(HostImage& image, Delivery& d, bool toBuffer) {
 
 // Takes the output buffer handed out last (for the rectangle it was handed out for).
 void TakeOutput(HostRun& run) {
-  if (!run.out.buffer.empty()) CopyRect(run.output, run.out, false);
+  if (!run.out.buffer.empty()) CopyRect(run.output, run.out, false, run.bandTop);
   run.out = Delivery{};
 }
 
@@ -97,13 +105,16 @@ void Deliver(HostRun& run) {
   rec.inData = run.in.buffer.empty() ? nullptr : run.in.buffer.data();
   rec.inRowBytes = int32_t(DeliveryRowBytes(run.in, bps));
 
-  run.out = Delivery{Clip(rec.outRect, source),
-                     std::max<int16_t>(rec.outLoPlane, 0),
-                     std::min(rec.outHiPlane, maxPlane),
-                     {}};
+  // Output is taken in the filter area's rows only, as a host that masks by the area does.
+  Rect outRect = Clip(rec.outRect, source);
+  outRect.top = std::max<int16_t>(outRect.top, rec.filterRect.top);
+  outRect.bottom = std::min<int16_t>(outRect.bottom, rec.filterRect.bottom);
+  if (IsEmpty(outRect)) outRect = Rect{0, 0, 0, 0};
+  run.out = Delivery{
+      outRect, std::max<int16_t>(rec.outLoPlane, 0), std::min(rec.outHiPlane, maxPlane), {}};
   run.out.buffer.assign(
       DeliveryRowBytes(run.out, bps) * size_t(run.out.rect.bottom - run.out.rect.top), 0);
-  CopyRect(run.output, run.out, true);  // pre-filled with the pixels as they stand
+  CopyRect(run.output, run.out, true, run.bandTop);  // pre-filled with the pixels as they stand
   rec.outData = run.out.buffer.empty() ? nullptr : run.out.buffer.data();
   rec.outRowBytes = int32_t(DeliveryRowBytes(run.out, bps));
 
@@ -197,35 +208,43 @@ void _BlendRow(const uint8_t* original, uint8_t* output, const uint8_t* mask, in
   }
 }
 
+// One row of the host's masking: the colour samples of columns [area.left, area.right) of the
+// filtered row `output` blended with the original row by the mask row (one byte per pixel of
+// the whole row).
+void _MaskRow(const HostImage& original, const uint8_t* originalRow, const uint8_t* maskRow,
+              const Rect& area, uint8_t* output) {
+  const int colour = ColourPlanesOf(original.imageMode, original.planes);
+  const size_t pixelBytes = original.PixelBytes(), skip = size_t(area.left) * pixelBytes;
+  const int32_t pixels = area.right - area.left;
+  if (original.depth == 8) {
+    _BlendRow<uint8_t>(originalRow + skip, output + skip, maskRow + area.left, pixels, pixelBytes,
+                       colour);
+  } else if (original.depth == 16) {
+    _BlendRow<uint16_t>(originalRow + skip, output + skip, maskRow + area.left, pixels, pixelBytes,
+                        colour);
+  } else {
+    // Floats: in double, so a sample the filter left as it was comes back exactly.
+    for (int32_t x = area.left; x < area.right; ++x) {
+      const double mf = maskRow[x] / 255.0;
+      for (int p = 0; p < colour; ++p) {
+        const size_t at = size_t(x) * pixelBytes + size_t(p) * 4;
+        float f, o;
+        std::memcpy(&f, output + at, 4);
+        std::memcpy(&o, originalRow + at, 4);
+        const float v = float(double(f) * mf + double(o) * (1.0 - mf));
+        std::memcpy(output + at, &v, 4);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void ApplyHostMask(const HostImage& original, const std::vector<uint8_t>& mask, const Rect& area,
                    HostImage* output) {
-  const int colour = ColourPlanesOf(original.imageMode, original.planes);
-  if (original.depth != 32) {
-    const size_t pixelBytes = original.PixelBytes();
-    for (int y = area.top; y < area.bottom; ++y) {
-      const size_t skip = size_t(area.left) * pixelBytes;
-      const uint8_t* m = mask.data() + size_t(y) * size_t(original.width) + size_t(area.left);
-      if (original.depth == 8)
-        _BlendRow<uint8_t>(original.Row(y) + skip, output->Row(y) + skip, m, area.right - area.left,
-                           pixelBytes, colour);
-      else
-        _BlendRow<uint16_t>(original.Row(y) + skip, output->Row(y) + skip, m,
-                            area.right - area.left, pixelBytes, colour);
-    }
-    return;
-  }
-  // Floats: in double, so a sample the filter left as it was comes back exactly.
-  for (int y = area.top; y < area.bottom; ++y) {
-    for (int x = area.left; x < area.right; ++x) {
-      const double mf = mask[size_t(y) * size_t(original.width) + size_t(x)] / 255.0;
-      for (int p = 0; p < colour; ++p) {
-        const double f = output->Get(x, y, p), o = original.Get(x, y, p);
-        output->Set(x, y, p, float(f * mf + o * (1.0 - mf)));
-      }
-    }
-  }
+  for (int32_t y = area.top; y < area.bottom; ++y)
+    _MaskRow(original, original.Row(y), mask.data() + size_t(y) * size_t(original.width), area,
+             output->Row(y));
 }
 
 int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& options,
@@ -233,7 +252,6 @@ int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& opt
   HostRun run;
   run.options = &options;
   run.original = &image;
-  run.output = image;
 
   FilterRecord& rec = run.record;
   rec.abortProc = AbortCallback;
@@ -244,6 +262,12 @@ int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& opt
   rec.filterRect = options.filterRect;
   if (IsEmpty(rec.filterRect))
     rec.filterRect = Rect{0, 0, int16_t(image.height), int16_t(image.width)};
+  const Rect band = Clip(rec.filterRect, image);
+  run.bandTop = band.top;
+  run.output = HostImage::Make(image.width, band.bottom - band.top, image.planes, image.depth,
+                               image.imageMode);
+  for (int32_t y = band.top; y < band.bottom; ++y)
+    std::memcpy(run.output.Row(y - band.top), std::as_const(image).Row(y), image.RowBytes());
   for (int i = 0; i < 3; ++i) {
     rec.foreColor[i] = rec.foreground[i] = options.foreground[size_t(i)];
     rec.backColor[i] = rec.background[i] = options.background[size_t(i)];
@@ -311,10 +335,17 @@ int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& opt
   }
   if (rec.parameters) DisposeHandle(rec.parameters);
 
+  // The filtered rows, masked, replace the image's: on disk a failure to read or write them
+  // throws midway, when the image is the caller's to drop.
   if (result == 0) {
-    if (options.applyMask && (!overrides || overrides->applyMask) && rec.haveMask)
-      ApplyHostMask(*run.original, options.mask, rec.filterRect, &run.output);
-    image = std::move(run.output);
+    const bool mask = options.applyMask && (!overrides || overrides->applyMask) && rec.haveMask;
+    for (int32_t y = band.top; y < band.bottom; ++y) {
+      uint8_t* filtered = run.output.Row(y - band.top);
+      if (mask)
+        _MaskRow(image, image.Row(y), options.mask.data() + size_t(y) * size_t(image.width), band,
+                 filtered);
+      std::memcpy(image.Row(y), filtered, image.RowBytes());
+    }
   }
   return result;
 }
