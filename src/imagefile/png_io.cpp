@@ -167,7 +167,6 @@ int _WriteJumping(png_structp png, png_infop info, const FileImage* image, int c
   if (image->bitsPerSample == 16 && kLittleEndian) png_set_swap(png);
   // libpng picks each pass's pixels from whole rows, handed over once per pass.
   const int passes = image->interlaced ? png_set_interlace_handling(png) : 1;
-  const size_t rowBytes = image->RowBytes();
   for (int pass = 0; pass < passes; ++pass)
     for (int32_t y = 0; y < image->height; ++y) png_write_row(png, image->data.Rows(y));
   png_write_end(png, info);
