@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "imagefile/exif_block.h"
 #include "imagefile/jpeg_codec.h"
 #include "imagefile/orientation.h"
 
@@ -26,37 +27,11 @@ bool _Starts(const jpeg_saved_marker_ptr marker, const char* name, size_t bytes)
   return marker->data_length >= bytes && std::memcmp(marker->data, name, bytes) == 0;
 }
 
-// Reading the numbers of an EXIF block (a TIFF header and its directories) in its byte order.
-struct ExifBytes {
-  const std::string& bytes;
-  bool little = false;
-  bool Has(size_t at, size_t count) const {
-    return at <= bytes.size() && count <= bytes.size() - at;
-  }
-  uint32_t U16(size_t at) const {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
-    return little ? uint32_t(p[0] | p[1] << 8) : uint32_t(p[0] << 8 | p[1]);
-  }
-  uint32_t U32(size_t at) const {
-    return little ? U16(at) | U16(at + 2) << 16 : U16(at) << 16 | U16(at + 2);
-  }
-};
-
-// Where the value (or the offset of the values) of the entry `tag` of type `type` lies in the first
-// directory of `exif`, or 0 when it has none; `*little` is the block's byte order.
+// Where the value (or the offset of the values) of the entry `tag` of the first directory of
+// `exif` lies when it is of type `type`, or 0; `*little` is the block's byte order.
 size_t _EntryAt(const std::string& exif, uint32_t tag, uint32_t type, bool* little) {
-  if (exif.size() < 8 || (exif.compare(0, 2, "II") != 0 && exif.compare(0, 2, "MM") != 0)) return 0;
-  ExifBytes reader{exif, exif[0] == 'I'};
-  *little = reader.little;
-  const size_t directory = reader.U32(4);
-  if (!reader.Has(directory, 2)) return 0;
-  const uint32_t entries = reader.U16(directory);
-  for (uint32_t i = 0; i < entries; ++i) {
-    const size_t entry = directory + 2 + 12 * size_t(i);
-    if (!reader.Has(entry, 12)) break;
-    if (reader.U16(entry) == tag && reader.U16(entry + 2) == type) return entry + 8;
-  }
-  return 0;
+  const size_t entry = ExifEntry(exif, tag, little);
+  return entry && ExifBytes{exif, *little}.U16(entry + 2) == type ? entry + 8 : 0;
 }
 
 // The resolution in the first directory of `exif` (XResolution, YResolution, ResolutionUnit,

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "imagefile/exif_block.h"
+
 namespace imagefile {
 namespace {
 
@@ -163,23 +165,9 @@ toff_t _MemorySize(thandle_t handle) { return static_cast<MemoryFile*>(handle)->
 
 // Where the first directory of a TIFF-structured EXIF block points to its EXIF directory, or 0.
 uint64_t _ExifPointer(const std::string& block) {
-  if (block.size() < 8) return 0;
-  const auto* b = reinterpret_cast<const uint8_t*>(block.data());
-  const bool little = b[0] == 'I';
-  auto number = [b, little](size_t at, int count) {
-    uint64_t value = 0;
-    for (int i = 0; i < count; ++i)
-      value |= uint64_t(b[at + size_t(i)]) << (8 * (little ? i : count - 1 - i));
-    return value;
-  };
-  const uint64_t directory = number(4, 4);
-  if (directory + 2 > block.size()) return 0;
-  const uint64_t entries = number(directory, 2);
-  for (uint64_t i = 0; i < entries && directory + 2 + (i + 1) * 12 <= block.size(); ++i) {
-    const size_t entry = size_t(directory + 2 + i * 12);
-    if (number(entry, 2) == TIFFTAG_EXIFIFD) return number(entry + 8, 4);
-  }
-  return 0;
+  bool little = false;
+  const size_t entry = ExifEntry(block, TIFFTAG_EXIFIFD, &little);
+  return entry ? ExifBytes{block, little}.U32(entry + 8) : 0;
 }
 
 }  // namespace
