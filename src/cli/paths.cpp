@@ -19,6 +19,14 @@ std::string CheckOutputPath(const std::string& path, const std::string& what) {
     if (S_ISDIR(st.st_mode)) return what + " " + path + ": is a folder, not a file name";
     if (!S_ISREG(st.st_mode))
       return what + " " + path + ": exists and is not a regular file; give a file name";
+    // /dev/stdout and its kin lead to the file a stream was sent to: replacing that "file" would
+    // replace the link (in /dev, as root) or the log behind it, never write to the stream.
+    for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+      struct stat out {};
+      if (::fstat(stream, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino)
+        return what + " " + path + ": is this program's standard " +
+               (stream == STDOUT_FILENO ? "output" : "error") + "; give a file name";
+    }
   }
   const fs::path target(path);
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");

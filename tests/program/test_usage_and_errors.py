@@ -3,6 +3,7 @@ usage and input, 3 for a filter that cannot be loaded or fails. Each says why in
 leaves the folder as it was: no OUTPUT, no temporary file, INPUT and an existing OUTPUT kept."""
 import os
 import shutil
+import subprocess
 
 import numpy as np
 import pytest
@@ -62,6 +63,20 @@ FAILURES = [  # arguments, status the probe module fails with, exit code, words 
       for v in (0, 2, 10, 4294967295)],
     (["new\nline\x1b[31m.tif", "-o", "out.tif"], None, 1, "new\\x0aline\\x1b[31m.tif: cannot open"),
 ]
+
+
+def test_an_output_that_is_the_programs_own_standard_output_is_refused(program):
+    # With the stream sent to a file, /dev/stdout leads to that file: replacing it would replace
+    # the link in /dev (as root) or the log.
+    program.write("in.tif", np.full((4, 6), 77, np.uint8))
+    for args in (["-o", "out.tif", "--record", "/dev/stdout"],
+                 ["-o", "out.tif", "--record", "/proc/self/fd/1"], ["-o", "/dev/stdout"]):
+        with open(program.folder / "log", "w") as log:
+            done = subprocess.run(program.command(["in.tif", "--method", "white", *args]),
+                                  cwd=program.folder, env=program.env, stdout=log,
+                                  stderr=subprocess.PIPE, text=True, timeout=60)
+        assert done.returncode == 1 and "is this program's standard output" in done.stderr
+    assert os.path.islink("/dev/stdout") and not (program.folder / "out.tif").exists()
 
 
 def snapshot(folder):
