@@ -167,7 +167,10 @@ chmod 0555 "$ro/prefs"
 chmod 0777 "$ro/out"
 chmod 0755 "$work" "$ro"
 as_user=()
-if [ "$(id -u)" -eq 0 ]; then as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups); fi
+if [ "$(id -u)" -eq 0 ]; then  # the folder is the user's own: refused otherwise
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  chown 65534:65534 "$ro/prefs"
+fi
 ro_run() {
   "${as_user[@]}" env AREAFILL_TEMP_MEMORY="$1" "$program" -q "$ro/in0.png" --mask "$ro/mask0.png" \
     --method membrane --prefs "$ro/prefs" -o "$ro/out/$2.png"
