@@ -79,14 +79,17 @@ bool _CopyTags(TIFF* in, TIFF* out) {
 bool _CopyField(TIFF* in, TIFF* out, uint32_t tag) {
   const TIFFField* field = TIFFFieldWithTag(in, tag);
   if (!field) return true;
+  // A tag of no values has nothing to keep, and libtiff would refuse to write the directory.
   if (TIFFFieldPassCount(field)) {
     void* values = nullptr;
     if (TIFFFieldSetGetCountSize(field) == 4) {
       uint32_t count = 0;
-      return !TIFFGetField(in, tag, &count, &values) || TIFFSetField(out, tag, count, values);
+      return !TIFFGetField(in, tag, &count, &values) || count == 0 ||
+             TIFFSetField(out, tag, count, values);
     }
     uint16_t count = 0;
-    return !TIFFGetField(in, tag, &count, &values) || TIFFSetField(out, tag, count, values);
+    return !TIFFGetField(in, tag, &count, &values) || count == 0 ||
+           TIFFSetField(out, tag, count, values);
   }
   union {
     uint8_t u8;
