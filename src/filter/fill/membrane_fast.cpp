@@ -46,6 +46,8 @@ OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, in
   fast->lanes = FillWorkerCount(fast->workers);
   fast->blockRows = kFastBlockRows;
   fast->roundRows = fast->lanes * fast->blockRows;
+  // The fill by tiles places its bands where the holes are: taller rounds cut fewer holes.
+  if (byTiles) fast->roundRows = std::max(fast->roundRows, kTileRoundRows);
   const Size rowBytes = Size(_ImageRowBytes(work));
   fast->in =
       reinterpret_cast<typename Depth::Sample*>(NewPtrClear((fast->roundRows + 2) * rowBytes));

@@ -15,6 +15,11 @@
 // large enough that waking the threads costs little against a block's work.
 constexpr int32_t kFastBlockRows = 16;
 
+// Rows of a round of the fill by tiles, at least: its bands of tiles start at the first row
+// with a pixel to fill, so a hole is cut in two only where a band or a round ends.
+constexpr int32_t kTileRoundRows = 4 * kFastBlockRows;
+static_assert(kTileRoundRows <= kMaxFillThreads * kFastBlockRows, "a round's rows fit its arrays");
+
 // The fill goes by tiles when it has at most this many pixels to fill for each edge point.
 constexpr int64_t kTilesPerEdgePoint = 16;
 
