@@ -149,15 +149,17 @@ TEST_F(MembraneFastTest, MatchesTheReferenceOnImagesTallerThan300Rows) {
   }
 }
 
-// A few specks far apart on rows wide enough for the smoothing's rounds (48 rows at 3 threads)
-// to be shared between the threads.
-TEST_F(MembraneFastTest, MatchesTheReferenceWhereTheSmoothingIsShared) {
+// Rows wide enough to be shared between the threads: a few specks far apart, for the smoothing's
+// rounds (48 rows at 3 threads), and a picture without a selection, whose rows the fill by rows
+// divides by columns.
+TEST_F(MembraneFastTest, MatchesTheReferenceWhereRowsAreShared) {
   std::mt19937 rng(5200);
   Picture p = RandomPicture(rng, kNoSelection, 1840, 60, 3, 16);
   p.mask.assign(size_t(p.w) * p.h, 0);
   for (const auto& [x, y] : {std::pair{3, 4}, {900, 30}, {1837, 56}})
     for (int dy = -1; dy <= 1; ++dy) p.mask[size_t((y + dy) * p.w + x)] = 255;
   ExpectSameAsReference(p, "1840x60 RGB, three specks");
+  ExpectSameAsReference(RandomPicture(rng, kNoSelection, 1300, 7, 1, 8), "1300x7, no selection");
 }
 
 TEST_F(MembraneFastTest, MatchesTheReferenceBeyond32000EdgePoints) {
