@@ -67,14 +67,17 @@ __attribute__((target("avx2"))) void _VisitRunsAVX2(const _Runs& runs, int32_t l
     best = _mm256_blendv_epi8(best, d2, better);
     bestI = _mm256_blendv_epi8(bestI, idx, better);
   }
-  alignas(32) int32_t d[kRun], k[kRun];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(d), best);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(k), bestI);
-  for (int32_t lane = 0; lane < kRun; ++lane)
-    if (d[lane] < *bestD2 || (d[lane] == *bestD2 && k[lane] < *bestIndex)) {
-      *bestD2 = d[lane];
-      *bestIndex = k[lane];
-    }
+  // The lanes began at the slot's winner, so the least distance over the lanes, then the least
+  // index among the lanes at that distance, is the sector's winner.
+  __m256i lowD2 = _mm256_min_epi32(best, _mm256_permute2x128_si256(best, best, 1));
+  lowD2 = _mm256_min_epi32(lowD2, _mm256_shuffle_epi32(lowD2, _MM_SHUFFLE(1, 0, 3, 2)));
+  lowD2 = _mm256_min_epi32(lowD2, _mm256_shuffle_epi32(lowD2, _MM_SHUFFLE(2, 3, 0, 1)));
+  __m256i lowIndex = _mm256_blendv_epi8(none, bestI, _mm256_cmpeq_epi32(best, lowD2));
+  lowIndex = _mm256_min_epi32(lowIndex, _mm256_permute2x128_si256(lowIndex, lowIndex, 1));
+  lowIndex = _mm256_min_epi32(lowIndex, _mm256_shuffle_epi32(lowIndex, _MM_SHUFFLE(1, 0, 3, 2)));
+  lowIndex = _mm256_min_epi32(lowIndex, _mm256_shuffle_epi32(lowIndex, _MM_SHUFFLE(2, 3, 0, 1)));
+  *bestD2 = _mm256_cvtsi256_si32(lowD2);
+  *bestIndex = _mm256_cvtsi256_si32(lowIndex);
 }
 #endif
 
