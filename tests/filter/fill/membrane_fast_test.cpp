@@ -162,20 +162,6 @@ TEST_F(MembraneFastTest, MatchesTheReferenceWhereRowsAreShared) {
   ExpectSameAsReference(RandomPicture(rng, kNoSelection, 1300, 7, 1, 8), "1300x7, no selection");
 }
 
-TEST_F(MembraneFastTest, MatchesTheReferenceBeyond32000EdgePoints) {
-  // Rows 0 and 4 are wholly selected (32998 edge points, the last 998 of row 4 dropped); the
-  // filled pixels are a noise patch in rows 1..3, close to the dropped points.
-  std::mt19937 rng(32001);
-  for (int bits : {8, 16}) {
-    Picture p = RandomPicture(rng, kNoSelection, 16500, 5, bits == 8 ? 1 : 3, bits);
-    p.mask.assign(size_t(p.w) * p.h, 0);
-    for (int x = 0; x < p.w; ++x) p.mask[size_t(x)] = p.mask[size_t(4 * p.w + x)] = 255;
-    for (int y = 1; y <= 3; ++y)
-      for (int x = 16000; x < 16040; ++x) p.mask[size_t(y * p.w + x)] = MaskByte(rng, rng() % 2);
-    ExpectSameAsReference(p, std::to_string(bits) + " bits");
-  }
-}
-
 // Cancelled in the mask rows, the edge search, the fill's first row, inside and after its first
 // round, the first smoothing pass, a later pass across a round boundary and the very last row:
 // the engine stops at once, and before the fill the image is untouched; in memory or on disk.
