@@ -36,10 +36,9 @@ void _ReleaseFast(_FastWork<Depth>* fast) {
   fast->xs = fast->ys = nullptr;
 }
 
-// Takes the threads, the round buffers and, when there are edge points, the search (by tiles,
-// shared by every lane with a lane's buffers each; or by rows, one search and its winner buffers
-// for the one lane that fills by rows). All of it is had before the image is touched. Returns 0,
-// or -108 when anything could not be had.
+// Takes the threads, the round buffers and, when there are edge points, the search (by tiles or
+// by rows, one search read by every lane, with a lane's buffers each). All of it is had before
+// the image is touched. Returns 0, or -108 when anything could not be had.
 template <class Depth>
 OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t threads,
                     bool byTiles) {
