@@ -22,12 +22,27 @@ void DisposeTileLane(TileLane* lane) {
 
 namespace {
 
-// Visits points[0 .. count) from pixel (x, y), each in its own sector.
-void _VisitAll(const _TilePoint* points, int32_t count, int32_t x, int32_t y, _Slots slots) {
+// The sector of every step between a pixel of a tile and a point within kTileReach of the tile's
+// pixels, looked up rather than worked out for each pixel and point.
+constexpr int32_t kNearSpan = kTileSide - 1 + kTileReach;  // the longest such step across
+struct _NearSectors {
+  int8_t of[2 * kNearSpan + 1][2 * kNearSpan + 1];  // by dy + kNearSpan, dx + kNearSpan
+  _NearSectors() {
+    for (int32_t dy = -kNearSpan; dy <= kNearSpan; ++dy)
+      for (int32_t dx = -kNearSpan; dx <= kNearSpan; ++dx)
+        of[dy + kNearSpan][dx + kNearSpan] = int8_t(dx == 0 && dy == 0 ? 0 : _SectorOfStep(dx, dy));
+  }
+};
+const _NearSectors kNearSectors;
+
+// Visits points[0 .. count), all within kTileReach of the tile's pixels, from pixel (x, y) of
+// the tile, each in its own sector.
+void _VisitNear(const _TilePoint* points, int32_t count, int32_t x, int32_t y, _Slots slots) {
   for (int32_t i = 0; i < count; ++i) {
     const int32_t dx = x - points[i].x, dy = y - points[i].y;
     const int32_t d2 = dx * dx + dy * dy;
-    if (d2 != 0) _Offer(slots, _SectorOfStep(dx, dy), d2, points[i].index);
+    if (d2 != 0)
+      _Offer(slots, kNearSectors.of[dy + kNearSpan][dx + kNearSpan], d2, points[i].index);
   }
 }
 
@@ -65,7 +80,7 @@ OSErr FindTileWinners(const TileSearch* search, TileLane* lane, int32_t x0, int3
         slots.winner[k] = -1;
         slots.distance2[k] = kFarDistance2;
       }
-      _VisitAll(lane->near, lane->nearCount, x0 + c, y0 + r, slots);
+      _VisitNear(lane->near, lane->nearCount, x0 + c, y0 + r, slots);
       for (int32_t k = 0; k < kTileSectors; ++k)
         if (slots.distance2[k] >= kSettled2) openAt[pixel] |= 1u << kWedges.numbered[k].position;
       if (openAt[pixel] == 0) continue;
