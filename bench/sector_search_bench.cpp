@@ -149,8 +149,8 @@ Timings RunSideBySide(const FillCase& c, const FillRows& rows, const std::vector
   for (size_t r = 0; r < rows.y.size(); ++r) {
     const std::vector<uint8_t>& wanted = rows.wanted[r];
     auto t1 = Clock::now();
-    FindRowWinners(search, rows.y[r], c.selected ? wanted.data() : nullptr, winners.data(),
-                   distances2.data());
+    FindRowWinners(search, rows.y[r], 0, c.width - 1, c.selected ? wanted.data() : nullptr,
+                   winners.data(), distances2.data());
     auto t2 = Clock::now();
     for (int32_t x = 0; x < c.width; ++x) {
       if (!wanted[size_t(x)]) continue;

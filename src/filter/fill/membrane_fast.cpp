@@ -15,12 +15,13 @@ void _ReleaseFast(_FastWork<Depth>* fast) {
   StopFillWorkers(fast->workers);
   fast->workers = nullptr;
   for (_FillLane& lane : fast->lane) {
-    DisposeSectorSearch(lane.search);
     DisposeTileLane(lane.tiles);
     DisposePtr(reinterpret_cast<Ptr>(lane.winners));
     DisposePtr(reinterpret_cast<Ptr>(lane.distances));
     lane = {};
   }
+  DisposeSectorSearch(fast->search);
+  fast->search = nullptr;
   DisposeTileSearch(fast->tiles);
   DisposePtr(reinterpret_cast<Ptr>(fast->tileList));
   fast->tiles = nullptr;
@@ -35,10 +36,9 @@ void _ReleaseFast(_FastWork<Depth>* fast) {
   fast->xs = fast->ys = nullptr;
 }
 
-// Takes the threads, the round buffers and, when there are edge points, the search (by tiles,
-// shared by every lane with a lane's buffers each; or by rows, one search and its winner buffers
-// for the one lane that fills by rows). All of it is had before the image is touched. Returns 0,
-// or -108 when anything could not be had.
+// Takes the threads, the round buffers and, when there are edge points, the search (by tiles or
+// by rows, one search read by every lane, with a lane's buffers each). All of it is had before
+// the image is touched. Returns 0, or -108 when anything could not be had.
 template <class Depth>
 OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t threads,
                     bool byTiles) {
@@ -46,6 +46,8 @@ OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, in
   fast->lanes = FillWorkerCount(fast->workers);
   fast->blockRows = kFastBlockRows;
   fast->roundRows = fast->lanes * fast->blockRows;
+  // The fill by tiles places its bands where the holes are: taller rounds cut fewer holes.
+  if (byTiles) fast->roundRows = std::max(fast->roundRows, kTileRoundRows);
   const Size rowBytes = Size(_ImageRowBytes(work));
   fast->in =
       reinterpret_cast<typename Depth::Sample*>(NewPtrClear((fast->roundRows + 2) * rowBytes));
@@ -62,13 +64,15 @@ OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, in
     fast->ys[i] = work->points[i].y;
   }
   if (byTiles) return _AllocateTiles(work, fast);
-  const Size slotBytes = Size(work->width) * kSearchSectors * 4;
-  _FillLane& lane = fast->lane[0];
-  lane.winners = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
-  lane.distances = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
-  if (!lane.winners || !lane.distances) return memFullErr;
+  const Size slotBytes = Size(std::min(work->width, kRowSpan)) * kSearchSectors * 4;
+  for (int32_t j = 0; j < fast->lanes; ++j) {
+    _FillLane& lane = fast->lane[j];
+    lane.winners = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
+    lane.distances = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
+    if (!lane.winners || !lane.distances) return memFullErr;
+  }
   return MakeSectorSearch(fast->xs, fast->ys, work->count, work->width, work->height,
-                          &lane.search) == noErr
+                          &fast->search) == noErr
              ? noErr
              : memFullErr;
 }
@@ -82,45 +86,81 @@ struct _FillRound {
   bool toFill[kMaxFillThreads * kFastBlockRows];  // row i has a pixel to fill and was read
 };
 
-// Fills one row in place. `wanted` flags the pixels to fill (null: every pixel).
+// One row of the fill by rows: its pixels to fill lie in columns first .. last, divided into
+// `parts` stretches, one per task.
 template <class Depth>
-void _FillRow(const _MembraneWork<Depth>* work, _FillLane* lane, int32_t y, const uint8_t* wanted,
-              typename Depth::Sample* row) {
-  if (lane->search != nullptr &&
-      FindRowWinners(lane->search, y, wanted, lane->winners, lane->distances) != noErr) {
-    // Short of memory mid-fill: rows already written cannot be taken back, so the lane goes on
-    // by visiting every point, which gives the same values.
-    DisposeSectorSearch(lane->search);
-    lane->search = nullptr;
-  }
-  for (int32_t x = 0; x < work->width; ++x) {
-    if (wanted != nullptr && wanted[x] == 0) continue;
-    typename Depth::Sample* pixel = row + work->planes * x;
-    if (lane->search != nullptr)
-      _PixelFromWinners(work, lane->winners + kSearchSectors * x,
-                        lane->distances + kSearchSectors * x, pixel);
-    else
-      _FillPixelByVisit(work, x, y, pixel);
+struct _RowParts {
+  const _MembraneWork<Depth>* work;
+  _FastWork<Depth>* fast;
+  int32_t y;
+  const uint8_t* wanted;  // null: every pixel
+  typename Depth::Sample* row;
+  int32_t first, last, parts;
+};
+
+// Task `part` of a row: its stretch of columns, asked of the search in spans of kRowSpan, each
+// span's pixels worked out while its winners are still in the processor's cache.
+template <class Depth>
+void _FillRowPart(void* context, int32_t part, int32_t laneIndex) {
+  const auto* task = static_cast<const _RowParts<Depth>*>(context);
+  const _MembraneWork<Depth>* work = task->work;
+  const _FillLane& lane = task->fast->lane[laneIndex];
+  const SectorSearch* search = task->fast->search;
+  const int64_t columns = int64_t(task->last) - task->first + 1;
+  const int32_t begin = task->first + int32_t(columns * part / task->parts);
+  const int32_t end = task->first + int32_t(columns * (part + 1) / task->parts);
+  for (int32_t x0 = begin; x0 < end; x0 += kRowSpan) {
+    const int32_t x1 = std::min(end, x0 + kRowSpan) - 1;
+    if (search != nullptr)
+      CollectRowWinners(search, task->y, x0, x1, task->wanted, lane.winners, lane.distances);
+    for (int32_t x = x0; x <= x1; ++x) {
+      if (task->wanted != nullptr && task->wanted[x] == 0) continue;
+      typename Depth::Sample* pixel = task->row + work->planes * x;
+      if (search != nullptr)
+        _PixelFromWinners(work, lane.winners + kSearchSectors * (x - x0),
+                          lane.distances + kSearchSectors * (x - x0), pixel);
+      else
+        _FillPixelByVisit(work, x, task->y, pixel);
+    }
   }
 }
 
-// Lane `index` fills its block of the round.
+// Fills one row in place. `wanted` flags the pixels to fill (null: every pixel). The host's
+// thread brings the search to the row; a row with enough pixels to fill is then divided between
+// the lanes by columns, each reading the one search.
 template <class Depth>
-void _FillBlock(void* context, int32_t index, int32_t) {
-  auto* round = static_cast<_FillRound<Depth>*>(context);
+void _FillRow(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t y,
+              const uint8_t* wanted, typename Depth::Sample* row) {
+  _RowParts<Depth> task = {work, fast, y, wanted, row, 0, work->width - 1, 1};
+  if (wanted != nullptr) {
+    while (task.first <= task.last && wanted[task.first] == 0) ++task.first;
+    while (task.last >= task.first && wanted[task.last] == 0) --task.last;
+    if (task.first > task.last) return;
+  }
+  if (fast->search != nullptr && AdvanceSearch(fast->search, y) != noErr) {
+    // Short of memory mid-fill: rows already written cannot be taken back, so the fill goes on
+    // by visiting every point, which gives the same values.
+    DisposeSectorSearch(fast->search);
+    fast->search = nullptr;
+  }
+  task.parts = std::clamp((task.last - task.first + 1) / kSharedRowColumns, 1, fast->lanes);
+  RunFillTasks(fast->workers, task.parts, _FillRowPart<Depth>, &task);
+}
+
+// Fills the round's rows, in order, on the host's thread (sharing wide rows with the lanes).
+template <class Depth>
+void _FillBlock(_FillRound<Depth>* round) {
   const _MembraneWork<Depth>* work = round->work;
   _FastWork<Depth>* fast = round->fast;
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
-  const int32_t end = std::min(round->rows, (index + 1) * fast->blockRows);
-  for (int32_t i = index * fast->blockRows; i < end; ++i) {
+  for (int32_t i = 0; i < round->rows; ++i) {
     if (!round->toFill[i]) continue;
     uint8_t* wanted = nullptr;
     if (work->selection) {
       wanted = fast->masks + size_t(i) * size_t(work->width);
       for (int32_t x = 0; x < work->width; ++x) wanted[x] = _IsSelected(wanted[x]);
     }
-    _FillRow(work, &fast->lane[index], round->firstRow + i, wanted,
-             fast->in + size_t(i) * rowSamples);
+    _FillRow(work, fast, round->firstRow + i, wanted, fast->in + size_t(i) * rowSamples);
   }
 }
 
@@ -136,9 +176,9 @@ inline bool _AnySelected(const uint8_t* mask, int32_t width) {
 // Refills the selected pixels (all pixels without a selection) of rows 1 .. height - 2. A row
 // with no selected pixel is neither read nor written: it would be written back unchanged. Its
 // progress report and cancel test still come in their turn.
-// The rows go to one lane, on the host's thread: a search answers rows in increasing order, so
-// a second lane would need a search of its own, made over again and stepped through the rows
-// the first fills, which costs more CPU than it saves time.
+// One search serves every lane: the host's thread brings it from row to row, in increasing
+// order, and the lanes share out the columns of each wide row, so no step of the search is made
+// twice.
 template <class Depth>
 OSErr _FastFillPass(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
   const int32_t rowBytes = _ImageRowBytes(work);
@@ -156,7 +196,7 @@ OSErr _FastFillPass(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
       round.toFill[i] = toFill;
       if (toFill) GetLine(work->image, 0, y0 + i, rowBytes, fast->in + size_t(i) * rowSamples);
     }
-    _FillBlock<Depth>(&round, 0, 0);
+    _FillBlock(&round);
     for (int32_t i = 0; i < round.rows; ++i) {
       const int32_t y = y0 + i;
       if (_Cancelled(work, y + work->height + work->progressShift)) return userCanceledErr;

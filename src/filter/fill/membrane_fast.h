@@ -1,6 +1,6 @@
 // The fast membrane engine's storage and steps. Rows move in rounds: the calling (host) thread
-// reads a round's rows, the lanes compute its tiles or blocks of rows on the fill's worker
-// threads (the fill by rows: one lane, on the host's thread), and the host thread then reports
+// reads a round's rows, the lanes compute its tiles, blocks of rows or, in the fill by rows, the
+// columns of each wide row on the fill's worker threads, and the host thread then reports
 // progress, tests for cancel and writes each row in order, once per row, as the reference
 // engine does. A cancelled round writes nothing more, so the image ends as
 // a one-row-at-a-time run would have left it.
@@ -15,15 +15,25 @@
 // large enough that waking the threads costs little against a block's work.
 constexpr int32_t kFastBlockRows = 16;
 
+// Rows of a round of the fill by tiles, at least: its bands of tiles start at the first row
+// with a pixel to fill, so a hole is cut in two only where a band or a round ends.
+constexpr int32_t kTileRoundRows = 4 * kFastBlockRows;
+static_assert(kTileRoundRows <= kMaxFillThreads * kFastBlockRows, "a round's rows fit its arrays");
+
+// Columns of a row asked of the fill by rows' search at once: their winners (64 KiB) stay in the
+// processor's cache until their pixels are worked out.
+constexpr int32_t kRowSpan = 256;
+
+// Columns to fill that a row must have for each lane that shares it: fewer take less time than
+// waking another thread for them.
+constexpr int32_t kSharedRowColumns = 512;
+
 // The fill goes by tiles when it has at most this many pixels to fill for each edge point.
 constexpr int64_t kTilesPerEdgePoint = 16;
 
-// One lane of the fill pass: the rows it is given are asked of its own search, in increasing
-// order. Without a search (none made, or one that ran short of memory mid-fill) the lane visits
-// every edge point instead, which gives the same values.
+// One lane's buffers in the fill pass: the winners of the columns or the tile it works on.
 struct _FillLane {
-  SectorSearch* search;
-  int32_t* winners;    // width × 32 (by tiles: a tile's 256 pixels × 32)
+  int32_t* winners;    // kRowSpan × 32 (by tiles: a tile's 256 pixels × 32)
   int32_t* distances;  // the same
   TileLane* tiles;     // by tiles: the lane's work buffers
 };
@@ -41,6 +51,10 @@ struct _FastWork {
   uint16_t* xs;       // the edge points' columns and rows, for the searches
   uint16_t* ys;
   TileSearch* tiles;  // the fill by tiles' search, or null for the fill by rows
+  // The fill by rows' search, brought to each row by the host's thread and read by every lane;
+  // null without one (none made, or one that ran short of memory mid-fill): the lanes then visit
+  // every edge point instead, which gives the same values.
+  SectorSearch* search;
   int32_t* tileList;  // by tiles: a round's tiles with a pixel to fill
   _FillLane lane[kMaxFillThreads];
 };

@@ -1,6 +1,7 @@
 // The fast engine's fill pass by tiles, for holes whose pixels lie near their edge (dust, thin
-// lines, strokes): the rows of a round are read as in the fill by rows, then every 16×16 tile of
-// the round that has a pixel to fill is a task of its own, on whichever lane is free, and the
+// lines, strokes): the rows of a round are read as in the fill by rows, then the round's pixels
+// to fill are covered by tiles of at most 16×16 placed where they are, each tile a task of its
+// own on whichever lane is free, and the
 // host's thread writes the rows back in order with their progress reports and cancel tests.
 // The work follows the pixels to fill: tiles and rows without any cost nothing.
 #include <algorithm>
@@ -23,6 +24,10 @@ struct _TileRound {
 
 const uint8_t kNothingWanted[kTileSide] = {};
 
+// A tile of the list: its first row in the round and its first column.
+constexpr int32_t kTileColumnSpan = 32768;  // columns are below this
+inline int32_t _TileAt(int32_t r0, int32_t x0) { return r0 * kTileColumnSpan + x0; }
+
 // Task `task` of the round: one tile's winners, then its pixels' values in the round's rows.
 template <class Depth>
 void _FillTile(void* context, int32_t task, int32_t laneIndex) {
@@ -30,10 +35,8 @@ void _FillTile(void* context, int32_t task, int32_t laneIndex) {
   const _MembraneWork<Depth>* work = round->work;
   _FastWork<Depth>* fast = round->fast;
   _FillLane& lane = fast->lane[laneIndex];
-  const int32_t tilesPerBand = (work->width + kTileSide - 1) / kTileSide;
   const int32_t tile = fast->tileList[task];
-  const int32_t band = tile / tilesPerBand, x0 = (tile % tilesPerBand) * kTileSide;
-  const int32_t r0 = band * kTileSide;
+  const int32_t r0 = tile / kTileColumnSpan, x0 = tile % kTileColumnSpan;
   const int32_t rows = std::min(kTileSide, round->rows - r0);
   const int32_t columns = std::min(kTileSide, work->width - x0);
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
@@ -58,29 +61,40 @@ void _FillTile(void* context, int32_t task, int32_t laneIndex) {
     }
 }
 
-// Lists the tiles of the round that have a pixel to fill, band by band.
+// Lists the tiles of the round, placed where the pixels to fill are: a band of kTileSide rows
+// starts at the first row with a pixel to fill below the band before, and in a band a tile
+// starts at the first column with one right of the tile before. Bands and tiles never overlap,
+// so each pixel is one tile's, and there are never more than on a fixed grid; a speck is cut in
+// two only where a band or the round ends. `columns` takes one byte per column.
 template <class Depth>
-void _ListTiles(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast,
-                _TileRound<Depth>* round) {
+void _ListTiles(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, _TileRound<Depth>* round,
+                uint8_t* columns) {
   const int32_t width = work->width;
-  const int32_t tilesPerBand = (width + kTileSide - 1) / kTileSide;
   round->tileCount = 0;
-  for (int32_t r0 = 0; r0 < round->rows; r0 += kTileSide) {
-    const int32_t rows = std::min(kTileSide, round->rows - r0);
-    for (int32_t t = 0; t < tilesPerBand; ++t) {
-      const int32_t x0 = t * kTileSide, columns = std::min(kTileSide, width - x0);
-      uint64_t any = 0;
-      for (int32_t r = 0; r < rows; ++r) {
-        if (!round->toFill[r0 + r]) continue;
-        const uint8_t* flags = fast->masks + size_t(r0 + r) * size_t(width) + size_t(x0);
-        for (int32_t c = 0; c < columns; c += 8) {
-          uint64_t eight = 0;
-          std::memcpy(&eight, flags + c, size_t(std::min(8, columns - c)));
-          any |= eight;
-        }
-      }
-      if (any != 0) fast->tileList[round->tileCount++] = (r0 / kTileSide) * tilesPerBand + t;
+  for (int32_t r0 = 0; r0 < round->rows;) {
+    if (!round->toFill[r0]) {
+      ++r0;
+      continue;
     }
+    const int32_t rows = std::min(kTileSide, round->rows - r0);
+    std::memset(columns, 0, size_t(width));
+    for (int32_t r = 0; r < rows; ++r) {
+      if (!round->toFill[r0 + r]) continue;
+      const uint8_t* flags = fast->masks + size_t(r0 + r) * size_t(width);
+      for (int32_t x = 0; x < width; ++x) columns[x] |= flags[x];
+    }
+    for (int32_t x = 0; x < width;) {
+      uint64_t eight = 0;  // eight columns at once; most hold nothing to fill
+      std::memcpy(&eight, columns + x, size_t(std::min(8, width - x)));
+      if (eight == 0) {
+        x += 8;
+        continue;
+      }
+      while (columns[x] == 0) ++x;
+      fast->tileList[round->tileCount++] = _TileAt(r0, x);
+      x += kTileSide;
+    }
+    r0 += rows;
   }
 }
 
@@ -92,6 +106,9 @@ OSErr _AllocateTiles(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
       noErr)
     return memFullErr;
   const int32_t tilesPerBand = (work->width + kTileSide - 1) / kTileSide;
+  static_assert(
+      kTileColumnSpan > 32767 && (kMaxFillThreads * kFastBlockRows) <= INT32_MAX / kTileColumnSpan,
+      "a tile's row and column pack in 32 bits");
   fast->tileList = reinterpret_cast<int32_t*>(
       NewPtr(Size(fast->roundRows / kTileSide + 1) * Size(tilesPerBand) * 4));
   if (fast->tileList == nullptr) return memFullErr;
@@ -105,12 +122,11 @@ OSErr _AllocateTiles(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
   return noErr;
 }
 
-// Rounds start at multiples of kTileSide (the first one at row 0, which is never filled), so
-// that tiles never straddle two rounds. Rows without a pixel to fill are neither read nor
+// Tiles never straddle two rounds (the first round starts at row 0, which is never filled).
+// Rows without a pixel to fill are neither read nor
 // written back; every fill row is reported in its turn.
 template <class Depth>
 OSErr _FastFillTiles(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
-  static_assert(kFastBlockRows % kTileSide == 0, "rounds hold whole bands of tiles");
   const int32_t rowBytes = _ImageRowBytes(work);
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
   const int32_t width = work->width;
@@ -130,7 +146,7 @@ OSErr _FastFillTiles(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
       round.toFill[i] = any != 0;
       if (any) GetLine(work->image, 0, y, rowBytes, fast->in + size_t(i) * rowSamples);
     }
-    _ListTiles(work, fast, &round);
+    _ListTiles(work, fast, &round, work->maskRow);
     RunFillTasks(fast->workers, round.tileCount, _FillTile<Depth>, &round);
     for (int32_t i = 0; i < round.rows; ++i) {
       const int32_t y = y0 + i;

@@ -9,6 +9,7 @@
 // replayed from their change logs (sector_change_logs.cpp).
 #include "filter/fill/sector_search.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "filter/fill/sector_search_state.h"
@@ -96,12 +97,13 @@ inline int32_t _FirstColumn(const _Row& row, double v, _Recipe recipe) {
 
 // Writes one sector's winners for frame columns first .. last from the row's envelope (m
 // entries): entry j holds the columns from its start to the next entry's start, as far as its
-// point's footprint reaches.
+// point's footprint reaches. Image column x's slots begin at 32 * (x - base).
 void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _Entry* env, int32_t m,
-              int32_t first, int32_t last, int32_t sector, int32_t* winners, int32_t* distances2) {
+              int32_t first, int32_t last, int32_t base, int32_t sector, int32_t* winners,
+              int32_t* distances2) {
   if (first > last) return;
   const int32_t stride = fan.flipX ? -kSearchSectors : kSearchSectors;
-  const int32_t origin = kSearchSectors * (fan.flipX ? row.right : row.left) + sector;
+  const int32_t origin = kSearchSectors * ((fan.flipX ? row.right : row.left) - base) + sector;
   int32_t* const slotW = winners + origin;  // column c's slot is at (c - row.left) * stride
   int32_t* const slotD = distances2 + origin;
   auto empty = [&](int32_t from, int32_t to) {
@@ -110,12 +112,15 @@ void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _En
       slotD[(c - row.left) * stride] = kSearchFarDistance2;
     }
   };
+  // Pieces well before the columns are passed over; the pieces start in increasing order.
   int32_t j = 0;
-  while (j + 1 < m && env[j + 1].start < first - 1) ++j;  // pieces well before the columns
+  if (m > 1)
+    j = int32_t(std::partition_point(env + 1, env + m,
+                                     [first](const _Entry& e) { return e.start < first - 1; }) -
+                (env + 1));
   int32_t begin = last + 1;
   if (m > 0) {
-    begin = _FirstColumn(row, env[j].start, env[j].startRecipe);
-    if (begin < first) begin = first;
+    begin = std::clamp(_FirstColumn(row, env[j].start, env[j].startRecipe), first, last + 1);
   }
   empty(first, begin);
   for (; j < m && begin <= last; ++j) {
@@ -148,7 +153,7 @@ void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _En
 
 // Points of the pixel's own row (dy = 0) belong to sector 0 (to the left) and 16 (to the right);
 // the quadrant envelopes hold only points of other rows, so the nearer of the two is kept.
-void _CollectSameRow(const SectorSearch* s, int32_t y, int32_t first, int32_t last,
+void _CollectSameRow(const SectorSearch* s, int32_t y, int32_t first, int32_t last, int32_t base,
                      const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
   const int32_t begin = s->rowStart[y - s->top], end = s->rowStart[y - s->top + 1];
   int32_t next = begin;  // first point of the row at or right of x
@@ -163,7 +168,7 @@ void _CollectSameRow(const SectorSearch* s, int32_t y, int32_t first, int32_t la
       if (sites[side] < 0) continue;
       const int64_t dx = x - s->px[sites[side]];
       if (dx * dx >= kSearchFarDistance2) continue;
-      const int32_t slot = kSearchSectors * x + 16 * side;
+      const int32_t slot = kSearchSectors * (x - base) + 16 * side;
       const int32_t index = s->listIndex[sites[side]];
       if (dx * dx < distances2[slot] || (dx * dx == distances2[slot] && index < winners[slot])) {
         winners[slot] = index;
@@ -173,11 +178,8 @@ void _CollectSameRow(const SectorSearch* s, int32_t y, int32_t first, int32_t la
   }
 }
 
-// Visits every point, for a pixel outside the followed box.
-void _CollectByVisit(const SectorSearch* s, int32_t x, int32_t y, int32_t* winners,
-                     int32_t* distances2) {
-  int32_t* slots = winners + kSearchSectors * x;
-  int32_t* best = distances2 + kSearchSectors * x;
+// Visits every point, for a pixel outside the followed box: its 32 slots and distances.
+void _CollectByVisit(const SectorSearch* s, int32_t x, int32_t y, int32_t* slots, int32_t* best) {
   for (int32_t k = 0; k < kSearchSectors; ++k) {
     slots[k] = -1;
     best[k] = kSearchFarDistance2;
@@ -194,34 +196,41 @@ void _CollectByVisit(const SectorSearch* s, int32_t x, int32_t y, int32_t* winne
   }
 }
 
-// Brings the four quadrants to image row y and writes their winners for image columns
-// first .. last (within the followed ones).
-OSErr _CollectQuadrants(SectorSearch* s, int32_t y, int32_t first, int32_t last, int32_t* winners,
-                        int32_t* distances2) {
-  for (int32_t f = 0; f < 4; ++f) {
-    _Fan& fan = s->fans[f];
+// Brings the four quadrants to image row y. False when memory is short.
+bool _AdvanceQuadrants(SectorSearch* s, int32_t y) {
+  for (_Fan& fan : s->fans) {
     const int32_t frameY = fan.flipY ? s->top + s->bottom - y : y;
     for (; fan.row < frameY; ++fan.row)
       for (_Sector& sector : fan.sectors)
-        if (!_Advance(s, fan, &sector, fan.row + 1, false)) return memFullErr;
+        if (!_Advance(s, fan, &sector, fan.row + 1, false)) return false;
     for (; fan.row > frameY; --fan.row) {
       const bool refresh = (fan.row - 1 - s->top) % kLongestCertificate == 0;
       for (_Sector& sector : fan.sectors) {
         const _Row row = _RowOf(s, fan, sector, fan.row - 1);
-        if (!_StepBack(s, row, &sector)) return memFullErr;
+        if (!_StepBack(s, row, &sector)) return false;
         if (refresh) _Refresh(row, &sector);
       }
     }
+  }
+  return true;
+}
+
+// Writes the four quadrants' winners at image row y (where they have been brought) for image
+// columns first .. last (within the followed ones), column x's slots at 32 * (x - base).
+void _CollectQuadrants(const SectorSearch* s, int32_t y, int32_t first, int32_t last, int32_t base,
+                       int32_t* winners, int32_t* distances2) {
+  for (int32_t f = 0; f < 4; ++f) {
+    const _Fan& fan = s->fans[f];
+    const int32_t frameY = fan.flipY ? s->top + s->bottom - y : y;
     for (int32_t k = 0; k < 8; ++k) {
-      _Sector& sector = fan.sectors[k];
+      const _Sector& sector = fan.sectors[k];
       const _Row row = _RowOf(s, fan, sector, frameY);
       const int32_t a = fan.flipX ? s->left + s->right - last : first;
       const int32_t b = fan.flipX ? s->left + s->right - first : last;
-      _Collect(s, fan, row, sector.list.entries, sector.count, a, b, 8 * f + k, winners,
+      _Collect(s, fan, row, sector.list.entries, sector.count, a, b, base, 8 * f + k, winners,
                distances2);
     }
   }
-  return noErr;
 }
 
 // Orders the list by row, then column, then index, into `order` (two stable counting passes).
@@ -361,36 +370,53 @@ OSErr MakeSectorSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, in
   return noErr;
 }
 
-OSErr FindRowWinners(SectorSearch* search, int32_t y, const uint8_t* wanted, int32_t* winners,
-                     int32_t* distances2) {
-  if (search == nullptr || winners == nullptr || y < 0 || y >= search->height ||
-      y <= search->lastRow)
-    return paramErr;
+OSErr AdvanceSearch(SectorSearch* search, int32_t y) {
+  if (search == nullptr || y < 0 || y >= search->height || y < search->lastRow) return paramErr;
+  if (y == search->lastRow) return noErr;
   search->lastRow = y;
-  SectorSearch* s = search;
-  if (distances2 == nullptr && s->distances == nullptr) {
-    s->distances = reinterpret_cast<int32_t*>(NewPtr(Size(s->width) * kSearchSectors * 4));
-    if (s->distances == nullptr) return memFullErr;
-  }
-  int32_t* dist = distances2 != nullptr ? distances2 : s->distances;
+  const bool covered = search->count > 0 && y >= search->top && y <= search->bottom;
+  return !covered || _AdvanceQuadrants(search, y) ? noErr : memFullErr;
+}
+
+OSErr CollectRowWinners(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
+                        const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
+  if (search == nullptr || winners == nullptr || distances2 == nullptr || y != search->lastRow ||
+      first < 0 || last >= search->width || first > last)
+    return paramErr;
+  const SectorSearch* s = search;
   const bool covered = s->count > 0 && y >= s->top && y <= s->bottom;
   if (covered) {
     // Only the stretch of followed columns between the first and last wanted pixel is written.
-    int32_t first = s->left, last = s->right;
+    int32_t from = std::max(first, s->left), to = std::min(last, s->right);
     if (wanted != nullptr) {
-      while (first <= last && wanted[first] == 0) ++first;
-      while (last >= first && wanted[last] == 0) --last;
+      while (from <= to && wanted[from] == 0) ++from;
+      while (to >= from && wanted[to] == 0) --to;
     }
-    const OSErr err = _CollectQuadrants(s, y, first, last, winners, dist);
-    if (err != noErr) return err;
-    _CollectSameRow(s, y, first, last, wanted, winners, dist);
+    _CollectQuadrants(s, y, from, to, first, winners, distances2);
+    _CollectSameRow(s, y, from, to, first, wanted, winners, distances2);
   }
-  for (int32_t x = 0; x < s->width; ++x) {
+  for (int32_t x = first; x <= last; ++x) {
     if ((wanted != nullptr && wanted[x] == 0) || (covered && x >= s->left && x <= s->right))
       continue;
-    _CollectByVisit(s, x, y, winners, dist);
+    _CollectByVisit(s, x, y, winners + kSearchSectors * (x - first),
+                    distances2 + kSearchSectors * (x - first));
   }
   return noErr;
+}
+
+OSErr FindRowWinners(SectorSearch* search, int32_t y, int32_t first, int32_t last,
+                     const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
+  if (search == nullptr || winners == nullptr || first < 0 || last >= search->width || first > last)
+    return paramErr;
+  if (distances2 == nullptr && search->distances == nullptr) {
+    search->distances =
+        reinterpret_cast<int32_t*>(NewPtr(Size(search->width) * kSearchSectors * 4));
+    if (search->distances == nullptr) return memFullErr;
+  }
+  const OSErr err = AdvanceSearch(search, y);
+  if (err != noErr) return err;
+  return CollectRowWinners(search, y, first, last, wanted, winners,
+                           distances2 != nullptr ? distances2 : search->distances);
 }
 
 void DisposeSectorSearch(SectorSearch* search) {

@@ -30,18 +30,30 @@ struct SectorSearch;
 OSErr MakeSectorSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, int32_t width,
                        int32_t height, SectorSearch** out);
 
-// Finds, for each pixel x of row y with wanted[x] != 0 (every pixel when wanted is null), the
-// winner of each sector s: the index of the nearest edge point i with d² = dx² + dy² > 0 whose
-// sector of (dx, dy) = (x - xs[i], y - ys[i]) is s, the lower index on equal distances, or -1
-// when no point of that sector is nearer than kSearchFarDistance2. Writes winners[32 * x + s]
-// and, when distances2 is not null, distances2[32 * x + s] (d², or kSearchFarDistance2 for -1).
-// Slots of pixels not wanted may be overwritten with anything. Rows must be asked in increasing
-// order; rows may be skipped.
-// Returns 0; -50 when search or winners is null, or y is outside the image or not after the
-// previous row asked; -108 when a work buffer could not grow (the row's slots are then undefined
-// and the search can only be disposed).
-OSErr FindRowWinners(SectorSearch* search, int32_t y, const uint8_t* wanted, int32_t* winners,
-                     int32_t* distances2);
+// Finds, for each pixel x of row y in columns first .. last with wanted[x] != 0 (every pixel when
+// wanted is null; wanted holds the whole row), the winner of each sector s: the index of the
+// nearest edge point i with d² = dx² + dy² > 0 whose sector of (dx, dy) = (x - xs[i], y - ys[i])
+// is s, the lower index on equal distances, or -1 when no point of that sector is nearer than
+// kSearchFarDistance2. Writes winners[32 * (x - first) + s] and, when distances2 is not null,
+// distances2[32 * (x - first) + s] (d², or kSearchFarDistance2 for -1). Slots of pixels not
+// wanted may be overwritten with anything. Asking a row in spans of a few hundred columns keeps
+// the slots in the processor's cache while the pixels are worked out. Rows must be asked in
+// nondecreasing order (a row again for other columns); rows may be skipped.
+// Returns 0; -50 when search or winners is null, y is outside the image or before the previous
+// row asked, or the columns are not within 0 .. width - 1 in order; -108 when a work buffer could
+// not grow (the slots are then undefined and the search can only be disposed).
+OSErr FindRowWinners(SectorSearch* search, int32_t y, int32_t first, int32_t last,
+                     const uint8_t* wanted, int32_t* winners, int32_t* distances2);
+
+// The two halves of FindRowWinners, for threads that share one search: AdvanceSearch brings the
+// search to row y (rows in nondecreasing order; the same row again does nothing), on one thread
+// while no other uses the search; CollectRowWinners then writes the winners of row y, the row
+// last advanced to, for columns first .. last as FindRowWinners does (distances2 is required),
+// and only reads the search, so that threads may collect different columns at the same time.
+// Both return 0 or -50 as FindRowWinners does; AdvanceSearch -108 as it does.
+OSErr AdvanceSearch(SectorSearch* search, int32_t y);
+OSErr CollectRowWinners(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
+                        const uint8_t* wanted, int32_t* winners, int32_t* distances2);
 
 // Releases the search and everything it holds. Accepts null.
 void DisposeSectorSearch(SectorSearch* search);

@@ -14,7 +14,7 @@
 
 #include "platform/mac_types.h"
 
-constexpr int32_t kTileSide = 16;     // pixels per side of a tile, aligned to multiples of it
+constexpr int32_t kTileSide = 16;     // pixels per side of a tile, at most
 constexpr int32_t kTileReach = 6;     // pixels within this Chebyshev distance are visited first
 constexpr int32_t kTileSectors = 32;  // winners reported per pixel
 constexpr int32_t kTileMaxPoints = 32000;
@@ -35,7 +35,7 @@ OSErr MakeTileLane(TileLane** out);
 void DisposeTileLane(TileLane* lane);
 
 // Finds the winners of the pixels of one tile: columns x0 .. x0 + columns - 1 of rows
-// y0 .. y0 + rows - 1 (x0 and y0 multiples of kTileSide, columns and rows at most kTileSide),
+// y0 .. y0 + rows - 1 (anywhere in the image, columns and rows at most kTileSide),
 // those with wanted[r][c] != 0 (row r of the tile, column x0 + c). For wanted pixel (c, r) it
 // writes winners[32 * (r * kTileSide + c) + s], the index of the winning point of sector s or
 // -1, and distances2[the same], its squared distance or 999999999 for -1. Other slots are left

@@ -130,7 +130,12 @@ TEST_F(SectorSearchTest, WinnersMatchVisitingEveryPoint) {
     for (int32_t y = 0; y < c.height; ++y) {
       const std::vector<uint8_t>& wanted = c.wanted[size_t(y)];
       if (wanted.empty()) continue;
-      ASSERT_EQ(FindRowWinners(search, y, wanted.data(), winners.data(), distances2.data()), noErr);
+      const int32_t half = (c.width + 1) / 2;  // each row asked in two spans
+      for (int32_t from = 0; from < c.width; from += half)
+        ASSERT_EQ(FindRowWinners(search, y, from, std::min(c.width, from + half) - 1, wanted.data(),
+                                 winners.data() + from * kSearchSectors,
+                                 distances2.data() + from * kSearchSectors),
+                  noErr);
       for (int32_t x = 0; x < c.width; ++x) {
         if (!wanted[size_t(x)]) continue;
         std::vector<int32_t> best(kSearchSectors, -1), bestD(kSearchSectors, kSearchFarDistance2);
@@ -163,11 +168,12 @@ TEST_F(SectorSearchTest, RejectsArgumentsOutsideTheContract) {
   EXPECT_EQ(MakeSectorSearch(xs, ys, 2, 8, 8, nullptr), paramErr);
   ASSERT_EQ(MakeSectorSearch(xs, ys, 2, 8, 8, &search), noErr);
   std::vector<int32_t> winners(8 * kSearchSectors);
-  EXPECT_EQ(FindRowWinners(search, 8, nullptr, winners.data(), nullptr), paramErr);
-  EXPECT_EQ(FindRowWinners(search, 3, nullptr, winners.data(), nullptr), noErr);
-  EXPECT_EQ(FindRowWinners(search, 3, nullptr, winners.data(), nullptr), paramErr);  // not after
-  EXPECT_EQ(FindRowWinners(search, 2, nullptr, winners.data(), nullptr), paramErr);
-  EXPECT_EQ(FindRowWinners(search, 4, nullptr, winners.data(), nullptr), noErr);
+  EXPECT_EQ(FindRowWinners(search, 8, 0, 7, nullptr, winners.data(), nullptr), paramErr);
+  EXPECT_EQ(FindRowWinners(search, 3, 0, 8, nullptr, winners.data(), nullptr), paramErr);
+  EXPECT_EQ(FindRowWinners(search, 3, 0, 7, nullptr, winners.data(), nullptr), noErr);
+  EXPECT_EQ(FindRowWinners(search, 3, 0, 7, nullptr, winners.data(), nullptr), noErr);  // again
+  EXPECT_EQ(FindRowWinners(search, 2, 0, 7, nullptr, winners.data(), nullptr), paramErr);
+  EXPECT_EQ(FindRowWinners(search, 4, 0, 7, nullptr, winners.data(), nullptr), noErr);
   DisposeSectorSearch(search);
   DisposeSectorSearch(nullptr);
 }

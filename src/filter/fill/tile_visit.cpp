@@ -1,0 +1,102 @@
+// The tile search's visits: each pixel's visit of the runs of candidates of its open sectors,
+// eight entries at a time where the processor has AVX2, passing over the runs that cannot hold a
+// winner.
+#include <algorithm>
+#include <climits>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "filter/fill/tile_search_state.h"
+
+namespace {
+
+// The nearest of the runs' entries that lie inside the sector of pixel (x, y) (both values at
+// most the pixel's limits) and of the winner that *bestD2 and *bestIndex hold on entry (the
+// slot's, index -1 when empty), the lower index on equal distances. Squared distances of the
+// image's points stay below INT32_MAX.
+void _VisitRunsPlain(const _Runs& runs, int32_t limit0, int32_t limit1, int32_t x, int32_t y,
+                     int32_t* bestD2, int32_t* bestIndex) {
+  const int32_t *qx = runs.x(), *qy = runs.y(), *index = runs.index();
+  const int32_t *v0 = runs.value0(), *v1 = runs.value1(), *least = runs.least();
+  for (int32_t i = 0; i < runs.count; ++i) {
+    if (i % kRun == 0 && least[i / kRun] > *bestD2) {  // no entry of the run can win
+      i += kRun - 1;
+      continue;
+    }
+    if (v0[i] > limit0 || v1[i] > limit1) continue;
+    const int32_t dx = x - qx[i], dy = y - qy[i];
+    const int32_t d2 = dx * dx + dy * dy;
+    if (d2 > 0 && (d2 < *bestD2 || (d2 == *bestD2 && index[i] < *bestIndex))) {
+      *bestD2 = d2;
+      *bestIndex = index[i];
+    }
+  }
+}
+
+#if defined(__x86_64__)
+// The same, eight entries at a time: each lane keeps its own best, and the eight are reduced
+// with the same rule at the end.
+__attribute__((target("avx2"))) void _VisitRunsAVX2(const _Runs& runs, int32_t limit0,
+                                                    int32_t limit1, int32_t x, int32_t y,
+                                                    int32_t* bestD2, int32_t* bestIndex) {
+  const __m256i lim0 = _mm256_set1_epi32(limit0), lim1 = _mm256_set1_epi32(limit1);
+  const __m256i px = _mm256_set1_epi32(x), py = _mm256_set1_epi32(y);
+  const __m256i none = _mm256_set1_epi32(INT32_MAX), zero = _mm256_setzero_si256();
+  __m256i best = _mm256_set1_epi32(*bestD2), bestI = _mm256_set1_epi32(*bestIndex);
+  const int32_t *qx = runs.x(), *qy = runs.y(), *index = runs.index();
+  const int32_t *v0 = runs.value0(), *v1 = runs.value1(), *least = runs.least();
+  for (int32_t i = 0; i < runs.count; i += kRun) {
+    // A lane's best nearer than every entry of the run: none of them can win.
+    if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(_mm256_set1_epi32(least[i / kRun]), best)) != 0)
+      continue;
+    const __m256i outside = _mm256_or_si256(
+        _mm256_cmpgt_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v0 + i)), lim0),
+        _mm256_cmpgt_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v1 + i)), lim1));
+    const __m256i dx = _mm256_sub_epi32(
+                      px, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(qx + i))),
+                  dy = _mm256_sub_epi32(
+                      py, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(qy + i)));
+    __m256i d2 = _mm256_add_epi32(_mm256_mullo_epi32(dx, dx), _mm256_mullo_epi32(dy, dy));
+    d2 = _mm256_blendv_epi8(d2, none, _mm256_or_si256(outside, _mm256_cmpeq_epi32(d2, zero)));
+    const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + i));
+    const __m256i better = _mm256_or_si256(
+        _mm256_cmpgt_epi32(best, d2),
+        _mm256_and_si256(_mm256_cmpeq_epi32(best, d2), _mm256_cmpgt_epi32(bestI, idx)));
+    best = _mm256_blendv_epi8(best, d2, better);
+    bestI = _mm256_blendv_epi8(bestI, idx, better);
+  }
+  // The lanes began at the slot's winner, so the least distance over the lanes, then the least
+  // index among the lanes at that distance, is the sector's winner.
+  __m256i lowD2 = _mm256_min_epi32(best, _mm256_permute2x128_si256(best, best, 1));
+  lowD2 = _mm256_min_epi32(lowD2, _mm256_shuffle_epi32(lowD2, _MM_SHUFFLE(1, 0, 3, 2)));
+  lowD2 = _mm256_min_epi32(lowD2, _mm256_shuffle_epi32(lowD2, _MM_SHUFFLE(2, 3, 0, 1)));
+  __m256i lowIndex = _mm256_blendv_epi8(none, bestI, _mm256_cmpeq_epi32(best, lowD2));
+  lowIndex = _mm256_min_epi32(lowIndex, _mm256_permute2x128_si256(lowIndex, lowIndex, 1));
+  lowIndex = _mm256_min_epi32(lowIndex, _mm256_shuffle_epi32(lowIndex, _MM_SHUFFLE(1, 0, 3, 2)));
+  lowIndex = _mm256_min_epi32(lowIndex, _mm256_shuffle_epi32(lowIndex, _MM_SHUFFLE(2, 3, 0, 1)));
+  *bestD2 = _mm256_cvtsi256_si32(lowD2);
+  *bestIndex = _mm256_cvtsi256_si32(lowIndex);
+}
+#endif
+
+}  // namespace
+
+void _VisitRuns(const _Runs& runs, int32_t position, int32_t x, int32_t y, int32_t ox, int32_t oy,
+                _Slots slots) {
+  const _Wedge& f = kWedges.at[position];
+  const int32_t limit0 = int32_t(_Value(f.bound[0], ox, oy) - f.bound[0].c);
+  const int32_t limit1 = int32_t(_Value(f.bound[1], ox, oy) - f.bound[1].c);
+  const int32_t sector = kWedges.sectorAt[position];
+  int32_t bestD2 = slots.distance2[sector], bestIndex = slots.winner[sector];
+#if defined(__x86_64__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2)
+    _VisitRunsAVX2(runs, limit0, limit1, x, y, &bestD2, &bestIndex);
+  else
+#endif
+    _VisitRunsPlain(runs, limit0, limit1, x, y, &bestD2, &bestIndex);
+  slots.distance2[sector] = bestD2;
+  slots.winner[sector] = bestIndex;
+}
