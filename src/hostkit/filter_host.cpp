@@ -187,15 +187,28 @@ int16_t Call(PluginEntryProc entry, HostRun& run, int16_t selector, intptr_t* da
 namespace {
 
 // One row of ApplyHostMask at 8 or 16 bits: the same integer blend, with the two ends of the
-// mask taken directly (mask 0 gives the original sample, 255 the filter's, exactly).
+// mask taken directly (mask 0 gives the original sample, 255 the filter's, exactly), a run of
+// unselected pixels copied in one go where the pixels hold nothing but colour.
 template <class Sample>
 void _BlendRow(const uint8_t* original, uint8_t* output, const uint8_t* mask, int32_t pixels,
                size_t pixelBytes, int colour) {
+  const size_t colourBytes = size_t(colour) * sizeof(Sample);
   for (int32_t x = 0; x < pixels; ++x, original += pixelBytes, output += pixelBytes) {
     const int m = mask[x];
     if (m == 255) continue;
     if (m == 0) {
-      std::memcpy(output, original, size_t(colour) * sizeof(Sample));
+      int32_t run = 1;
+      while (x + run < pixels && mask[x + run] == 0) ++run;
+      if (colourBytes == pixelBytes) {
+        std::memcpy(output, original, size_t(run) * pixelBytes);
+      } else {
+        for (int32_t i = 0; i < run; ++i)
+          for (size_t b = 0; b < colourBytes; ++b)
+            output[size_t(i) * pixelBytes + b] = original[size_t(i) * pixelBytes + b];
+      }
+      x += run - 1;
+      original += size_t(run - 1) * pixelBytes;
+      output += size_t(run - 1) * pixelBytes;
       continue;
     }
     for (int p = 0; p < colour; ++p) {

@@ -2,6 +2,7 @@
 #include "hostkit/host_rules.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace hostkit {
@@ -43,13 +44,25 @@ std::optional<Rect> SelectionBounds(const std::vector<uint8_t>& mask, int32_t wi
   int32_t top = height, left = width, bottom = -1, right = -1;
   for (int32_t y = 0; y < height; ++y) {
     const uint8_t* row = mask.data() + size_t(y) * size_t(width);
-    for (int32_t x = 0; x < width; ++x) {
-      if (row[x] == 0) continue;
-      top = std::min(top, y);
-      bottom = std::max(bottom, y);
-      left = std::min(left, x);
-      right = std::max(right, x);
+    // The first byte that is not 0, eight at a time over the zeros of a mostly clear mask.
+    int32_t first = 0;
+    for (uint64_t word = 0; first + 8 <= width; first += 8) {
+      std::memcpy(&word, row + first, 8);
+      if (word != 0) break;
     }
+    while (first < width && row[first] == 0) ++first;
+    if (first == width) continue;
+    int32_t end = width;  // and the last, before `end`, from the other side
+    for (uint64_t word = 0; end - 8 > first; end -= 8) {
+      std::memcpy(&word, row + end - 8, 8);
+      if (word != 0) break;
+    }
+    int32_t last = end - 1;
+    while (row[last] == 0) --last;
+    top = std::min(top, y);
+    bottom = y;
+    left = std::min(left, first);
+    right = std::max(right, last);
   }
   if (bottom < 0) return std::nullopt;
   return Rect{int16_t(top), int16_t(left), int16_t(bottom + 1), int16_t(right + 1)};
