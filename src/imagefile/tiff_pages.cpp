@@ -322,6 +322,10 @@ TiffStorage StorageOf(TIFF* in) {
   if (TIFFIsTiled(in)) {
     TIFFGetField(in, TIFFTAG_TILEWIDTH, &storage.tileWidth);
     TIFFGetField(in, TIFFTAG_TILELENGTH, &storage.tileHeight);
+    // Tiles are written in multiples of 16 pixels: other sizes, which libtiff reads but will
+    // not write, become the next multiple up.
+    storage.tileWidth = (storage.tileWidth + 15) / 16 * 16;
+    storage.tileHeight = (storage.tileHeight + 15) / 16 * 16;
   } else {
     TIFFGetField(in, TIFFTAG_ROWSPERSTRIP, &storage.rowsPerStrip);
   }
