@@ -69,8 +69,12 @@ constexpr int32_t kMostDepth = 64;  // a walk's stack; the tree of 32000 points 
 
 inline bool _IsLeaf(const _TileNode& node) { return node.end - node.begin <= kLeafPoints; }
 
+// Images at most this many pixels each way have their leaves' points taken eight at a time.
+constexpr int32_t kNarrowSide = 16384;
+
 struct TileSearch {
   int32_t count;
+  bool narrow;         // width and height at most kNarrowSide
   _Box points;         // the points' bounding box
   _TilePoint* sorted;  // the points in the tree's order
   _TileNode* nodes;
