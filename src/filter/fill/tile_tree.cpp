@@ -144,9 +144,9 @@ void _TakeLeafPoints(const _TilePoint* points, int32_t count, const int32_t* nea
   g->witness2[p] = witness2;
 }
 
-// Keeps the runs' entries that can be as near as the witness to some pixel of the box, pads
-// them to whole runs with entries that are never inside, and notes each run's least distance.
-void _FinishRuns(int64_t witness2, _Runs* runs) {
+// Keeps, in order, the runs' entries that can be as near as the witness to some pixel of the
+// box. Returns how many.
+int32_t _KeepWithin(int64_t witness2, _Runs* runs) {
   int32_t *qx = runs->x(), *qy = runs->y(), *index = runs->index();
   int32_t *v0 = runs->value0(), *v1 = runs->value1(), *n2 = runs->near2();
   int32_t kept = 0;
@@ -160,6 +160,14 @@ void _FinishRuns(int64_t witness2, _Runs* runs) {
     n2[kept] = n2[k];
     ++kept;
   }
+  return kept;
+}
+
+// Pads the runs' first `kept` entries to whole runs with entries that are never inside, and notes
+// each run's least distance.
+void _PadRuns(int32_t kept, _Runs* runs) {
+  int32_t *qx = runs->x(), *qy = runs->y(), *index = runs->index();
+  int32_t *v0 = runs->value0(), *v1 = runs->value1(), *n2 = runs->near2();
   const int32_t padded = (kept + kRun - 1) / kRun * kRun;
   for (int32_t k = kept; k < padded; ++k) {
     qx[k] = qy[k] = index[k] = 0;
@@ -207,7 +215,7 @@ __attribute__((target("avx2"))) inline void _PutKept(int32_t* to, __m256i keep, 
 // a value from the tile's origin is then below 2^31 in magnitude (two products of at most
 // 2^14 × 54662), so the conditions are tested in 32 bits. The witness is brought down after
 // each eight rather than after each point, so a few more points may be taken than there; they
-// are farther from the box than the witness and _FinishRuns drops them, and none can become
+// are farther from the box than the witness and _KeepWithin drops them, and none can become
 // the witness. The runs must have room for count + kRun entries beyond those they hold.
 __attribute__((target("avx2"))) void _TakeLeafLanesAVX2(const _LeafLanes& leaf, int32_t count,
                                                         const _Box& box, int32_t p, _Gathering* g,
@@ -260,6 +268,30 @@ __attribute__((target("avx2"))) void _TakeLeafLanesAVX2(const _LeafLanes& leaf, 
   }
   runs->count = c;
   g->witness2[p] = witness2;
+}
+
+// _KeepWithin eight entries at a time. The runs must have room for kRun entries beyond those
+// they hold.
+__attribute__((target("avx2"))) int32_t _KeepWithinAVX2(int64_t witness2, _Runs* runs) {
+  int32_t* arrays[] = {runs->x(),      runs->y(),      runs->index(),
+                       runs->value0(), runs->value1(), runs->near2()};
+  const int32_t* n2 = runs->near2();
+  const __m256i within = _mm256_set1_epi32(int32_t(std::min<int64_t>(witness2, INT32_MAX)));
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  int32_t kept = 0;
+  for (int32_t k = 0; k < runs->count; k += kRun) {
+    const __m256i refused = _mm256_or_si256(
+        _mm256_cmpgt_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(n2 + k)), within),
+        _mm256_cmpgt_epi32(_mm256_set1_epi32(runs->count - k), lanes) ^ _mm256_set1_epi32(-1));
+    const int32_t taken = ~_mm256_movemask_ps(_mm256_castsi256_ps(refused)) & 0xFF;
+    if (taken == 0) continue;
+    const __m256i keep = _mm256_load_si256(reinterpret_cast<const __m256i*>(kKeptLanes.at[taken]));
+    // Entries move only down, to places already read.
+    for (int32_t* a : arrays)
+      _PutKept(a + kept, keep, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + k)));
+    kept += __builtin_popcount(uint32_t(taken));
+  }
+  return kept;
 }
 #endif
 
@@ -366,7 +398,13 @@ bool _GatherCandidates(const TileSearch* s, TileLane* lane, const _Box& box, uin
   for (uint32_t m = open; m != 0; m &= m - 1) {
     const int32_t p = __builtin_ctz(m);
     if (!_GrowRuns(&lane->runs[p], int64_t(lane->runs[p].count) + kRun)) return false;
-    _FinishRuns(g.witness2[p], &lane->runs[p]);
+#if defined(__x86_64__)
+    if (avx2) {
+      _PadRuns(_KeepWithinAVX2(g.witness2[p], &lane->runs[p]), &lane->runs[p]);
+      continue;
+    }
+#endif
+    _PadRuns(_KeepWithin(g.witness2[p], &lane->runs[p]), &lane->runs[p]);
   }
   return true;
 }
