@@ -202,12 +202,12 @@ struct _LeafLanes {
   alignas(32) int32_t index[kLeafPoints], near2[kLeafPoints], witnessable[kLeafPoints];
 };
 
-__attribute__((target("avx2"))) inline __m256i _Lanes(const int32_t* from) {
+__attribute__((target("avx2,popcnt"))) inline __m256i _Lanes(const int32_t* from) {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(from));
 }
 
 // Writes the lanes of v that `keep` names to to[0 .. 7], in order.
-__attribute__((target("avx2"))) inline void _PutKept(int32_t* to, __m256i keep, __m256i v) {
+__attribute__((target("avx2,popcnt"))) inline void _PutKept(int32_t* to, __m256i keep, __m256i v) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_permutevar8x32_epi32(v, keep));
 }
 
@@ -217,9 +217,10 @@ __attribute__((target("avx2"))) inline void _PutKept(int32_t* to, __m256i keep, 
 // each eight rather than after each point, so a few more points may be taken than there; they
 // are farther from the box than the witness and _KeepWithin drops them, and none can become
 // the witness. The runs must have room for count + kRun entries beyond those they hold.
-__attribute__((target("avx2"))) void _TakeLeafLanesAVX2(const _LeafLanes& leaf, int32_t count,
-                                                        const _Box& box, int32_t p, _Gathering* g,
-                                                        _Runs* runs) {
+__attribute__((target("avx2,popcnt"))) void _TakeLeafLanesAVX2(const _LeafLanes& leaf,
+                                                               int32_t count, const _Box& box,
+                                                               int32_t p, _Gathering* g,
+                                                               _Runs* runs) {
   const _Wedge& f = kWedges.at[p];
   const __m256i ax0 = _mm256_set1_epi32(int32_t(f.bound[0].ax));
   const __m256i ay0 = _mm256_set1_epi32(int32_t(f.bound[0].ay));
@@ -272,7 +273,7 @@ __attribute__((target("avx2"))) void _TakeLeafLanesAVX2(const _LeafLanes& leaf, 
 
 // _KeepWithin eight entries at a time. The runs must have room for kRun entries beyond those
 // they hold.
-__attribute__((target("avx2"))) int32_t _KeepWithinAVX2(int64_t witness2, _Runs* runs) {
+__attribute__((target("avx2,popcnt"))) int32_t _KeepWithinAVX2(int64_t witness2, _Runs* runs) {
   int32_t* arrays[] = {runs->x(),      runs->y(),      runs->index(),
                        runs->value0(), runs->value1(), runs->near2()};
   const int32_t* n2 = runs->near2();
@@ -341,7 +342,7 @@ bool _GatherCandidates(const TileSearch* s, TileLane* lane, const _Box& box, uin
   int32_t depth = 0;
   if (s->count > 0) stack[depth++] = {0, open};
 #if defined(__x86_64__)
-  static const bool avx2 = __builtin_cpu_supports("avx2");
+  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
   const bool lanes = avx2 && s->narrow;
   _LeafLanes leaf = {};  // lanes past a leaf's points are read, never taken
 #endif
