@@ -202,6 +202,7 @@ struct _LeafLanes {
   alignas(32) int32_t index[kLeafPoints], near2[kLeafPoints], witnessable[kLeafPoints];
 };
 
+// Eight entries of a leaf's column at `from`, a whole run in (so 32-byte aligned).
 __attribute__((target("avx2,popcnt"))) inline __m256i _Lanes(const int32_t* from) {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(from));
 }
@@ -250,7 +251,6 @@ __attribute__((target("avx2,popcnt"))) void _TakeLeafLanesAVX2(const _LeafLanes&
     const int32_t taken = ~_mm256_movemask_ps(_mm256_castsi256_ps(refused)) & 0xFF;
     if (taken == 0) continue;
     const __m256i keep = _mm256_load_si256(reinterpret_cast<const __m256i*>(kKeptLanes.at[taken]));
-
     _PutKept(qx + c, keep, _Lanes(leaf.x + k));
     _PutKept(qy + c, keep, _Lanes(leaf.y + k));
     _PutKept(index + c, keep, _Lanes(leaf.index + k));
