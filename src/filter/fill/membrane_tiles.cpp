@@ -24,6 +24,14 @@ struct _TileRound {
 
 const uint8_t kNothingWanted[kTileSide] = {};
 
+// Eight bytes at a time, as one 64-bit word.
+inline uint64_t _Eight(const uint8_t* from) {
+  uint64_t eight;
+  std::memcpy(&eight, from, 8);
+  return eight;
+}
+inline void _PutEight(uint8_t* to, uint64_t eight) { std::memcpy(to, &eight, 8); }
+
 // A tile of the list: its first row in the round and its first column.
 constexpr int32_t kTileColumnSpan = 32768;  // columns are below this
 inline int32_t _TileAt(int32_t r0, int32_t x0) { return r0 * kTileColumnSpan + x0; }
@@ -81,7 +89,10 @@ void _ListTiles(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, _TileR
     for (int32_t r = 0; r < rows; ++r) {
       if (!round->toFill[r0 + r]) continue;
       const uint8_t* flags = fast->masks + size_t(r0 + r) * size_t(width);
-      for (int32_t x = 0; x < width; ++x) columns[x] |= flags[x];
+      int32_t x = 0;
+      for (; x + 8 <= width; x += 8)
+        _PutEight(columns + x, _Eight(columns + x) | _Eight(flags + x));
+      for (; x < width; ++x) columns[x] |= flags[x];
     }
     for (int32_t x = 0; x < width;) {
       uint64_t eight = 0;  // eight columns at once; most hold nothing to fill
@@ -138,9 +149,15 @@ OSErr _FastFillTiles(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
       uint8_t* mask = fast->masks + size_t(i) * size_t(width);
       if (y == 0) continue;
       GetLine(work->selection, 0, y, width, mask);
-      uint8_t any = 0;
-      for (int32_t x = 0; x < width; ++x) {
-        mask[x] = uint8_t(mask[x] >> 7);  // selected: mask byte 128 or more
+      uint64_t any = 0;  // selected: mask byte 128 or more, its top bit; eight bytes at a time
+      int32_t x = 0;
+      for (; x + 8 <= width; x += 8) {
+        const uint64_t flags = (_Eight(mask + x) >> 7) & 0x0101010101010101u;
+        _PutEight(mask + x, flags);
+        any |= flags;
+      }
+      for (; x < width; ++x) {
+        mask[x] = uint8_t(mask[x] >> 7);
         any |= mask[x];
       }
       round.toFill[i] = any != 0;

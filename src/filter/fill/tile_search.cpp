@@ -5,6 +5,7 @@
 #include "filter/fill/tile_search.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "filter/fill/tile_search_state.h"
 
@@ -35,14 +36,28 @@ struct _NearSectors {
 };
 const _NearSectors kNearSectors;
 
+// The positions of the sectors flagged in each byte of a mask by sector number: bits of byte b
+// are sectors 8b .. 8b + 7. Made on first use, once kWedges (another file's) is made.
+struct _PositionBits {
+  uint32_t of[4][256];
+  _PositionBits() {
+    for (int32_t b = 0; b < 4; ++b)
+      for (int32_t m = 0; m < 256; ++m) {
+        of[b][m] = 0;
+        for (int32_t k = 0; k < 8; ++k)
+          if (m & (1 << k)) of[b][m] |= 1u << kWedges.numbered[8 * b + k].position;
+      }
+  }
+};
+
 // Visits points[0 .. count), all within kTileReach of the tile's pixels, from pixel (x, y) of
 // the tile, each in its own sector.
 void _VisitNear(const _TilePoint* points, int32_t count, int32_t x, int32_t y, _Slots slots) {
   for (int32_t i = 0; i < count; ++i) {
     const int32_t dx = x - points[i].x, dy = y - points[i].y;
-    const int32_t d2 = dx * dx + dy * dy;
-    if (d2 != 0)
-      _Offer(slots, kNearSectors.of[dy + kNearSpan][dx + kNearSpan], d2, points[i].index);
+    const int32_t d2 = dx * dx + dy * dy;  // 0: the pixel itself, which never takes a slot
+    _Offer(slots, kNearSectors.of[dy + kNearSpan][dx + kNearSpan], d2 != 0 ? d2 : INT32_MAX,
+           points[i].index);
   }
 }
 
@@ -81,8 +96,13 @@ OSErr FindTileWinners(const TileSearch* search, TileLane* lane, int32_t x0, int3
         slots.distance2[k] = kFarDistance2;
       }
       _VisitNear(lane->near, lane->nearCount, x0 + c, y0 + r, slots);
+      static const _PositionBits kPositionBits;
+      uint32_t bySector = 0;
       for (int32_t k = 0; k < kTileSectors; ++k)
-        if (slots.distance2[k] >= kSettled2) openAt[pixel] |= 1u << kWedges.numbered[k].position;
+        bySector |= uint32_t(slots.distance2[k] >= kSettled2) << k;
+      openAt[pixel] =
+          kPositionBits.of[0][bySector & 255] | kPositionBits.of[1][(bySector >> 8) & 255] |
+          kPositionBits.of[2][(bySector >> 16) & 255] | kPositionBits.of[3][bySector >> 24];
       if (openAt[pixel] == 0) continue;
       open |= openAt[pixel];
       openBox.x0 = std::min(openBox.x0, x0 + c);

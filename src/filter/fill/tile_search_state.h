@@ -69,8 +69,12 @@ constexpr int32_t kMostDepth = 64;  // a walk's stack; the tree of 32000 points 
 
 inline bool _IsLeaf(const _TileNode& node) { return node.end - node.begin <= kLeafPoints; }
 
+// Images at most this many pixels each way have their leaves' points taken eight at a time.
+constexpr int32_t kNarrowSide = 16384;
+
 struct TileSearch {
   int32_t count;
+  bool narrow;         // width and height at most kNarrowSide
   _Box points;         // the points' bounding box
   _TilePoint* sorted;  // the points in the tree's order
   _TileNode* nodes;
@@ -90,11 +94,13 @@ struct _Slots {
 
 // Point i at squared distance d2 > 0 takes sector s's slot when nearer, or as near with a lower
 // index, which is what visiting the points in list order with a strict "nearer" leaves.
+// Whether it does is hard to foretell, so the slot is rewritten either way, without a branch.
 inline void _Offer(_Slots slots, int32_t s, int32_t d2, int32_t index) {
-  if (d2 < slots.distance2[s] || (d2 == slots.distance2[s] && index < slots.winner[s])) {
-    slots.distance2[s] = d2;
-    slots.winner[s] = index;
-  }
+  const int32_t held2 = slots.distance2[s], held = slots.winner[s];
+  const bool nearer =
+      (int64_t(d2) << 32 | uint32_t(index)) < (int64_t(held2) << 32 | uint32_t(held));
+  slots.distance2[s] = nearer ? d2 : held2;
+  slots.winner[s] = nearer ? index : held;
 }
 
 // Gathers into lane->near the points of `box`. False when the buffer could not grow.

@@ -1,8 +1,13 @@
 // The tile search's tree: the edge points in a tree of boxes, and its two walks, one for the
 // points near a tile and one, nearer node first, by which a tile gathers the candidates of its
-// open sectors.
+// open sectors. Where the processor has AVX2 and the image is at most kNarrowSide pixels each
+// way, a leaf's points are taken eight at a time.
 #include <algorithm>
 #include <climits>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "filter/fill/tile_search_state.h"
 
@@ -49,6 +54,7 @@ OSErr MakeTileSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, int3
   TileSearch* s = reinterpret_cast<TileSearch*>(NewPtrClear(sizeof(TileSearch)));
   if (s == nullptr) return memFullErr;
   s->count = count;
+  s->narrow = width <= kNarrowSide && height <= kNarrowSide;
   s->points = {width, height, -1, -1};
   s->sorted = reinterpret_cast<_TilePoint*>(NewPtr(Size(std::max(count, 1)) * sizeof(_TilePoint)));
   s->nodes = reinterpret_cast<_TileNode*>(NewPtr(Size(_NodesFor(count)) * sizeof(_TileNode)));
@@ -138,9 +144,9 @@ void _TakeLeafPoints(const _TilePoint* points, int32_t count, const int32_t* nea
   g->witness2[p] = witness2;
 }
 
-// Keeps the runs' entries that can be as near as the witness to some pixel of the box, pads
-// them to whole runs with entries that are never inside, and notes each run's least distance.
-void _FinishRuns(int64_t witness2, _Runs* runs) {
+// Keeps, in order, the runs' entries that can be as near as the witness to some pixel of the
+// box. Returns how many.
+int32_t _KeepWithin(int64_t witness2, _Runs* runs) {
   int32_t *qx = runs->x(), *qy = runs->y(), *index = runs->index();
   int32_t *v0 = runs->value0(), *v1 = runs->value1(), *n2 = runs->near2();
   int32_t kept = 0;
@@ -154,6 +160,14 @@ void _FinishRuns(int64_t witness2, _Runs* runs) {
     n2[kept] = n2[k];
     ++kept;
   }
+  return kept;
+}
+
+// Pads the runs' first `kept` entries to whole runs with entries that are never inside, and notes
+// each run's least distance.
+void _PadRuns(int32_t kept, _Runs* runs) {
+  int32_t *qx = runs->x(), *qy = runs->y(), *index = runs->index();
+  int32_t *v0 = runs->value0(), *v1 = runs->value1(), *n2 = runs->near2();
   const int32_t padded = (kept + kRun - 1) / kRun * kRun;
   for (int32_t k = kept; k < padded; ++k) {
     qx[k] = qy[k] = index[k] = 0;
@@ -165,6 +179,122 @@ void _FinishRuns(int64_t witness2, _Runs* runs) {
   for (int32_t r = 0; r < padded / kRun; ++r)
     least[r] = *std::min_element(n2 + r * kRun, n2 + (r + 1) * kRun);
 }
+
+#if defined(__x86_64__)
+// The eight lanes that taking mask m (bit k: lane k) keeps, moved to the front in their order.
+struct _KeptLanes {
+  int32_t at[256][kRun];
+  _KeptLanes() {
+    for (int32_t m = 0; m < 256; ++m) {
+      int32_t n = 0;
+      for (int32_t k = 0; k < kRun; ++k)
+        if (m & (1 << k)) at[m][n++] = k;
+      while (n < kRun) at[m][n++] = 0;
+    }
+  }
+};
+const _KeptLanes kKeptLanes;
+
+// The leaf's points by column: the coordinates from the tile's origin, the indices, the least
+// squared distances from the box and which may be witnesses, padded to whole runs.
+struct _LeafLanes {
+  alignas(32) int32_t x[kLeafPoints], y[kLeafPoints], dx[kLeafPoints], dy[kLeafPoints];
+  alignas(32) int32_t index[kLeafPoints], near2[kLeafPoints], witnessable[kLeafPoints];
+};
+
+// Eight entries of a leaf's column at `from`, a whole run in (so 32-byte aligned).
+__attribute__((target("avx2,popcnt"))) inline __m256i _Lanes(const int32_t* from) {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(from));
+}
+
+// Writes the lanes of v that `keep` names to to[0 .. 7], in order.
+__attribute__((target("avx2,popcnt"))) inline void _PutKept(int32_t* to, __m256i keep, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_permutevar8x32_epi32(v, keep));
+}
+
+// _TakeLeafPoints eight points at a time, for an image of at most kNarrowSide pixels each way:
+// a value from the tile's origin is then below 2^31 in magnitude (two products of at most
+// 2^14 × 54662), so the conditions are tested in 32 bits. The witness is brought down after
+// each eight rather than after each point, so a few more points may be taken than there; they
+// are farther from the box than the witness and _KeepWithin drops them, and none can become
+// the witness. The runs must have room for count + kRun entries beyond those they hold.
+__attribute__((target("avx2,popcnt"))) void _TakeLeafLanesAVX2(const _LeafLanes& leaf,
+                                                               int32_t count, const _Box& box,
+                                                               int32_t p, _Gathering* g,
+                                                               _Runs* runs) {
+  const _Wedge& f = kWedges.at[p];
+  const __m256i ax0 = _mm256_set1_epi32(int32_t(f.bound[0].ax));
+  const __m256i ay0 = _mm256_set1_epi32(int32_t(f.bound[0].ay));
+  const __m256i ax1 = _mm256_set1_epi32(int32_t(f.bound[1].ax));
+  const __m256i ay1 = _mm256_set1_epi32(int32_t(f.bound[1].ay));
+  const __m256i reach0 = _mm256_set1_epi32(int32_t(g->reach[p][0] - g->base[p][0]));
+  const __m256i reach1 = _mm256_set1_epi32(int32_t(g->reach[p][1] - g->base[p][1]));
+  const __m256i bind0 = _mm256_set1_epi32(int32_t(g->bind[p][0] - g->base[p][0]));
+  const __m256i bind1 = _mm256_set1_epi32(int32_t(g->bind[p][1] - g->base[p][1]));
+  const __m256i held = _mm256_set1_epi32(kHeld), unheld = _mm256_set1_epi32(-kHeld);
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  int64_t witness2 = g->witness2[p];
+  int32_t *qx = runs->x(), *qy = runs->y(), *index = runs->index();
+  int32_t *v0 = runs->value0(), *v1 = runs->value1(), *n2 = runs->near2();
+  int32_t c = runs->count;
+  for (int32_t k = 0; k < count; k += kRun) {
+    const __m256i dx = _Lanes(leaf.dx + k), dy = _Lanes(leaf.dy + k),
+                  near2 = _Lanes(leaf.near2 + k);
+    const __m256i a = _mm256_add_epi32(_mm256_mullo_epi32(ax0, dx), _mm256_mullo_epi32(ay0, dy));
+    const __m256i b = _mm256_add_epi32(_mm256_mullo_epi32(ax1, dx), _mm256_mullo_epi32(ay1, dy));
+    const __m256i within = _mm256_set1_epi32(int32_t(std::min<int64_t>(witness2, INT32_MAX)));
+    const __m256i refused = _mm256_or_si256(
+        _mm256_or_si256(_mm256_cmpgt_epi32(near2, within), _mm256_cmpgt_epi32(a, reach0)),
+        _mm256_or_si256(
+            _mm256_cmpgt_epi32(b, reach1),
+            _mm256_cmpgt_epi32(_mm256_set1_epi32(count - k), lanes) ^ _mm256_set1_epi32(-1)));
+    const int32_t taken = ~_mm256_movemask_ps(_mm256_castsi256_ps(refused)) & 0xFF;
+    if (taken == 0) continue;
+    const __m256i keep = _mm256_load_si256(reinterpret_cast<const __m256i*>(kKeptLanes.at[taken]));
+    _PutKept(qx + c, keep, _Lanes(leaf.x + k));
+    _PutKept(qy + c, keep, _Lanes(leaf.y + k));
+    _PutKept(index + c, keep, _Lanes(leaf.index + k));
+    _PutKept(v0 + c, keep, _mm256_max_epi32(_mm256_min_epi32(a, held), unheld));
+    _PutKept(v1 + c, keep, _mm256_max_epi32(_mm256_min_epi32(b, held), unheld));
+    _PutKept(n2 + c, keep, near2);
+    c += __builtin_popcount(uint32_t(taken));
+    const __m256i bound =
+        _mm256_or_si256(_mm256_cmpgt_epi32(a, bind0), _mm256_cmpgt_epi32(b, bind1));
+    int32_t witnesses = taken & ~_mm256_movemask_ps(_mm256_castsi256_ps(bound)) &
+                        _mm256_movemask_ps(_mm256_castsi256_ps(_Lanes(leaf.witnessable + k)));
+    for (; witnesses != 0; witnesses &= witnesses - 1) {
+      const int32_t j = k + __builtin_ctz(uint32_t(witnesses));
+      witness2 = std::min(witness2, _Farthest2(box, leaf.x[j], leaf.y[j]));
+    }
+  }
+  runs->count = c;
+  g->witness2[p] = witness2;
+}
+
+// _KeepWithin eight entries at a time. The runs must have room for kRun entries beyond those
+// they hold.
+__attribute__((target("avx2,popcnt"))) int32_t _KeepWithinAVX2(int64_t witness2, _Runs* runs) {
+  int32_t* arrays[] = {runs->x(),      runs->y(),      runs->index(),
+                       runs->value0(), runs->value1(), runs->near2()};
+  const int32_t* n2 = runs->near2();
+  const __m256i within = _mm256_set1_epi32(int32_t(std::min<int64_t>(witness2, INT32_MAX)));
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  int32_t kept = 0;
+  for (int32_t k = 0; k < runs->count; k += kRun) {
+    const __m256i refused = _mm256_or_si256(
+        _mm256_cmpgt_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(n2 + k)), within),
+        _mm256_cmpgt_epi32(_mm256_set1_epi32(runs->count - k), lanes) ^ _mm256_set1_epi32(-1));
+    const int32_t taken = ~_mm256_movemask_ps(_mm256_castsi256_ps(refused)) & 0xFF;
+    if (taken == 0) continue;
+    const __m256i keep = _mm256_load_si256(reinterpret_cast<const __m256i*>(kKeptLanes.at[taken]));
+    // Entries move only down, to places already read.
+    for (int32_t* a : arrays)
+      _PutKept(a + kept, keep, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + k)));
+    kept += __builtin_popcount(uint32_t(taken));
+  }
+  return kept;
+}
+#endif
 
 }  // namespace
 
@@ -211,6 +341,11 @@ bool _GatherCandidates(const TileSearch* s, TileLane* lane, const _Box& box, uin
   Step stack[kMostDepth];
   int32_t depth = 0;
   if (s->count > 0) stack[depth++] = {0, open};
+#if defined(__x86_64__)
+  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  const bool lanes = avx2 && s->narrow;
+  _LeafLanes leaf = {};  // lanes past a leaf's points are read, never taken
+#endif
   while (depth > 0) {
     const Step step = stack[--depth];
     const _TileNode& node = s->nodes[step.node];
@@ -228,6 +363,26 @@ bool _GatherCandidates(const TileSearch* s, TileLane* lane, const _Box& box, uin
     }
     const _TilePoint* points = s->sorted + node.begin;
     const int32_t count = node.end - node.begin;
+#if defined(__x86_64__)
+    if (lanes) {
+      for (int32_t k = 0; k < count; ++k) {
+        leaf.x[k] = points[k].x;
+        leaf.y[k] = points[k].y;
+        leaf.dx[k] = points[k].x - x0;
+        leaf.dy[k] = points[k].y - y0;
+        leaf.index[k] = points[k].index;
+        leaf.near2[k] = int32_t(_Nearest2(box, points[k].x, points[k].y));
+        leaf.witnessable[k] = _Holds(box, points[k].x, points[k].y) ? 0 : -1;
+      }
+      for (uint32_t m = positions; m != 0; m &= m - 1) {
+        const int32_t p = __builtin_ctz(m);
+        if (gap2 > g.witness2[p]) continue;  // a witness found in this leaf may close it
+        if (!_GrowRuns(&lane->runs[p], int64_t(lane->runs[p].count) + count + kRun)) return false;
+        _TakeLeafLanesAVX2(leaf, count, box, p, &g, &lane->runs[p]);
+      }
+      continue;
+    }
+#endif
     int32_t near2[kLeafPoints];
     bool witnessable[kLeafPoints];
     for (int32_t k = 0; k < count; ++k) {
@@ -244,7 +399,13 @@ bool _GatherCandidates(const TileSearch* s, TileLane* lane, const _Box& box, uin
   for (uint32_t m = open; m != 0; m &= m - 1) {
     const int32_t p = __builtin_ctz(m);
     if (!_GrowRuns(&lane->runs[p], int64_t(lane->runs[p].count) + kRun)) return false;
-    _FinishRuns(g.witness2[p], &lane->runs[p]);
+#if defined(__x86_64__)
+    if (avx2) {
+      _PadRuns(_KeepWithinAVX2(g.witness2[p], &lane->runs[p]), &lane->runs[p]);
+      continue;
+    }
+#endif
+    _PadRuns(_KeepWithin(g.witness2[p], &lane->runs[p]), &lane->runs[p]);
   }
   return true;
 }
