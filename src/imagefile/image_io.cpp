@@ -303,33 +303,38 @@ namespace {
 
 // The mask's selection as one byte per pixel, by the rules of ReadMask; "" or what is wrong.
 std::string _MaskBytes(const FileImage& image, std::vector<uint8_t>* mask) {
-  const size_t count = size_t(image.width) * size_t(image.height);
   const size_t step = size_t(image.SamplesPerPixel());
-  const size_t rowSamples = size_t(image.width) * step;
-  auto sample = [&image, rowSamples](size_t index) {  // the high byte of 16-bit samples
-    const uint8_t* row = image.data.Rows(int32_t(index / rowSamples));
-    if (image.bitsPerSample == 8) return row[index % rowSamples];
+  // Channel `c` of pixel `x` of a row; the high byte of 16-bit samples.
+  auto sample = [&image, step](const uint8_t* row, int32_t x, size_t c) {
+    const size_t at = size_t(x) * step + c;
+    if (image.bitsPerSample == 8) return row[at];
     uint16_t v;
-    std::memcpy(&v, row + 2 * (index % rowSamples), 2);
+    std::memcpy(&v, row + 2 * at, 2);
     return uint8_t(v >> 8);
   };
   // With transparency the selection is where the paint is: the alpha, whatever the colour. A
   // wholly opaque alpha says nothing, and the colour decides.
   bool painted = false;
-  for (size_t i = 0; image.extraChannels == 1 && i < count && !painted; ++i)
-    painted = sample(i * step + step - 1) != 255;
-  mask->resize(count);
-  for (size_t i = 0; i < count; ++i) {
-    const size_t at = i * step;
-    if (painted) {
-      (*mask)[i] = sample(at + step - 1);
-      continue;
+  for (int32_t y = 0; image.extraChannels == 1 && y < image.height && !painted; ++y) {
+    const uint8_t* row = image.data.Rows(y);
+    for (int32_t x = 0; x < image.width && !painted; ++x) painted = sample(row, x, step - 1) != 255;
+  }
+  mask->resize(size_t(image.width) * size_t(image.height));
+  for (int32_t y = 0; y < image.height; ++y) {
+    const uint8_t* row = image.data.Rows(y);
+    uint8_t* to = mask->data() + size_t(y) * size_t(image.width);
+    for (int32_t x = 0; x < image.width; ++x) {
+      if (painted) {
+        to[x] = sample(row, x, step - 1);
+        continue;
+      }
+      const uint8_t grey = sample(row, x, 0);
+      if (image.model == ColourModel::kRGB &&
+          (sample(row, x, 1) != grey || sample(row, x, 2) != grey))
+        return "an RGB mask must be grey (R = G = B) or show the selection by its transparency; "
+               "make it grey with: convert MASK -colorspace Gray grey-mask.png";
+      to[x] = grey;
     }
-    const uint8_t grey = sample(at);
-    if (image.model == ColourModel::kRGB && (sample(at + 1) != grey || sample(at + 2) != grey))
-      return "an RGB mask must be grey (R = G = B) or show the selection by its transparency; "
-             "make it grey with: convert MASK -colorspace Gray grey-mask.png";
-    (*mask)[i] = grey;
   }
   return "";
 }
