@@ -63,6 +63,19 @@ bool _Wellformed(const FileImage& file) {
          file.data.size() == file.RowBytes() * size_t(file.height);
 }
 
+// Copies one row of `pixels` pixels between the file's and the host's samples at 8 or 32 bits,
+// where the two scales differ only by the inversions of `rules` (8-bit CMYK ink, Lab a and b).
+void _Row8Or32(const uint8_t* from, uint8_t* to, const FileImage& image,
+               const std::vector<ChannelRule>& rules) {
+  if (image.bitsPerSample == 32) {
+    std::memcpy(to, from, image.RowBytes());
+    return;
+  }
+  const int spp = image.SamplesPerPixel();
+  for (int32_t x = 0; x < image.width; ++x)
+    for (int c = 0; c < spp; ++c) *to++ = _Flip8(*from++, rules[size_t(c)]);
+}
+
 // Applies the 16-bit write-back to `count` pixels of `spp` samples.
 void _Back16(const uint8_t* filtered, const uint8_t* original, uint8_t* out, size_t count,
              const ChannelRule* rules, int spp) {
@@ -94,11 +107,8 @@ bool ToHostImage(const FileImage& file, hostkit::HostImage* host, std::string* e
     for (int32_t y = 0; y < file.height; ++y) {
       const uint8_t* from = file.data.Rows(y);
       uint8_t* to = host->Row(y);
-      if (file.bitsPerSample == 32) {
-        std::memcpy(to, from, file.RowBytes());
-      } else if (file.bitsPerSample == 8) {
-        for (int32_t x = 0; x < file.width; ++x)
-          for (int c = 0; c < spp; ++c) *to++ = _Flip8(*from++, rules[size_t(c)]);
+      if (file.bitsPerSample != 16) {
+        _Row8Or32(from, to, file, rules);
       } else {
         for (int32_t x = 0; x < file.width; ++x) {
           for (int c = 0; c < spp; ++c, from += 2, to += 2) {
@@ -151,11 +161,8 @@ bool FromHostImage(const hostkit::HostImage& filtered, const FileImage& original
     for (int32_t y = 0; y < original.height; ++y) {
       const uint8_t* from = filtered.Row(y);
       uint8_t* to = out.data.Rows(y);
-      if (original.bitsPerSample == 32) {
-        std::memcpy(to, from, original.RowBytes());
-      } else if (original.bitsPerSample == 8) {
-        for (int32_t x = 0; x < original.width; ++x)
-          for (int c = 0; c < spp; ++c) *to++ = _Flip8(*from++, rules[size_t(c)]);
+      if (original.bitsPerSample != 16) {
+        _Row8Or32(from, to, original, rules);
       } else {
         _Back16(from, original.data.Rows(y), to, size_t(original.width), rules.data(), spp);
       }

@@ -45,26 +45,32 @@ size_t _StoredIndex(Orientation orientation, int32_t width, int32_t height, int3
 
 }  // namespace
 
-void StoredToDisplayed(const std::vector<uint8_t>& stored, int32_t width, int32_t height,
-                       Orientation orientation, std::vector<uint8_t>* displayed) {
+namespace {
+
+// Copies every pixel between the stored layout and the displayed one, either way.
+void _Turn(const std::vector<uint8_t>& from, int32_t width, int32_t height, Orientation orientation,
+           bool toDisplayed, std::vector<uint8_t>* to) {
   const int32_t shownWidth = SwapsSides(orientation) ? height : width;
   const int32_t shownHeight = SwapsSides(orientation) ? width : height;
-  displayed->resize(stored.size());
+  to->resize(from.size());
   for (int32_t y = 0; y < shownHeight; ++y)
-    for (int32_t x = 0; x < shownWidth; ++x)
-      (*displayed)[size_t(y) * size_t(shownWidth) + size_t(x)] =
-          stored[_StoredIndex(orientation, width, height, x, y)];
+    for (int32_t x = 0; x < shownWidth; ++x) {
+      const size_t shown = size_t(y) * size_t(shownWidth) + size_t(x);
+      const size_t stored = _StoredIndex(orientation, width, height, x, y);
+      (*to)[toDisplayed ? shown : stored] = from[toDisplayed ? stored : shown];
+    }
+}
+
+}  // namespace
+
+void StoredToDisplayed(const std::vector<uint8_t>& stored, int32_t width, int32_t height,
+                       Orientation orientation, std::vector<uint8_t>* displayed) {
+  _Turn(stored, width, height, orientation, true, displayed);
 }
 
 void DisplayedToStored(const std::vector<uint8_t>& displayed, int32_t width, int32_t height,
                        Orientation orientation, std::vector<uint8_t>* stored) {
-  const int32_t shownWidth = SwapsSides(orientation) ? height : width;
-  const int32_t shownHeight = SwapsSides(orientation) ? width : height;
-  stored->resize(displayed.size());
-  for (int32_t y = 0; y < shownHeight; ++y)
-    for (int32_t x = 0; x < shownWidth; ++x)
-      (*stored)[_StoredIndex(orientation, width, height, x, y)] =
-          displayed[size_t(y) * size_t(shownWidth) + size_t(x)];
+  _Turn(displayed, width, height, orientation, false, stored);
 }
 
 Orientation ExifOrientation(const std::string& exif) {
