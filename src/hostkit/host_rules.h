@@ -27,10 +27,12 @@ std::string CheckImageSize(int64_t width, int64_t height);
 bool ParseHexColour(const std::string& text, std::array<uint8_t, 3>* rgb);
 
 // The 16-bit scale rules: a stored value 0..65535 to the host's 0..32768 and back (host values
-// above 32768 give 65535).
-inline uint16_t FileToHost16(uint32_t v) { return uint16_t((v * 32768u + 32767u) / 65535u); }
+// above 32768 give 65535). FileToHost16(v) is (v × 32768 + 32767) ÷ 65535: for v = 2k that is
+// k + (k + 32767) ÷ 65535 = k, for v = 2k + 1 it is k + 1 + k ÷ 65535 = k + 1, so it is
+// (v + 1) ÷ 2, which a loop over whole rows turns into vector code.
+inline uint16_t FileToHost16(uint32_t v) { return uint16_t((v + 1u) >> 1); }
 inline uint16_t HostToFile16(uint32_t h) {
-  return h >= 32768u ? uint16_t(65535) : uint16_t((h * 65535u + 16384u) / 32768u);
+  return h >= 32768u ? uint16_t(65535) : uint16_t((h * 65535u + 16384u) >> 15);
 }
 
 // The write-back of one 16-bit sample: when the filter returned `h` exactly as it was handed

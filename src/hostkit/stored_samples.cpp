@@ -2,6 +2,7 @@
 // rescaled both ways.
 #include "hostkit/stored_samples.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "filter/host/image_modes.h"
@@ -16,6 +17,12 @@ int16_t _GreyOrRgbMode(int colorPlanes, int depth) {
   if (colorPlanes != 1 && colorPlanes != 3) return -1;
   return ImageModeOf(colorPlanes == 1 ? ColourModel::kGrey : ColourModel::kRGB, depth);
 }
+
+// 16-bit samples are rescaled this many at a time in buffers of their own, apart from the
+// caller's (which may be one and the same), and always a whole buffer (the last one's tail is
+// zeros, never copied out): a loop of known length over buffers that do not overlap is one the
+// compiler turns into vector code.
+constexpr size_t kChunk = 1024;
 
 }  // namespace
 
@@ -40,11 +47,13 @@ HostImage StoredToHost(const StoredLayout& layout, const void* samples) {
   const size_t count = image.pixels.size() / 2;
   const auto* from = static_cast<const uint8_t*>(samples);
   uint8_t* to = image.pixels.data();
-  for (size_t i = 0; i < count; ++i, from += 2, to += 2) {
-    uint16_t v;
-    std::memcpy(&v, from, 2);
-    v = FileToHost16(v);
-    std::memcpy(to, &v, 2);
+  for (size_t done = 0; done < count; done += kChunk) {
+    const size_t n = std::min(kChunk, count - done);
+    uint16_t chunk[kChunk];
+    std::memcpy(chunk, from + 2 * done, 2 * n);
+    std::fill(chunk + n, chunk + kChunk, uint16_t(0));
+    for (size_t i = 0; i < kChunk; ++i) chunk[i] = FileToHost16(chunk[i]);
+    std::memcpy(to + 2 * done, chunk, 2 * n);
   }
   return image;
 }
@@ -59,12 +68,17 @@ void HostToStored(const HostImage& filtered, const StoredLayout& layout, const v
   const uint8_t* h = filtered.pixels.data();
   const auto* before = static_cast<const uint8_t*>(original);
   auto* after = static_cast<uint8_t*>(out);
-  for (size_t i = 0; i < bytes; i += 2) {
-    uint16_t filteredSample, originalSample;
-    std::memcpy(&filteredSample, h + i, 2);
-    std::memcpy(&originalSample, before + i, 2);
-    const uint16_t v = RestoreFile16(filteredSample, originalSample);
-    std::memcpy(after + i, &v, 2);
+  const size_t count = bytes / 2;
+  for (size_t done = 0; done < count; done += kChunk) {
+    const size_t n = std::min(kChunk, count - done);
+    uint16_t filteredChunk[kChunk], originalChunk[kChunk];
+    std::memcpy(filteredChunk, h + 2 * done, 2 * n);
+    std::memcpy(originalChunk, before + 2 * done, 2 * n);
+    std::fill(filteredChunk + n, filteredChunk + kChunk, uint16_t(0));
+    std::fill(originalChunk + n, originalChunk + kChunk, uint16_t(0));
+    for (size_t i = 0; i < kChunk; ++i)
+      originalChunk[i] = RestoreFile16(filteredChunk[i], originalChunk[i]);
+    std::memcpy(after + 2 * done, originalChunk, 2 * n);
   }
 }
 

@@ -64,8 +64,10 @@ TEST(HostMask, BlendsTheColourPlanesOfTheAreaByTheMaskBytes) {
 
 TEST(HostRules, UnchangedSixteenBitSamplesComeBackExactlyAndChangedOnesRescaled) {
   // Two stored values share a host value, yet each comes back as it was when unchanged.
-  for (uint32_t v = 0; v <= 65535; ++v)
+  for (uint32_t v = 0; v <= 65535; ++v) {
+    ASSERT_EQ(hostkit::FileToHost16(v), (v * 32768 + 32767) / 65535) << v;
     ASSERT_EQ(hostkit::RestoreFile16(hostkit::FileToHost16(v), uint16_t(v)), v);
+  }
   EXPECT_EQ(hostkit::RestoreFile16(16384, 0), 32768);
   EXPECT_EQ(hostkit::RestoreFile16(40000, 0), 65535);  // beyond full intensity: the largest
 }
