@@ -28,6 +28,8 @@ void _ReleaseFast(_FastWork<Depth>* fast) {
   fast->tileList = nullptr;
   DisposePtr(reinterpret_cast<Ptr>(fast->in));
   DisposePtr(reinterpret_cast<Ptr>(fast->out));
+  DisposePtr(reinterpret_cast<Ptr>(fast->sweep));
+  fast->sweep = nullptr;
   DisposePtr(reinterpret_cast<Ptr>(fast->masks));
   DisposePtr(reinterpret_cast<Ptr>(fast->xs));
   DisposePtr(reinterpret_cast<Ptr>(fast->ys));
@@ -54,6 +56,7 @@ OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, in
   fast->out = reinterpret_cast<typename Depth::Sample*>(NewPtrClear(fast->roundRows * rowBytes));
   fast->masks = reinterpret_cast<uint8_t*>(NewPtrClear(Size(fast->roundRows) * work->width));
   if (!fast->in || !fast->out || !fast->masks) return memFullErr;
+  if (_AllocateSweep(work, fast) != noErr) return memFullErr;
   if (work->count == 0 || work->height < 3) return noErr;  // no fill pass
 
   fast->xs = reinterpret_cast<uint16_t*>(NewPtr(Size(work->count) * 2));
@@ -111,17 +114,22 @@ void _FillRowPart(void* context, int32_t part, int32_t laneIndex) {
   const int32_t end = task->first + int32_t(columns * (part + 1) / task->parts);
   for (int32_t x0 = begin; x0 < end; x0 += kRowSpan) {
     const int32_t x1 = std::min(end, x0 + kRowSpan) - 1;
-    if (search != nullptr)
-      CollectRowWinners(search, task->y, x0, x1, task->wanted, lane.winners, lane.distances);
+    if (search == nullptr) {
+      for (int32_t x = x0; x <= x1; ++x)
+        if (task->wanted == nullptr || task->wanted[x] != 0)
+          _FillPixelByVisit(work, x, task->y, task->row + work->planes * x);
+      continue;
+    }
+    CollectRowWinners(search, task->y, x0, x1, task->wanted, lane.winners, lane.distances);
+    int32_t slots[kRowSpan];
+    typename Depth::Sample* pixels[kRowSpan];
+    int32_t count = 0;
     for (int32_t x = x0; x <= x1; ++x) {
       if (task->wanted != nullptr && task->wanted[x] == 0) continue;
-      typename Depth::Sample* pixel = task->row + work->planes * x;
-      if (search != nullptr)
-        _PixelFromWinners(work, lane.winners + kSearchSectors * (x - x0),
-                          lane.distances + kSearchSectors * (x - x0), pixel);
-      else
-        _FillPixelByVisit(work, x, task->y, pixel);
+      slots[count] = kSearchSectors * (x - x0);
+      pixels[count++] = task->row + work->planes * x;
     }
+    _PixelsFromWinners(work, count, lane.winners, lane.distances, slots, pixels);
   }
 }
 
@@ -208,30 +216,6 @@ OSErr _FastFillPass(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
 
 }  // namespace
 
-// The new value of pixel x from its winners: the same weights, the same single-precision sums in
-// the same slot order and the same last step as _DecodePixel on the slots the reference engine
-// would have filled, read straight from the winners and their distances. A slot without a winner
-// is the reference's empty slot, which adds nothing; a winner's distance is never 0.
-template <class Depth>
-void _PixelFromWinners(const _MembraneWork<Depth>* work, const int32_t* winners,
-                       const int32_t* distances, typename Depth::Sample* pixel) {
-  float weights[kSectorCount];
-  _DistanceWeights(distances, weights);
-  float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, weight = 0.0f;
-  for (int32_t s = 0; s < kSectorCount; ++s) {
-    if (winners[s] < 0) continue;
-    const typename Depth::Sample* sample = work->points[winners[s]].sample;
-    const float w = weights[s];
-    s0 += float(sample[0]) * w;
-    if (work->planes == 3) {
-      s1 += float(sample[1]) * w;
-      s2 += float(sample[2]) * w;
-    }
-    weight += w;
-  }
-  _FinishPixel<Depth>(s0, s1, s2, weight, work->planes, work->selection != nullptr, pixel);
-}
-
 bool _FillByTiles(bool haveSelection, int64_t filled, int32_t count) {
   // The fill by rows costs about the same for each row of the edge points' span whatever is
   // filled there; the fill by tiles costs about the same for each pixel and each of its sectors'
@@ -268,9 +252,5 @@ int32_t _MembraneFillFast16(NamedImage* image, RunRecord* record, int32_t thread
   return _MembraneFillFast<_Depth16>(image, record, threads);
 }
 
-template void _PixelFromWinners<_Depth8>(const _MembraneWork<_Depth8>*, const int32_t*,
-                                         const int32_t*, uint8_t*);
-template void _PixelFromWinners<_Depth16>(const _MembraneWork<_Depth16>*, const int32_t*,
-                                          const int32_t*, uint16_t*);
 template int32_t _MembraneFillFast<_Depth8>(NamedImage*, RunRecord*, int32_t);
 template int32_t _MembraneFillFast<_Depth16>(NamedImage*, RunRecord*, int32_t);

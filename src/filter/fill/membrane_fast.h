@@ -56,6 +56,7 @@ struct _FastWork {
   // every edge point instead, which gives the same values.
   SectorSearch* search;
   int32_t* tileList;  // by tiles: a round's tiles with a pixel to fill
+  Sample* sweep;      // the smoothing sweep's rings of rows, or null when the image is too large
   _FillLane lane[kMaxFillThreads];
 };
 
@@ -63,10 +64,13 @@ struct _FastWork {
 // rather than by rows: `filled` pixels to fill from `count` edge points.
 bool _FillByTiles(bool haveSelection, int64_t filled, int32_t count);
 
-// The new value of a pixel from its 32 winners (index or -1) and their squared distances.
+// The new values of `count` pixels, each from its 32 winners (edge point index or -1) and their
+// squared distances: pixels[k] from winners[slots[k] + s] and distances[slots[k] + s],
+// s = 0 .. 31 (membrane_pixels.cpp).
 template <class Depth>
-void _PixelFromWinners(const _MembraneWork<Depth>* work, const int32_t* winners,
-                       const int32_t* distances, typename Depth::Sample* pixel);
+void _PixelsFromWinners(const _MembraneWork<Depth>* work, int32_t count, const int32_t* winners,
+                        const int32_t* distances, const int32_t* slots,
+                        typename Depth::Sample* const* pixels);
 
 // The fill by tiles: its search and lanes' buffers, and the fill pass. 0, -108 or -128.
 template <class Depth>
@@ -94,6 +98,18 @@ template <class Depth>
 void _SmoothFourRowsFast(const typename Depth::Sample* const* rows,
                          typename Depth::Sample* const* out, int32_t width, int32_t planes);
 
-// The eight smoothing passes, in rounds. Returns 0, or -128 when the user cancelled.
+// The eight smoothing passes: in one sweep when fast->sweep was had, otherwise in rounds.
+// Returns 0, or -128 when the user cancelled.
 template <class Depth>
 OSErr _FastSmoothingPasses(_MembraneWork<Depth>* work, _FastWork<Depth>* fast);
+
+// The smoothing in one sweep (membrane_smoothing_sweep.cpp): its rings of rows in fast->sweep
+// when the image is small enough for it (else null; 0, or -108 when short of memory), and the
+// sweep, which reports nothing and cannot be cancelled.
+template <class Depth>
+OSErr _AllocateSweep(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast);
+template <class Depth>
+void _SmoothInOneSweep(_MembraneWork<Depth>* work, _FastWork<Depth>* fast);
+// For tests: the most samples an image may have to be smoothed in one sweep (0: never; -1: the
+// engine's own limit). Returns the limit it replaces.
+int64_t _SetSweepSamples(int64_t samples);

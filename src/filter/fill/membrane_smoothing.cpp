@@ -203,8 +203,11 @@ constexpr int64_t kSharedRoundSamples = int64_t(1) << 18;
 // height - 1, read again as the reference engine reads them. The source rows are a ring of
 // pointers into fast->in: the round's last two rows become the next round's first two by
 // rotating the pointers, not by copying.
+// With `report`, each row is reported and tested for cancel before it is written; without, the
+// passes report nothing and stop once `rowsToWrite` rows (counted over all passes) are written.
 template <class Depth>
-OSErr _FastSmoothingPasses(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
+OSErr _SmoothInRounds(_MembraneWork<Depth>* work, _FastWork<Depth>* fast, bool report,
+                      int64_t rowsToWrite) {
   using Sample = typename Depth::Sample;
   const int32_t rowBytes = _ImageRowBytes(work);
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
@@ -213,6 +216,7 @@ OSErr _FastSmoothingPasses(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
   Sample* source[kMaxFillThreads * kFastBlockRows + 2];
   static_assert(kFastBlockRows % 4 == 0, "blocks are smoothed four rows at a time");
   for (int32_t i = 0; i < ring; ++i) source[i] = fast->in + size_t(i) * rowSamples;
+  int64_t written = 0;
   for (int32_t pass = kFirstSmoothingPass; pass <= kLastSmoothingPass; ++pass) {
     GetLine(work->image, 0, 0, rowBytes, source[0]);
     std::memcpy(source[1], source[0], size_t(rowBytes));
@@ -227,12 +231,36 @@ OSErr _FastSmoothingPasses(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
         for (int32_t block = 0; block < blocks; ++block) _SmoothBlock<Depth>(&round, block, 0);
       for (int32_t i = 0; i < round.rows; ++i) {
         const int32_t y = y0 + i;
-        if (_Cancelled(work, y + pass * height + work->progressShift)) return userCanceledErr;
+        if (report) {
+          if (_Cancelled(work, y + pass * height + work->progressShift)) return userCanceledErr;
+        } else if (written == rowsToWrite) {
+          return noErr;
+        }
         PutLine(work->image, 0, y, rowBytes, fast->out + size_t(i) * rowSamples);
+        ++written;
       }
       std::rotate(source, source + round.rows, source + ring);
     }
   }
+  return noErr;
+}
+
+// With the sweep, every row of the eight passes is reported first (the sweep then takes a few
+// milliseconds); a cancel among the reports has the passes one after the other write the rows
+// they would have written by then, so the image ends as it would have without the sweep.
+template <class Depth>
+OSErr _FastSmoothingPasses(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
+  if (fast->sweep == nullptr) return _SmoothInRounds(work, fast, true, 0);
+  const int32_t height = work->height;
+  const int64_t rows = int64_t(kLastSmoothingPass - kFirstSmoothingPass + 1) * height;
+  for (int64_t n = 0; n < rows; ++n) {
+    const int32_t pass = kFirstSmoothingPass + int32_t(n / height), y = int32_t(n % height);
+    if (_Cancelled(work, y + pass * height + work->progressShift)) {
+      _SmoothInRounds(work, fast, false, n);
+      return userCanceledErr;
+    }
+  }
+  _SmoothInOneSweep(work, fast);
   return noErr;
 }
 

@@ -56,17 +56,22 @@ void _FillTile(void* context, int32_t task, int32_t laneIndex) {
   const int32_t y0 = round->firstRow + r0;
   const bool found = FindTileWinners(fast->tiles, lane.tiles, x0, y0, columns, rows, wanted,
                                      lane.winners, lane.distances) == noErr;
+  int32_t slots[kTileSide * kTileSide];
+  typename Depth::Sample* pixels[kTileSide * kTileSide];
+  int32_t count = 0;
   for (int32_t r = 0; r < rows; ++r)
     for (int32_t c = 0; c < columns; ++c) {
       if (!wanted[r][c]) continue;
       typename Depth::Sample* pixel =
           fast->in + size_t(r0 + r) * rowSamples + size_t(work->planes) * size_t(x0 + c);
-      const int32_t slot = kTileSectors * (r * kTileSide + c);
-      if (found)
-        _PixelFromWinners(work, lane.winners + slot, lane.distances + slot, pixel);
-      else  // short of memory for a tile's candidates: visiting every point gives the same value
+      if (!found) {  // short of memory for a tile's candidates: visiting every point is the same
         _FillPixelByVisit(work, x0 + c, y0 + r, pixel);
+        continue;
+      }
+      slots[count] = kTileSectors * (r * kTileSide + c);
+      pixels[count++] = pixel;
     }
+  _PixelsFromWinners(work, count, lane.winners, lane.distances, slots, pixels);
 }
 
 // Lists the tiles of the round, placed where the pixels to fill are: a band of kTileSide rows

@@ -96,7 +96,8 @@ class MembraneFastTest : public PlatformFixture {};
 // The fast engine with one and with several threads leaves the reference engine's samples and
 // sends the host the same figures in the same order, all on the calling thread; cancelled at
 // abort test `cancelAt`, it leaves the rows the reference leaves (rows computed ahead in its
-// rounds are never written). *result, when given, takes the reference engine's result.
+// rounds are never written). One thread smooths in one sweep, several in rounds of rows.
+// *result, when given, takes the reference engine's result.
 void ExpectSameAsReference(const Picture& original, const std::string& what, long cancelAt = 0,
                            Picture* result = nullptr) {
   Picture reference = original;
@@ -105,7 +106,10 @@ void ExpectSameAsReference(const Picture& original, const std::string& what, lon
   if (result) *result = reference;
   for (int32_t threads : {1, 3}) {
     Picture fast = original;
-    ASSERT_EQ(RunEngine(fast, kFast, threads, cancelAt), cancelAt ? -128 : 0) << what;
+    const int64_t sweep = _SetSweepSamples(threads == 1 ? -1 : 0);
+    const int32_t status = RunEngine(fast, kFast, threads, cancelAt);
+    _SetSweepSamples(sweep);
+    ASSERT_EQ(status, cancelAt ? -128 : 0) << what;
     ASSERT_TRUE(fast.v == reference.v) << what << ", " << threads << " threads";
     ASSERT_EQ(gLog.progress, referenceLog.progress) << what << ", " << threads << " threads";
     ASSERT_EQ(gLog.calls, referenceLog.calls) << what;

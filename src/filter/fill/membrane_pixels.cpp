@@ -1,0 +1,150 @@
+// The fast engine's last step for each filled pixel: its new value from the winners of its 32
+// sectors, with the same weights, the same single-precision sums in the same slot order and the
+// same decoding as the reference engine's slots give. Where the processor has AVX2, eight pixels
+// are worked out at once, one in each lane of a vector: every lane takes the same correctly
+// rounded steps in the same order as one pixel alone, so the bits are the same.
+#include <cstddef>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "filter/fill/membrane_fast.h"
+
+namespace {
+
+// One pixel, one slot after the other. A winner's distance is never 0.
+template <class Depth, int32_t kPlanes>
+void _PixelOf(const _MembraneWork<Depth>* work, const int32_t* winners, const int32_t* distances,
+              typename Depth::Sample* pixel) {
+  float weights[kSectorCount];
+  _DistanceWeights(distances, weights);
+  float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, weight = 0.0f;
+  for (int32_t s = 0; s < kSectorCount; ++s) {
+    if (winners[s] < 0) continue;  // an empty slot adds nothing
+    const typename Depth::Sample* sample = work->points[winners[s]].sample;
+    const float w = weights[s];
+    s0 += float(sample[0]) * w;
+    if (kPlanes == 3) {
+      s1 += float(sample[1]) * w;
+      s2 += float(sample[2]) * w;
+    }
+    weight += w;
+  }
+  _FinishPixel<Depth>(s0, s1, s2, weight, kPlanes, work->selection != nullptr, pixel);
+}
+
+#if defined(__x86_64__)
+constexpr int32_t kLanes = 8;
+
+// The samples of the eight points `index` (each at least 0) as 32-bit integers. A point is two
+// 16-bit coordinates followed by its samples; each gather reads four bytes inside the point.
+template <class Depth>
+__attribute__((target("avx2"))) inline void _GatherSamples(const _BoundaryPoint<Depth>* points,
+                                                           __m256i index, __m256i* samples);
+
+template <>
+__attribute__((target("avx2"))) inline void _GatherSamples<_Depth8>(
+    const _BoundaryPoint<_Depth8>* points, __m256i index, __m256i* samples) {
+  static_assert(
+      sizeof(_BoundaryPoint<_Depth8>) == 8 && offsetof(_BoundaryPoint<_Depth8>, sample) == 4,
+      "an 8-bit point is 8 bytes, its samples at 4");
+  const auto* base = reinterpret_cast<const int*>(reinterpret_cast<const char*>(points) + 4);
+  const __m256i bytes = _mm256_i32gather_epi32(base, index, 8);
+  const __m256i low = _mm256_set1_epi32(0xFF);
+  samples[0] = _mm256_and_si256(bytes, low);
+  samples[1] = _mm256_and_si256(_mm256_srli_epi32(bytes, 8), low);
+  samples[2] = _mm256_and_si256(_mm256_srli_epi32(bytes, 16), low);
+}
+
+template <>
+__attribute__((target("avx2"))) inline void _GatherSamples<_Depth16>(
+    const _BoundaryPoint<_Depth16>* points, __m256i index, __m256i* samples) {
+  static_assert(
+      sizeof(_BoundaryPoint<_Depth16>) == 10 && offsetof(_BoundaryPoint<_Depth16>, sample) == 4,
+      "a 16-bit point is 10 bytes, its samples at 4");
+  const __m256i at = _mm256_add_epi32(_mm256_slli_epi32(index, 3), _mm256_slli_epi32(index, 1));
+  const auto* base = reinterpret_cast<const char*>(points);
+  const __m256i first = _mm256_i32gather_epi32(reinterpret_cast<const int*>(base + 4), at, 1);
+  const __m256i last = _mm256_i32gather_epi32(reinterpret_cast<const int*>(base + 6), at, 1);
+  const __m256i low = _mm256_set1_epi32(0xFFFF);
+  samples[0] = _mm256_and_si256(first, low);
+  samples[1] = _mm256_srli_epi32(first, 16);
+  samples[2] = _mm256_srli_epi32(last, 16);
+}
+
+// Eight pixels, one to a lane; pixel k's slots begin at slots[k]. An empty slot's weight and
+// samples are +0, and adding +0 to a sum of non-negative terms leaves it as it was, so the
+// lanes need no branch.
+template <class Depth, int32_t kPlanes>
+__attribute__((target("avx2"))) void _EightPixels(const _MembraneWork<Depth>* work,
+                                                  const int32_t* winners, const int32_t* distances,
+                                                  const int32_t* slots,
+                                                  typename Depth::Sample* const* pixels) {
+  const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(slots));
+  const __m256d one = _mm256_set1_pd(1.0);
+  const __m256i none = _mm256_set1_epi32(-1), zero = _mm256_setzero_si256();
+  __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, weight = s0;
+  for (int32_t s = 0; s < kSectorCount; ++s) {
+    const __m256i index = _mm256_i32gather_epi32(winners + s, at, 4);
+    const __m256i d2 = _mm256_i32gather_epi32(distances + s, at, 4);
+    const __m256 counts = _mm256_castsi256_ps(_mm256_cmpgt_epi32(index, none));
+    // 1 / √d²: narrowed to single, widened, square root and division in double, narrowed.
+    const __m256 single = _mm256_cvtepi32_ps(d2);
+    const __m256d low =
+        _mm256_div_pd(one, _mm256_sqrt_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(single))));
+    const __m256d high =
+        _mm256_div_pd(one, _mm256_sqrt_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(single, 1))));
+    const __m256 w =
+        _mm256_and_ps(_mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low)), counts);
+    __m256i samples[3];
+    _GatherSamples<Depth>(work->points, _mm256_max_epi32(index, zero), samples);
+    s0 = _mm256_add_ps(s0, _mm256_mul_ps(_mm256_cvtepi32_ps(samples[0]), w));
+    if (kPlanes == 3) {
+      s1 = _mm256_add_ps(s1, _mm256_mul_ps(_mm256_cvtepi32_ps(samples[1]), w));
+      s2 = _mm256_add_ps(s2, _mm256_mul_ps(_mm256_cvtepi32_ps(samples[2]), w));
+    }
+    weight = _mm256_add_ps(weight, w);
+  }
+  alignas(32) float sums[4][kLanes];
+  _mm256_store_ps(sums[0], s0);
+  _mm256_store_ps(sums[1], s1);
+  _mm256_store_ps(sums[2], s2);
+  _mm256_store_ps(sums[3], weight);
+  for (int32_t k = 0; k < kLanes; ++k)
+    _FinishPixel<Depth>(sums[0][k], sums[1][k], sums[2][k], sums[3][k], kPlanes,
+                        work->selection != nullptr, pixels[k]);
+}
+#endif
+
+template <class Depth, int32_t kPlanes>
+void _PixelsOf(const _MembraneWork<Depth>* work, int32_t count, const int32_t* winners,
+               const int32_t* distances, const int32_t* slots,
+               typename Depth::Sample* const* pixels) {
+  int32_t k = 0;
+#if defined(__x86_64__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2)
+    for (; k + kLanes <= count; k += kLanes)
+      _EightPixels<Depth, kPlanes>(work, winners, distances, slots + k, pixels + k);
+#endif
+  for (; k < count; ++k)
+    _PixelOf<Depth, kPlanes>(work, winners + slots[k], distances + slots[k], pixels[k]);
+}
+
+}  // namespace
+
+template <class Depth>
+void _PixelsFromWinners(const _MembraneWork<Depth>* work, int32_t count, const int32_t* winners,
+                        const int32_t* distances, const int32_t* slots,
+                        typename Depth::Sample* const* pixels) {
+  if (work->planes == 3)
+    _PixelsOf<Depth, 3>(work, count, winners, distances, slots, pixels);
+  else
+    _PixelsOf<Depth, 1>(work, count, winners, distances, slots, pixels);
+}
+
+template void _PixelsFromWinners<_Depth8>(const _MembraneWork<_Depth8>*, int32_t, const int32_t*,
+                                          const int32_t*, const int32_t*, uint8_t* const*);
+template void _PixelsFromWinners<_Depth16>(const _MembraneWork<_Depth16>*, int32_t, const int32_t*,
+                                           const int32_t*, const int32_t*, uint16_t* const*);
