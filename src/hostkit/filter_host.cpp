@@ -14,11 +14,25 @@
 namespace hostkit {
 namespace {
 
+// A buffer handed to the plug-in: `bytes` of `buffer` (0: none handed out). The buffer keeps
+// its size from one step to the next, so a row of the same width needs no new block and no
+// zeros that the copy would overwrite at once.
 struct Delivery {
   Rect rect = {0, 0, 0, 0};
   int16_t loPlane = 0;
   int16_t hiPlane = -1;
   std::vector<uint8_t> buffer;
+  size_t bytes = 0;
+
+  // Hands out `rect`'s planes lo..hi, `n` bytes; the buffer grows when it must.
+  void Refit(const Rect& r, int16_t lo, int16_t hi, size_t n) {
+    rect = r;
+    loPlane = lo;
+    hiPlane = hi;
+    bytes = n;
+    if (buffer.size() < n) buffer.resize(n);
+  }
+  uint8_t* Handed() { return bytes != 0 ? buffer.data() : nullptr; }
 };
 
 struct HostRun {
@@ -49,10 +63,14 @@ Rect Clip(const Rect& r, const HostImage& image) {
   return c;
 }
 
+size_t RowBytesOf(const Rect& rect, int16_t lo, int16_t hi, size_t bytesPerSample) {
+  const int planes = hi - lo + 1;
+  if (IsEmpty(rect) || planes <= 0) return 0;
+  return size_t(rect.right - rect.left) * size_t(planes) * bytesPerSample;
+}
+
 size_t DeliveryRowBytes(const Delivery& d, size_t bytesPerSample) {
-  int planes = d.hiPlane - d.loPlane + 1;
-  if (IsEmpty(d.rect) || planes <= 0) return 0;
-  return size_t(d.rect.right - d.rect.left) * size_t(planes) * bytesPerSample;
+  return RowBytesOf(d.rect, d.loPlane, d.hiPlane, bytesPerSample);
 }
 
 // Copies planes lo..hi of `rect` between an image whose first row is row `top` of the whole
@@ -84,8 +102,8 @@ void CopyRect(HostImage& image, Delivery& d, bool toBuffer, int32_t top = 0) {
 
 // Takes the output buffer handed out last (for the rectangle it was handed out for).
 void TakeOutput(HostRun& run) {
-  if (!run.out.buffer.empty()) CopyRect(run.output, run.out, false, run.bandTop);
-  run.out = Delivery{};
+  if (run.out.bytes != 0) CopyRect(run.output, run.out, false, run.bandTop);
+  run.out.Refit(Rect{0, 0, 0, 0}, 0, -1, 0);
 }
 
 // Fills inData, outData and maskData for the plug-in's current requests.
@@ -95,14 +113,13 @@ void Deliver(HostRun& run) {
   size_t bps = source.BytesPerSample();
 
   int16_t maxPlane = int16_t(source.planes - 1);
-  run.in = Delivery{Clip(rec.inRect, source),
-                    std::max<int16_t>(rec.inLoPlane, 0),
-                    std::min(rec.inHiPlane, maxPlane),
-                    {}};
-  run.in.buffer.assign(DeliveryRowBytes(run.in, bps) * size_t(run.in.rect.bottom - run.in.rect.top),
-                       0);
+  const Rect inRect = Clip(rec.inRect, source);
+  const int16_t inLo = std::max<int16_t>(rec.inLoPlane, 0),
+                inHi = std::min(rec.inHiPlane, maxPlane);
+  run.in.Refit(inRect, inLo, inHi,
+               RowBytesOf(inRect, inLo, inHi, bps) * size_t(inRect.bottom - inRect.top));
   CopyRect(source, run.in, true);
-  rec.inData = run.in.buffer.empty() ? nullptr : run.in.buffer.data();
+  rec.inData = run.in.Handed();
   rec.inRowBytes = int32_t(DeliveryRowBytes(run.in, bps));
 
   // Output is taken in the filter area's rows only, as a host that masks by the area does.
@@ -110,26 +127,24 @@ void Deliver(HostRun& run) {
   outRect.top = std::max<int16_t>(outRect.top, rec.filterRect.top);
   outRect.bottom = std::min<int16_t>(outRect.bottom, rec.filterRect.bottom);
   if (IsEmpty(outRect)) outRect = Rect{0, 0, 0, 0};
-  run.out = Delivery{
-      outRect, std::max<int16_t>(rec.outLoPlane, 0), std::min(rec.outHiPlane, maxPlane), {}};
-  run.out.buffer.assign(
-      DeliveryRowBytes(run.out, bps) * size_t(run.out.rect.bottom - run.out.rect.top), 0);
+  const int16_t outLo = std::max<int16_t>(rec.outLoPlane, 0),
+                outHi = std::min(rec.outHiPlane, maxPlane);
+  run.out.Refit(outRect, outLo, outHi,
+                RowBytesOf(outRect, outLo, outHi, bps) * size_t(outRect.bottom - outRect.top));
   CopyRect(run.output, run.out, true, run.bandTop);  // pre-filled with the pixels as they stand
-  rec.outData = run.out.buffer.empty() ? nullptr : run.out.buffer.data();
+  rec.outData = run.out.Handed();
   rec.outRowBytes = int32_t(DeliveryRowBytes(run.out, bps));
 
   rec.maskData = nullptr;
   rec.maskRowBytes = 0;
   if (rec.haveMask) {
     Rect m = Clip(rec.maskRect, source);
-    run.mask = Delivery{m, 0, 0, {}};
-    int32_t w = m.right - m.left;
+    const int32_t w = m.right - m.left;
+    run.mask.Refit(m, 0, 0, size_t(w) * size_t(m.bottom - m.top));
     for (int y = m.top; y < m.bottom; ++y)
-      run.mask.buffer.insert(
-          run.mask.buffer.end(),
-          run.options->mask.begin() + size_t(y) * size_t(source.width) + m.left,
-          run.options->mask.begin() + size_t(y) * size_t(source.width) + m.left + w);
-    rec.maskData = run.mask.buffer.empty() ? nullptr : run.mask.buffer.data();
+      std::memcpy(run.mask.buffer.data() + size_t(y - m.top) * size_t(w),
+                  run.options->mask.data() + size_t(y) * size_t(source.width) + m.left, size_t(w));
+    rec.maskData = run.mask.Handed();
     rec.maskRowBytes = w;
   }
 }
