@@ -55,10 +55,10 @@ TEST_F(RunDriverTest, SelectionComesFromTheMaskOrTheTransparency) {
   ASSERT_EQ(RunOnce(none, {}, kChoiceMembrane), 0);
   EXPECT_EQ(all.pixels, none.pixels);
   options.mask.assign(23 * 17, 255);
-  options.mask[24] = 127;  // pixel (1, 1)
+  options.mask[23 + 22] = 127;  // pixel (22, 1): the last byte of its row, past whole words
   ASSERT_EQ(RunOnce(one, options, kChoiceBlack), 0);
-  ExpectSamples(one,
-                [&](int x, int y, int p) { return x == 1 && y == 1 ? original.Get(1, 1, p) : 0; });
+  ExpectSamples(
+      one, [&](int x, int y, int p) { return x == 22 && y == 1 ? original.Get(22, 1, p) : 0; });
   const struct {
     int depth;
     int16_t mode;
