@@ -2,7 +2,9 @@
 // sectors, with the same weights, the same single-precision sums in the same slot order and the
 // same decoding as the reference engine's slots give. Where the processor has AVX2, eight pixels
 // are worked out at once, one in each lane of a vector: every lane takes the same correctly
-// rounded steps in the same order as one pixel alone, so the bits are the same.
+// rounded steps in the same order as one pixel alone, so the bits are the same; the weights of
+// near winners are looked up in a table made by those steps.
+#include <cmath>
 #include <cstddef>
 
 #if defined(__x86_64__)
@@ -36,6 +38,39 @@ void _PixelOf(const _MembraneWork<Depth>* work, const int32_t* winners, const in
 
 #if defined(__x86_64__)
 constexpr int32_t kLanes = 8;
+
+// The weights of the squared distances below kTabled, worked out once by the same steps: a
+// lookup where a square root and a division in double precision take many times as long.
+// Most winners of the holes users select lie within 256 pixels.
+constexpr int32_t kTabled = 1 << 16;
+struct _WeightTable {
+  float of[kTabled];
+  _WeightTable() {
+    of[0] = 0.0f;  // never counted: a winner's distance is never 0
+    for (int32_t d2 = 1; d2 < kTabled; ++d2) of[d2] = float(1.0 / std::sqrt(double(float(d2))));
+  }
+};
+
+// 1 / √d² for eight squared distances, in the steps _DistanceWeights takes: narrowed to single,
+// widened, square root and division in double, narrowed. `counts` flags the lanes whose weight
+// is wanted; the others' are 0.
+__attribute__((target("avx2"))) inline __m256 _EightWeights(__m256i d2, __m256i counts) {
+  static const _WeightTable kWeights;
+  const __m256i outside =
+      _mm256_and_si256(counts, _mm256_cmpgt_epi32(d2, _mm256_set1_epi32(kTabled - 1)));
+  if (_mm256_testz_si256(outside, outside)) {
+    const __m256i at = _mm256_and_si256(d2, counts);  // lanes not wanted look up entry 0
+    return _mm256_i32gather_ps(kWeights.of, at, 4);
+  }
+  const __m256d one = _mm256_set1_pd(1.0);
+  const __m256 single = _mm256_cvtepi32_ps(d2);
+  const __m256d low =
+      _mm256_div_pd(one, _mm256_sqrt_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(single))));
+  const __m256d high =
+      _mm256_div_pd(one, _mm256_sqrt_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(single, 1))));
+  return _mm256_and_ps(_mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low)),
+                       _mm256_castsi256_ps(counts));
+}
 
 // The samples of the eight points `index` (each at least 0) as 32-bit integers. A point is two
 // 16-bit coordinates followed by its samples; each gather reads four bytes inside the point.
@@ -82,21 +117,13 @@ __attribute__((target("avx2"))) void _EightPixels(const _MembraneWork<Depth>* wo
                                                   const int32_t* slots,
                                                   typename Depth::Sample* const* pixels) {
   const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(slots));
-  const __m256d one = _mm256_set1_pd(1.0);
   const __m256i none = _mm256_set1_epi32(-1), zero = _mm256_setzero_si256();
   __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, weight = s0;
   for (int32_t s = 0; s < kSectorCount; ++s) {
     const __m256i index = _mm256_i32gather_epi32(winners + s, at, 4);
     const __m256i d2 = _mm256_i32gather_epi32(distances + s, at, 4);
-    const __m256 counts = _mm256_castsi256_ps(_mm256_cmpgt_epi32(index, none));
-    // 1 / √d²: narrowed to single, widened, square root and division in double, narrowed.
-    const __m256 single = _mm256_cvtepi32_ps(d2);
-    const __m256d low =
-        _mm256_div_pd(one, _mm256_sqrt_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(single))));
-    const __m256d high =
-        _mm256_div_pd(one, _mm256_sqrt_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(single, 1))));
-    const __m256 w =
-        _mm256_and_ps(_mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low)), counts);
+    const __m256i counts = _mm256_cmpgt_epi32(index, none);
+    const __m256 w = _EightWeights(d2, counts);
     __m256i samples[3];
     _GatherSamples<Depth>(work->points, _mm256_max_epi32(index, zero), samples);
     s0 = _mm256_add_ps(s0, _mm256_mul_ps(_mm256_cvtepi32_ps(samples[0]), w));
