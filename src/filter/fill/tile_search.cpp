@@ -116,10 +116,7 @@ OSErr FindTileWinners(const TileSearch* search, TileLane* lane, int32_t x0, int3
     for (int32_t c = 0; c < columns; ++c) {
       const int32_t pixel = r * kTileSide + c;
       const _Slots slots = {winners + kTileSectors * pixel, distances2 + kTileSectors * pixel};
-      for (uint32_t m = openAt[pixel]; m != 0; m &= m - 1) {
-        const int32_t p = __builtin_ctz(m);
-        _VisitRuns(lane->runs[p], p, x0 + c, y0 + r, c, r, slots);
-      }
+      if (openAt[pixel] != 0) _VisitOpen(lane->runs, openAt[pixel], x0 + c, y0 + r, c, r, slots);
     }
   return noErr;
 }

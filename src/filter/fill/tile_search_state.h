@@ -38,8 +38,8 @@ struct _TilePoint {
 // pixel's own values from the origin are far smaller, so no comparison with them changes) and the
 // least squared distance from the visiting pixels' box (a point's distance from the image's
 // pixels stays below 2^31). Once gathered they are padded to runs of kRun with entries that are
-// never inside, and each run has the least of its entries' distances: none of its entries can
-// be nearer to a pixel of the box.
+// never inside, and each run has the least distance of its entries and of all later runs' entries:
+// none of them can be nearer to a pixel of the box.
 struct _Runs {
   int32_t* block;  // capacity entries of each of the seven, one after the other
   int32_t count, capacity;
@@ -115,8 +115,8 @@ bool _GatherCandidates(const TileSearch* s, TileLane* lane, const _Box& box, uin
 // short (the runs are then as they were).
 bool _GrowRuns(_Runs* runs, int64_t need);
 
-// Visits the runs of `position` from pixel (x, y), whose offset from the tile's origin is
-// (ox, oy): the nearest entry inside the sector is offered to its slot. A run none of whose
-// entries can be as near as the best found so far (the slot's own included) is passed over.
-void _VisitRuns(const _Runs& runs, int32_t position, int32_t x, int32_t y, int32_t ox, int32_t oy,
+// Visits, for each position in `open`, its runs from pixel (x, y), whose offset from the tile's
+// origin is (ox, oy): the nearest entry inside the sector is offered to its slot. A run none of
+// whose entries can be as near as the best found so far (the slot's own included) is passed over.
+void _VisitOpen(const _Runs* runs, uint32_t open, int32_t x, int32_t y, int32_t ox, int32_t oy,
                 _Slots slots);

@@ -164,7 +164,7 @@ int32_t _KeepWithin(int64_t witness2, _Runs* runs) {
 }
 
 // Pads the runs' first `kept` entries to whole runs with entries that are never inside, and notes
-// each run's least distance.
+// for each run the least distance of its entries and of the later runs'.
 void _PadRuns(int32_t kept, _Runs* runs) {
   int32_t *qx = runs->x(), *qy = runs->y(), *index = runs->index();
   int32_t *v0 = runs->value0(), *v1 = runs->value1(), *n2 = runs->near2();
@@ -175,9 +175,14 @@ void _PadRuns(int32_t kept, _Runs* runs) {
     n2[k] = INT32_MAX;
   }
   runs->count = padded;
+  // Each run's least is that of its entries and of every later run's: a pixel stops at the
+  // first run whose least is farther than its best.
   int32_t* least = runs->least();
-  for (int32_t r = 0; r < padded / kRun; ++r)
-    least[r] = *std::min_element(n2 + r * kRun, n2 + (r + 1) * kRun);
+  int32_t after = INT32_MAX;
+  for (int32_t r = padded / kRun - 1; r >= 0; --r) {
+    after = std::min(after, *std::min_element(n2 + r * kRun, n2 + (r + 1) * kRun));
+    least[r] = after;
+  }
 }
 
 #if defined(__x86_64__)

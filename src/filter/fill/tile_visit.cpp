@@ -21,10 +21,7 @@ void _VisitRunsPlain(const _Runs& runs, int32_t limit0, int32_t limit1, int32_t 
   const int32_t *qx = runs.x(), *qy = runs.y(), *index = runs.index();
   const int32_t *v0 = runs.value0(), *v1 = runs.value1(), *least = runs.least();
   for (int32_t i = 0; i < runs.count; ++i) {
-    if (i % kRun == 0 && least[i / kRun] > *bestD2) {  // no entry of the run can win
-      i += kRun - 1;
-      continue;
-    }
+    if (i % kRun == 0 && least[i / kRun] > *bestD2) break;  // nor of any later run
     if (v0[i] > limit0 || v1[i] > limit1) continue;
     const int32_t dx = x - qx[i], dy = y - qy[i];
     const int32_t d2 = dx * dx + dy * dy;
@@ -38,9 +35,9 @@ void _VisitRunsPlain(const _Runs& runs, int32_t limit0, int32_t limit1, int32_t 
 #if defined(__x86_64__)
 // The same, eight entries at a time: each lane keeps its own best, and the eight are reduced
 // with the same rule at the end.
-__attribute__((target("avx2"))) void _VisitRunsAVX2(const _Runs& runs, int32_t limit0,
-                                                    int32_t limit1, int32_t x, int32_t y,
-                                                    int32_t* bestD2, int32_t* bestIndex) {
+__attribute__((target("avx2"), always_inline)) inline void _VisitRunsAVX2(
+    const _Runs& runs, int32_t limit0, int32_t limit1, int32_t x, int32_t y, int32_t* bestD2,
+    int32_t* bestIndex) {
   const __m256i lim0 = _mm256_set1_epi32(limit0), lim1 = _mm256_set1_epi32(limit1);
   const __m256i px = _mm256_set1_epi32(x), py = _mm256_set1_epi32(y);
   const __m256i none = _mm256_set1_epi32(INT32_MAX), zero = _mm256_setzero_si256();
@@ -48,9 +45,10 @@ __attribute__((target("avx2"))) void _VisitRunsAVX2(const _Runs& runs, int32_t l
   const int32_t *qx = runs.x(), *qy = runs.y(), *index = runs.index();
   const int32_t *v0 = runs.value0(), *v1 = runs.value1(), *least = runs.least();
   for (int32_t i = 0; i < runs.count; i += kRun) {
-    // A lane's best nearer than every entry of the run: none of them can win.
+    // A lane's best nearer than every entry of this run and the later ones: none of them can
+    // win. Once true it stays true, so the branch is foreseen but at the end.
     if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(_mm256_set1_epi32(least[i / kRun]), best)) != 0)
-      continue;
+      break;
     const __m256i outside = _mm256_or_si256(
         _mm256_cmpgt_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v0 + i)), lim0),
         _mm256_cmpgt_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v1 + i)), lim1));
@@ -81,22 +79,46 @@ __attribute__((target("avx2"))) void _VisitRunsAVX2(const _Runs& runs, int32_t l
 }
 #endif
 
+// The limits of the two conditions of `position`'s sector for the pixel at (ox, oy) from the
+// tile's origin, as the runs' values are taken.
+inline void _LimitsAt(int32_t position, int32_t ox, int32_t oy, int32_t* limit0, int32_t* limit1) {
+  const _Wedge& f = kWedges.at[position];
+  *limit0 = int32_t(_Value(f.bound[0], ox, oy) - f.bound[0].c);
+  *limit1 = int32_t(_Value(f.bound[1], ox, oy) - f.bound[1].c);
+}
+
+#if defined(__x86_64__)
+// _VisitOpen's loop over the positions, in one function built for AVX2, so that the visits of a
+// pixel's runs are inlined into it rather than called one by one.
+__attribute__((target("avx2"))) void _VisitOpenAVX2(const _Runs* runs, uint32_t open, int32_t x,
+                                                    int32_t y, int32_t ox, int32_t oy,
+                                                    _Slots slots) {
+  for (uint32_t m = open; m != 0; m &= m - 1) {
+    const int32_t p = __builtin_ctz(m);
+    int32_t limit0, limit1;
+    _LimitsAt(p, ox, oy, &limit0, &limit1);
+    const int32_t sector = kWedges.sectorAt[p];
+    _VisitRunsAVX2(runs[p], limit0, limit1, x, y, &slots.distance2[sector], &slots.winner[sector]);
+  }
+}
+#endif
+
 }  // namespace
 
-void _VisitRuns(const _Runs& runs, int32_t position, int32_t x, int32_t y, int32_t ox, int32_t oy,
+void _VisitOpen(const _Runs* runs, uint32_t open, int32_t x, int32_t y, int32_t ox, int32_t oy,
                 _Slots slots) {
-  const _Wedge& f = kWedges.at[position];
-  const int32_t limit0 = int32_t(_Value(f.bound[0], ox, oy) - f.bound[0].c);
-  const int32_t limit1 = int32_t(_Value(f.bound[1], ox, oy) - f.bound[1].c);
-  const int32_t sector = kWedges.sectorAt[position];
-  int32_t bestD2 = slots.distance2[sector], bestIndex = slots.winner[sector];
 #if defined(__x86_64__)
   static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2)
-    _VisitRunsAVX2(runs, limit0, limit1, x, y, &bestD2, &bestIndex);
-  else
+  if (avx2) {
+    _VisitOpenAVX2(runs, open, x, y, ox, oy, slots);
+    return;
+  }
 #endif
-    _VisitRunsPlain(runs, limit0, limit1, x, y, &bestD2, &bestIndex);
-  slots.distance2[sector] = bestD2;
-  slots.winner[sector] = bestIndex;
+  for (uint32_t m = open; m != 0; m &= m - 1) {
+    const int32_t p = __builtin_ctz(m);
+    int32_t limit0, limit1;
+    _LimitsAt(p, ox, oy, &limit0, &limit1);
+    const int32_t sector = kWedges.sectorAt[p];
+    _VisitRunsPlain(runs[p], limit0, limit1, x, y, &slots.distance2[sector], &slots.winner[sector]);
+  }
 }
