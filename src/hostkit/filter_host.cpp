@@ -201,6 +201,13 @@ int16_t Call(PluginEntryProc entry, HostRun& run, int16_t selector, intptr_t* da
 
 namespace {
 
+// A filtered sample f and the original o blended by mask byte m, rounded to nearest: m = 0
+// gives o and m = 255 gives f exactly.
+template <class Sample>
+inline Sample _Blend(Sample f, Sample o, int m) {
+  return Sample((int64_t(f) * m + int64_t(o) * (255 - m) + 127) / 255);
+}
+
 // One row of ApplyHostMask at 8 or 16 bits: the same integer blend, with the two ends of the
 // mask taken directly (mask 0 gives the original sample, 255 the filter's, exactly), a run of
 // unselected pixels copied in one go where the pixels hold nothing but colour.
@@ -230,7 +237,7 @@ void _BlendRow(const uint8_t* original, uint8_t* output, const uint8_t* mask, in
       Sample f, o;
       std::memcpy(&f, output + p * sizeof(Sample), sizeof(Sample));
       std::memcpy(&o, original + p * sizeof(Sample), sizeof(Sample));
-      const Sample v = Sample((int64_t(f) * m + int64_t(o) * (255 - m) + 127) / 255);
+      const Sample v = _Blend(f, o, m);
       std::memcpy(output + p * sizeof(Sample), &v, sizeof(Sample));
     }
   }
@@ -263,6 +270,36 @@ void _MaskRow(const HostImage& original, const uint8_t* originalRow, const uint8
         std::memcpy(output + at, &v, 4);
       }
     }
+  }
+}
+
+// The filtered row `filtered` taken into the image's row `row`, which holds the original pixels,
+// blended by the mask row within [area.left, area.right) as _MaskRow blends it: an unselected
+// run is left as it stands and a selected run copied in one go, so a small selection costs
+// little more than its own pixels. Only for pixels of colour samples alone, at 8 or 16 bits.
+template <class Sample>
+void _TakeMaskedRow(uint8_t* row, const uint8_t* filtered, const uint8_t* mask, const Rect& area,
+                    size_t pixelBytes, size_t rowBytes) {
+  const size_t left = size_t(area.left) * pixelBytes, right = size_t(area.right) * pixelBytes;
+  std::memcpy(row, filtered, left);
+  std::memcpy(row + right, filtered + right, rowBytes - right);
+  for (int32_t x = area.left; x < area.right;) {
+    const uint8_t m = mask[x];
+    int32_t run = 1;
+    while (x + run < area.right && mask[x + run] == m) ++run;
+    const size_t at = size_t(x) * pixelBytes, bytes = size_t(run) * pixelBytes;
+    if (m == 255) {
+      std::memcpy(row + at, filtered + at, bytes);
+    } else if (m != 0) {
+      for (size_t b = 0; b < bytes; b += sizeof(Sample)) {
+        Sample f, o;
+        std::memcpy(&f, filtered + at + b, sizeof(Sample));
+        std::memcpy(&o, row + at + b, sizeof(Sample));
+        const Sample v = _Blend(f, o, m);
+        std::memcpy(row + at + b, &v, sizeof(Sample));
+      }
+    }
+    x += run;
   }
 }
 
@@ -367,6 +404,21 @@ int16_t RunFilter(PluginEntryProc entry, HostImage& image, const RunOptions& opt
   // throws midway, when the image is the caller's to drop.
   if (result == 0) {
     const bool mask = options.applyMask && (!overrides || overrides->applyMask) && rec.haveMask;
+    const bool colourOnly =
+        size_t(ColourPlanesOf(image.imageMode, image.planes)) == size_t(image.planes);
+    if (mask && colourOnly && (image.depth == 8 || image.depth == 16)) {
+      for (int32_t y = band.top; y < band.bottom; ++y) {
+        const uint8_t* maskRow = options.mask.data() + size_t(y) * size_t(image.width);
+        const uint8_t* filtered = std::as_const(run.output).Row(y - band.top);
+        if (image.depth == 8)
+          _TakeMaskedRow<uint8_t>(image.Row(y), filtered, maskRow, band, image.PixelBytes(),
+                                  image.RowBytes());
+        else
+          _TakeMaskedRow<uint16_t>(image.Row(y), filtered, maskRow, band, image.PixelBytes(),
+                                   image.RowBytes());
+      }
+      return result;
+    }
     for (int32_t y = band.top; y < band.bottom; ++y) {
       uint8_t* filtered = run.output.Row(y - band.top);
       if (mask)
