@@ -4,7 +4,6 @@
 // are worked out at once, one in each lane of a vector: every lane takes the same correctly
 // rounded steps in the same order as one pixel alone, so the bits are the same; the weights of
 // near winners are looked up in a table made by those steps.
-#include <cmath>
 #include <cstddef>
 
 #if defined(__x86_64__)
@@ -46,8 +45,12 @@ constexpr int32_t kTabled = 1 << 16;
 struct _WeightTable {
   float of[kTabled];
   _WeightTable() {
+    int32_t d2[kSectorCount];
+    for (int32_t first = 0; first < kTabled; first += kSectorCount) {
+      for (int32_t k = 0; k < kSectorCount; ++k) d2[k] = first + k;
+      _DistanceWeights(d2, of + first);  // four at a time where it can
+    }
     of[0] = 0.0f;  // never counted: a winner's distance is never 0
-    for (int32_t d2 = 1; d2 < kTabled; ++d2) of[d2] = float(1.0 / std::sqrt(double(float(d2))));
   }
 };
 
