@@ -22,6 +22,8 @@ void _ReleaseFast(_FastWork<Depth>* fast) {
   }
   DisposeSectorSearch(fast->search);
   fast->search = nullptr;
+  DisposeFrameWinners(fast->frame);
+  fast->frame = nullptr;
   DisposeTileSearch(fast->tiles);
   DisposePtr(reinterpret_cast<Ptr>(fast->tileList));
   fast->tiles = nullptr;
@@ -74,6 +76,8 @@ OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, in
     lane.distances = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
     if (!lane.winners || !lane.distances) return memFullErr;
   }
+  if (_MakeFrameWinners(work, &fast->frame) != noErr) return memFullErr;
+  if (fast->frame != nullptr) return noErr;
   return MakeSectorSearch(fast->xs, fast->ys, work->count, work->width, work->height,
                           &fast->search) == noErr
              ? noErr
@@ -114,13 +118,16 @@ void _FillRowPart(void* context, int32_t part, int32_t laneIndex) {
   const int32_t end = task->first + int32_t(columns * (part + 1) / task->parts);
   for (int32_t x0 = begin; x0 < end; x0 += kRowSpan) {
     const int32_t x1 = std::min(end, x0 + kRowSpan) - 1;
-    if (search == nullptr) {
+    if (task->fast->frame != nullptr) {
+      FindFrameRowWinners(task->fast->frame, task->y, x0, x1, lane.winners, lane.distances);
+    } else if (search == nullptr) {
       for (int32_t x = x0; x <= x1; ++x)
         if (task->wanted == nullptr || task->wanted[x] != 0)
           _FillPixelByVisit(work, x, task->y, task->row + work->planes * x);
       continue;
+    } else {
+      CollectRowWinners(search, task->y, x0, x1, task->wanted, lane.winners, lane.distances);
     }
-    CollectRowWinners(search, task->y, x0, x1, task->wanted, lane.winners, lane.distances);
     int32_t slots[kRowSpan];
     typename Depth::Sample* pixels[kRowSpan];
     int32_t count = 0;
@@ -155,12 +162,35 @@ void _FillRow(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t 
   RunFillTasks(fast->workers, task.parts, _FillRowPart<Depth>, &task);
 }
 
-// Fills the round's rows, in order, on the host's thread (sharing wide rows with the lanes).
+// Task `i` of a round without a selection: the whole of round row i, from the ring's winners,
+// which every lane reads and none changes.
+template <class Depth>
+void _FillFrameRow(void* context, int32_t i, int32_t laneIndex) {
+  const auto* round = static_cast<const _FillRound<Depth>*>(context);
+  const _MembraneWork<Depth>* work = round->work;
+  const size_t rowSamples = size_t(work->planes) * size_t(work->width);
+  _RowParts<Depth> task = {work,
+                           round->fast,
+                           round->firstRow + i,
+                           nullptr,
+                           round->fast->in + size_t(i) * rowSamples,
+                           0,
+                           work->width - 1,
+                           1};
+  _FillRowPart<Depth>(&task, 0, laneIndex);
+}
+
+// Fills the round's rows, in order, on the host's thread (sharing wide rows with the lanes);
+// without a selection the lanes take whole rows, one wake for the round rather than for each row.
 template <class Depth>
 void _FillBlock(_FillRound<Depth>* round) {
   const _MembraneWork<Depth>* work = round->work;
   _FastWork<Depth>* fast = round->fast;
   const size_t rowSamples = size_t(work->planes) * size_t(work->width);
+  if (fast->frame != nullptr) {
+    RunFillTasks(fast->workers, round->rows, _FillFrameRow<Depth>, round);
+    return;
+  }
   for (int32_t i = 0; i < round->rows; ++i) {
     if (!round->toFill[i]) continue;
     uint8_t* wanted = nullptr;

@@ -31,6 +31,8 @@ constexpr int32_t kSharedRowColumns = 512;
 // The fill goes by tiles when it has at most this many pixels to fill for each edge point.
 constexpr int64_t kTilesPerEdgePoint = 16;
 
+struct FrameWinners;  // the fill without a selection's winners, from the ring (below)
+
 // One lane's buffers in the fill pass: the winners of the columns or the tile it works on.
 struct _FillLane {
   int32_t* winners;    // kRowSpan × 32 (by tiles: a tile's 256 pixels × 32)
@@ -55,10 +57,21 @@ struct _FastWork {
   // null without one (none made, or one that ran short of memory mid-fill): the lanes then visit
   // every edge point instead, which gives the same values.
   SectorSearch* search;
-  int32_t* tileList;  // by tiles: a round's tiles with a pixel to fill
-  Sample* sweep;      // the smoothing sweep's rings of rows, or null when the image is too large
+  FrameWinners* frame;  // without a selection: the winners worked out from the ring, no search
+  int32_t* tileList;    // by tiles: a round's tiles with a pixel to fill
+  Sample* sweep;        // the smoothing sweep's rings of rows, or null when the image is too large
   _FillLane lane[kMaxFillThreads];
 };
+
+// The fill without a selection, from the image's outer ring (membrane_frame.cpp): in *out when
+// the edge list is the whole ring as the edge search lists it (else null, and the fill goes by
+// the search). 0, or -108 when short of memory.
+template <class Depth>
+OSErr _MakeFrameWinners(const _MembraneWork<Depth>* work, FrameWinners** out);
+void DisposeFrameWinners(FrameWinners* frame);
+// The winners of row y's columns first .. last, written as CollectRowWinners writes them.
+void FindFrameRowWinners(const FrameWinners* frame, int32_t y, int32_t first, int32_t last,
+                         int32_t* winners, int32_t* distances2);
 
 // Whether the fill goes by tiles (small and thin holes: most filled pixels lie near the edge)
 // rather than by rows: `filled` pixels to fill from `count` edge points.

@@ -166,6 +166,21 @@ TEST_F(MembraneFastTest, MatchesTheReferenceWhereRowsAreShared) {
   ExpectSameAsReference(RandomPicture(rng, kNoSelection, 1300, 7, 1, 8), "1300x7, no selection");
 }
 
+// Without a selection the winners come from the image's ring: small images of every shape that
+// has rows to fill, and two where a point of a row and one of a column of the ring lie as near in
+// one sector (from 100 × 80 on), so the one listed first must win.
+TEST_F(MembraneFastTest, MatchesTheReferenceWithoutASelection) {
+  std::mt19937 rng(3100);
+  std::vector<std::pair<int, int>> sizes = {{100, 80}, {121, 91}};
+  for (int w = 1; w <= 24; ++w)
+    for (int h : {w, w + 7}) sizes.push_back({w, h});
+  for (const auto& [w, h] : sizes) {
+    ExpectSameAsReference(RandomPicture(rng, kNoSelection, w, h, 1 + 2 * (w % 2), 8 + 8 * (h % 2)),
+                          std::to_string(w) + "x" + std::to_string(h) + ", no selection");
+    if (HasFatalFailure()) return;
+  }
+}
+
 // Cancelled in the mask rows, the edge search, the fill's first row, inside and after its first
 // round, the first smoothing pass, a later pass across a round boundary and the very last row:
 // the engine stops at once, and before the fill the image is untouched; in memory or on disk.
