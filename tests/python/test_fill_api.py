@@ -123,7 +123,8 @@ def test_other_threads_run_during_a_fill_and_ctrl_c_ends_it():
     thread = threading.Thread(target=tick_then_interrupt)
     thread.start()
     with pytest.raises(KeyboardInterrupt) as raised:
-        areafill.fill(pattern(800, 800, 3, np.uint16), np.pad(np.full((700, 700), 255, np.uint8), 50),
+        areafill.fill(pattern(1600, 1600, 3, np.uint16),
+                      np.pad(np.full((1500, 1500), 255, np.uint8), 50),
                       progress=reported.__setitem__)
     thread.join()
     assert not isinstance(raised.value, areafill.Cancelled)
