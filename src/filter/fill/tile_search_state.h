@@ -77,6 +77,9 @@ struct TileSearch {
   bool narrow;         // width and height at most kNarrowSide
   _Box points;         // the points' bounding box
   _TilePoint* sorted;  // the points in the tree's order
+  // The same by column (columns, rows, indices), with kRun entries of zeros after the last, so
+  // that a leaf is read eight points at a time.
+  int32_t* columns;
   _TileNode* nodes;
 };
 

@@ -67,6 +67,17 @@ OSErr MakeTileSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, int3
     _Build(s, 0, 0, count);
     s->points = s->nodes[0].box;
   }
+  const int32_t stride = count + kRun;
+  s->columns = reinterpret_cast<int32_t*>(NewPtrClear(Size(3) * stride * 4));
+  if (s->columns == nullptr) {
+    DisposeTileSearch(s);
+    return memFullErr;
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    s->columns[i] = s->sorted[i].x;
+    s->columns[stride + i] = s->sorted[i].y;
+    s->columns[2 * stride + i] = s->sorted[i].index;
+  }
   *out = s;
   return noErr;
 }
@@ -74,6 +85,7 @@ OSErr MakeTileSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, int3
 void DisposeTileSearch(TileSearch* search) {
   if (search == nullptr) return;
   DisposePtr(reinterpret_cast<Ptr>(search->sorted));
+  DisposePtr(reinterpret_cast<Ptr>(search->columns));
   DisposePtr(reinterpret_cast<Ptr>(search->nodes));
   DisposePtr(reinterpret_cast<Ptr>(search));
 }
@@ -206,6 +218,44 @@ struct _LeafLanes {
   alignas(32) int32_t x[kLeafPoints], y[kLeafPoints], dx[kLeafPoints], dy[kLeafPoints];
   alignas(32) int32_t index[kLeafPoints], near2[kLeafPoints], witnessable[kLeafPoints];
 };
+
+// Fills `leaf` with the `count` points from `begin` in the tree's order, eight at a time: their
+// coordinates, from the tile's origin too, indices, least squared distances from the box (below
+// 2^31 on images of at most kNarrowSide pixels each way) and whether they lie outside it. Lanes
+// past the last point are filled from the zeros after the points and are never taken.
+__attribute__((target("avx2,popcnt"))) void _PrepareLeafAVX2(const TileSearch* s, int32_t begin,
+                                                             int32_t count, const _Box& box,
+                                                             int32_t x0, int32_t y0,
+                                                             _LeafLanes* leaf) {
+  const int32_t stride = s->count + kRun;
+  const int32_t* xs = s->columns + begin;
+  const int32_t* ys = s->columns + stride + begin;
+  const int32_t* indices = s->columns + 2 * stride + begin;
+  const __m256i left = _mm256_set1_epi32(box.x0), right = _mm256_set1_epi32(box.x1);
+  const __m256i top = _mm256_set1_epi32(box.y0), bottom = _mm256_set1_epi32(box.y1);
+  const __m256i ox = _mm256_set1_epi32(x0), oy = _mm256_set1_epi32(y0);
+  const __m256i zero = _mm256_setzero_si256();
+  for (int32_t k = 0; k < count; k += kRun) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(xs + k));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys + k));
+    const __m256i gapX = _mm256_max_epi32(
+        _mm256_max_epi32(_mm256_sub_epi32(left, x), _mm256_sub_epi32(x, right)), zero);
+    const __m256i gapY = _mm256_max_epi32(
+        _mm256_max_epi32(_mm256_sub_epi32(top, y), _mm256_sub_epi32(y, bottom)), zero);
+    const __m256i near2 =
+        _mm256_add_epi32(_mm256_mullo_epi32(gapX, gapX), _mm256_mullo_epi32(gapY, gapY));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->x + k), x);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->y + k), y);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->dx + k), _mm256_sub_epi32(x, ox));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->dy + k), _mm256_sub_epi32(y, oy));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->index + k),
+                       _mm256_loadu_si256(reinterpret_cast<const __m256i*>(indices + k)));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->near2 + k), near2);
+    // Outside the box (a distance from it): -1.
+    _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->witnessable + k),
+                       _mm256_cmpgt_epi32(near2, zero));
+  }
+}
 
 // Eight entries of a leaf's column at `from`, a whole run in (so 32-byte aligned).
 __attribute__((target("avx2,popcnt"))) inline __m256i _Lanes(const int32_t* from) {
@@ -370,15 +420,7 @@ bool _GatherCandidates(const TileSearch* s, TileLane* lane, const _Box& box, uin
     const int32_t count = node.end - node.begin;
 #if defined(__x86_64__)
     if (lanes) {
-      for (int32_t k = 0; k < count; ++k) {
-        leaf.x[k] = points[k].x;
-        leaf.y[k] = points[k].y;
-        leaf.dx[k] = points[k].x - x0;
-        leaf.dy[k] = points[k].y - y0;
-        leaf.index[k] = points[k].index;
-        leaf.near2[k] = int32_t(_Nearest2(box, points[k].x, points[k].y));
-        leaf.witnessable[k] = _Holds(box, points[k].x, points[k].y) ? 0 : -1;
-      }
+      _PrepareLeafAVX2(s, node.begin, count, box, x0, y0, &leaf);
       for (uint32_t m = positions; m != 0; m &= m - 1) {
         const int32_t p = __builtin_ctz(m);
         if (gap2 > g.witness2[p]) continue;  // a witness found in this leaf may close it
