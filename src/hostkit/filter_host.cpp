@@ -106,6 +106,8 @@ void TakeOutput(HostRun& run) {
   run.out.Refit(Rect{0, 0, 0, 0}, 0, -1, 0);
 }
 
+void _DeliverMask(HostRun& run);
+
 // Fills inData, outData and maskData for the plug-in's current requests.
 void Deliver(HostRun& run) {
   FilterRecord& rec = run.record;
@@ -129,11 +131,28 @@ void Deliver(HostRun& run) {
   if (IsEmpty(outRect)) outRect = Rect{0, 0, 0, 0};
   const int16_t outLo = std::max<int16_t>(rec.outLoPlane, 0),
                 outHi = std::min(rec.outHiPlane, maxPlane);
-  run.out.Refit(outRect, outLo, outHi,
-                RowBytesOf(outRect, outLo, outHi, bps) * size_t(outRect.bottom - outRect.top));
-  CopyRect(run.output, run.out, true, run.bandTop);  // pre-filled with the pixels as they stand
-  rec.outData = run.out.Handed();
-  rec.outRowBytes = int32_t(DeliveryRowBytes(run.out, bps));
+  if (!IsEmpty(outRect) && outRect.bottom - outRect.top == 1 && outLo == 0 && outHi == maxPlane) {
+    // One row of every plane: the filtered row itself, which holds the pixels as they stand and
+    // takes what the plug-in writes, with nothing to copy either way. It stays good until the
+    // next exchange, the only time the host moves to another row of it.
+    run.out.Refit(outRect, outLo, outHi, 0);
+    rec.outData =
+        run.output.Row(outRect.top - run.bandTop) + size_t(outRect.left) * source.PixelBytes();
+    rec.outRowBytes = int32_t(run.output.RowBytes());
+  } else {
+    run.out.Refit(outRect, outLo, outHi,
+                  RowBytesOf(outRect, outLo, outHi, bps) * size_t(outRect.bottom - outRect.top));
+    CopyRect(run.output, run.out, true, run.bandTop);  // pre-filled with the pixels as they stand
+    rec.outData = run.out.Handed();
+    rec.outRowBytes = int32_t(DeliveryRowBytes(run.out, bps));
+  }
+  _DeliverMask(run);
+}
+
+// Fills maskData for the plug-in's current mask request.
+void _DeliverMask(HostRun& run) {
+  FilterRecord& rec = run.record;
+  const HostImage& source = *run.original;
 
   rec.maskData = nullptr;
   rec.maskRowBytes = 0;
