@@ -254,6 +254,24 @@ bool _FillByTiles(bool haveSelection, int64_t filled, int32_t count) {
   return haveSelection && filled <= kTilesPerEdgePoint * int64_t(count);
 }
 
+// Pixels to fill that make a lane worth waking: by tiles, and without a selection (whole rows).
+constexpr int64_t kTilePixelsPerLane = 4096;
+constexpr int64_t kRingPixelsPerLane = 65536;
+
+// The threads a fill takes when the host leaves the count to the engine (`wanted` at most): a
+// lane pays only where the work divides and there is enough of it that waking a thread costs
+// little. Tiles divide by the few thousand pixels, rows without a selection whole, rows of a
+// selection only when wide enough to share, and the smoothing only in rounds, for images too
+// large for the sweep.
+template <class Depth>
+int32_t _LanesWorthHaving(const _MembraneWork<Depth>* work, int64_t filled, bool byTiles,
+                          int32_t wanted) {
+  if (wanted <= 1 || !_SmoothsInOneSweep(work)) return wanted;
+  if (byTiles) return int32_t(std::clamp<int64_t>(filled / kTilePixelsPerLane, 1, wanted));
+  if (work->selection == nullptr) return filled >= kRingPixelsPerLane ? wanted : 1;
+  return work->width >= 2 * kSharedRowColumns ? wanted : 1;
+}
+
 template <class Depth>
 int32_t _MembraneFillFast(NamedImage* image, RunRecord* record, int32_t threads) {
   _MembraneWork<Depth> work;
@@ -265,7 +283,10 @@ int32_t _MembraneFillFast(NamedImage* image, RunRecord* record, int32_t threads)
   if (err == noErr) err = _FastFindEdgePoints(&work, &filled);
   const bool byTiles = _FillByTiles(work.selection != nullptr, filled, work.count);
   if (err == noErr)
-    err = _AllocateFast(&work, &fast, threads > 0 ? threads : FillThreadsWanted(), byTiles);
+    err = _AllocateFast(
+        &work, &fast,
+        threads > 0 ? threads : _LanesWorthHaving(&work, filled, byTiles, FillThreadsWanted()),
+        byTiles);
   if (err == noErr && work.count > 0)
     err = byTiles ? _FastFillTiles(&work, &fast) : _FastFillPass(&work, &fast);
   if (err == noErr) err = _FastSmoothingPasses(&work, &fast);

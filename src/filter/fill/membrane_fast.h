@@ -120,6 +120,8 @@ OSErr _FastSmoothingPasses(_MembraneWork<Depth>* work, _FastWork<Depth>* fast);
 // when the image is small enough for it (else null; 0, or -108 when short of memory), and the
 // sweep, which reports nothing and cannot be cancelled.
 template <class Depth>
+bool _SmoothsInOneSweep(const _MembraneWork<Depth>* work);
+template <class Depth>
 OSErr _AllocateSweep(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast);
 template <class Depth>
 void _SmoothInOneSweep(_MembraneWork<Depth>* work, _FastWork<Depth>* fast);

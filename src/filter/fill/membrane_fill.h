@@ -27,8 +27,9 @@ int32_t MembraneFill16(NamedImage* image, RunRecord* record);
 
 // The two engines by name, whatever the host chose (MembraneFill runs the fast one unless the host
 // asked for the reference). Same arguments, results and statuses as MembraneFill and
-// MembraneFill16. `threads` is the number of threads the fast engine may use, the calling one
-// included; 0 takes the host's count, or else one per processor.
+// MembraneFill16. `threads` is the number of threads the fast engine uses, the calling one
+// included; 0 takes at most the host's count, or else one per processor, and fewer where the
+// work would not divide between them.
 int32_t _MembraneFillReference8(NamedImage* image, RunRecord* record);
 int32_t _MembraneFillReference16(NamedImage* image, RunRecord* record);
 int32_t _MembraneFillFast8(NamedImage* image, RunRecord* record, int32_t threads);

@@ -40,9 +40,14 @@ int64_t _SetSweepSamples(int64_t samples) {
 }
 
 template <class Depth>
+bool _SmoothsInOneSweep(const _MembraneWork<Depth>* work) {
+  return int64_t(work->planes) * work->width * work->height <= gSweepSamples;
+}
+
+template <class Depth>
 OSErr _AllocateSweep(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
   fast->sweep = nullptr;
-  if (int64_t(work->planes) * work->width * work->height > gSweepSamples) return noErr;
+  if (!_SmoothsInOneSweep(work)) return noErr;
   fast->sweep = reinterpret_cast<typename Depth::Sample*>(
       NewPtr(Size(kSweepLevels * kSweepRing) * Size(_RowSamples(work)) * Depth::kSampleBytes));
   return fast->sweep != nullptr ? noErr : memFullErr;
@@ -94,6 +99,8 @@ void _SmoothInOneSweep(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
   }
 }
 
+template bool _SmoothsInOneSweep<_Depth8>(const _MembraneWork<_Depth8>*);
+template bool _SmoothsInOneSweep<_Depth16>(const _MembraneWork<_Depth16>*);
 template OSErr _AllocateSweep<_Depth8>(const _MembraneWork<_Depth8>*, _FastWork<_Depth8>*);
 template OSErr _AllocateSweep<_Depth16>(const _MembraneWork<_Depth16>*, _FastWork<_Depth16>*);
 template void _SmoothInOneSweep<_Depth8>(_MembraneWork<_Depth8>*, _FastWork<_Depth8>*);

@@ -266,22 +266,27 @@ TEST_F(MembraneFastTest, HostChoosesTheEngineAndItsThreads) {
   }
   std::mt19937 rng(42);
   const Picture original = RandomPicture(rng, kDiscs, 20, 20, 3, 16);
-  auto blocks = [&](Engine engine, int32_t threads) {
-    Picture p = original;
+  auto blocks = [&](Engine engine, int32_t threads, const Picture& of) {
+    Picture p = of;
     long allocations = 0;
     EXPECT_EQ(RunEngine(p, engine, threads, 0, {}, &allocations), 0);
     return allocations;
   };
-  const long reference = blocks(kReference, 1), fast1 = blocks(kFast, 1);
-  ASSERT_TRUE(reference != fast1 && blocks(kFast, 3) > fast1);
+  const long reference = blocks(kReference, 1, original), fast1 = blocks(kFast, 1, original);
+  ASSERT_TRUE(reference != fast1 && blocks(kFast, 3, original) > fast1);
   // Lanes grow their candidate buffers as their tiles need, so the count with several threads
   // varies with which lane takes which tile; it never falls to one lane's.
   settings(3, kAreaFillMembraneReference);
-  EXPECT_EQ(blocks(kChosen, 0), reference);
+  EXPECT_EQ(blocks(kChosen, 0, original), reference);
   settings(1, kAreaFillMembraneFast);
-  EXPECT_EQ(blocks(kChosen, 0), fast1);
+  EXPECT_EQ(blocks(kChosen, 0, original), fast1);
+  // Left to the engine, a fill too small to divide takes one lane whatever the host allows; one
+  // without a selection of 300 × 300 divides by rows and takes the host's three.
   settings(3, kAreaFillMembraneFast);
-  EXPECT_GT(blocks(kChosen, 0), fast1);
+  EXPECT_EQ(blocks(kChosen, 0, original), fast1);
+  const Picture large = RandomPicture(rng, kNoSelection, 300, 300, 1, 8);
+  EXPECT_EQ(blocks(kChosen, 0, large), blocks(kFast, 3, large));
+  EXPECT_GT(blocks(kChosen, 0, large), blocks(kFast, 1, large));
   PlatformSetHostServices(nullptr);
 }
 
