@@ -13,7 +13,8 @@ figures alike), on the same arrays:
     time of one thread (1.00: the threads share the work without repeating any of it);
   - with --baseline BUILD: the fast engine of another build, for a before-and-after table.
 The module reads its engine and threads once, so each kind of call is served by a process of
-its own. The stages inside the engine: bench/membrane_bench.cpp (BenchEngines/Dust*, Scratches*, Blob*).
+its own. The stages inside the engine: bench/membrane_bench.cpp (BenchEngines/Dust*,
+Scratches*, Blob*).
 
     scripts/install-deps.sh bench          # python3-opencv
     /usr/bin/python3 bench/hole_shapes.py --build build/release
