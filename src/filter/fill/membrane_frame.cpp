@@ -98,17 +98,37 @@ void DisposeFrameWinners(FrameWinners* frame) {
   DisposePtr(reinterpret_cast<Ptr>(frame));
 }
 
+namespace {
+
+// The list index of the left column's point on row u (1 .. h - 2); the right column's follows.
+inline int32_t _LeftIndex(int32_t w, int32_t u) { return 2 * w + 2 * (u - 1); }
+
+// Offers a side's nearest point in one sector (none when `along` is -1): its index indexOf(along)
+// and its squared distance along² + across2, across2 being the square of the step across.
+template <class IndexOf>
+inline void _OfferNearest(int32_t* winner, int32_t* distance2, int32_t along, int64_t across2,
+                          IndexOf indexOf) {
+  if (along >= 0) _Take(winner, distance2, indexOf(along), int64_t(along) * along + across2);
+}
+
+}  // namespace
+
 // The four quadrants, each met by a row and a column of the ring: the top row (indices x) or
-// the bottom one (w + x), the left column (2w + 2(row - 1)) or the right one (one more). A
-// step with dx = 0 counts as dx >= 0, so the right column meets the quadrants on the left
-// (sectors 0 .. 15) only from the last column, where its steps are vertical.
+// the bottom one (w + x), the left column or the right one. A step with dx = 0 counts as
+// dx >= 0, so the right column meets the quadrants on the left (sectors 0 .. 15) only from the
+// last column, where its steps are vertical.
 void FindFrameRowWinners(const FrameWinners* frame, int32_t y, int32_t first, int32_t last,
                          int32_t* winners, int32_t* distances2) {
   const int32_t w = frame->width, h = frame->height;
+  const int32_t above = y - 1, below = h - 2 - y;  // rows of the side columns above and below
   int32_t topEnd[9], bottomEnd[9];
   _RowEnds(y, topEnd);
   _RowEnds(h - 1 - y, bottomEnd);
   const int64_t up2 = int64_t(y) * y, down2 = int64_t(h - 1 - y) * (h - 1 - y);
+  const auto leftUp = [&](int32_t a) { return _LeftIndex(w, y - a); };
+  const auto leftDown = [&](int32_t a) { return _LeftIndex(w, y + a); };
+  const auto rightUp = [&](int32_t a) { return _LeftIndex(w, y - a) + 1; };
+  const auto rightDown = [&](int32_t a) { return _LeftIndex(w, y + a) + 1; };
   for (int32_t x = first; x <= last; ++x) {
     int32_t* winner = winners + kSectorCount * (x - first);
     int32_t* distance2 = distances2 + kSectorCount * (x - first);
@@ -118,51 +138,38 @@ void FindFrameRowWinners(const FrameWinners* frame, int32_t y, int32_t first, in
     }
     const int32_t* leftStart = frame->columnStart + 9 * x;             // |dx| = x
     const int32_t* rightStart = frame->columnStart + 9 * (w - 1 - x);  // |dx| = w - 1 - x
+    const int64_t left2 = int64_t(x) * x, right2 = int64_t(w - 1 - x) * (w - 1 - x);
+    const auto topLeft = [&](int32_t a) { return x - a; };
+    const auto bottomLeft = [&](int32_t a) { return w + x - a; };
+    const auto topRight = [&](int32_t a) { return x + a; };
+    const auto bottomRight = [&](int32_t a) { return w + x + a; };
     for (int32_t j = 0; j < 8; ++j) {
       // Sectors 0 .. 7 (dx >= 0, dy >= 0) and 8 .. 15 (dx >= 0, dy < 0): the top and bottom
-      // rows left of the pixel or above and below it, the left column, and the right column
-      // from the last column.
-      int32_t along = _NearestOnRow(topEnd, j, 0, x);
-      if (along >= 0) _Take(winner + j, distance2 + j, x - along, int64_t(along) * along + up2);
-      along = _NearestOnRow(bottomEnd, j, 0, x);
-      if (along >= 0)
-        _Take(winner + 8 + j, distance2 + 8 + j, w + x - along, int64_t(along) * along + down2);
-      const int64_t left2 = int64_t(x) * x;
-      along = _NearestOnColumn(leftStart, j, x == 0 ? 1 : 0, y - 1);
-      if (along >= 0)
-        _Take(winner + j, distance2 + j, 2 * w + 2 * (y - along - 1),
-              left2 + int64_t(along) * along);
-      along = _NearestOnColumn(leftStart, j, 1, h - 2 - y);
-      if (along >= 0)
-        _Take(winner + 8 + j, distance2 + 8 + j, 2 * w + 2 * (y + along - 1),
-              left2 + int64_t(along) * along);
-      if (x == w - 1) {
-        along = _NearestOnColumn(rightStart, j, 1, y - 1);
-        if (along >= 0)
-          _Take(winner + j, distance2 + j, 2 * w + 2 * (y - along - 1) + 1, int64_t(along) * along);
-        along = _NearestOnColumn(rightStart, j, 1, h - 2 - y);
-        if (along >= 0)
-          _Take(winner + 8 + j, distance2 + 8 + j, 2 * w + 2 * (y + along - 1) + 1,
-                int64_t(along) * along);
-        continue;  // nothing lies right of the last column
+      // rows from the pixel's column leftwards, the left column (the pixel's own point left
+      // out), and the right column from the last column.
+      int32_t* up = winner + j;
+      int32_t* upD2 = distance2 + j;
+      int32_t* down = winner + 8 + j;
+      int32_t* downD2 = distance2 + 8 + j;
+      _OfferNearest(up, upD2, _NearestOnRow(topEnd, j, 0, x), up2, topLeft);
+      _OfferNearest(down, downD2, _NearestOnRow(bottomEnd, j, 0, x), down2, bottomLeft);
+      _OfferNearest(up, upD2, _NearestOnColumn(leftStart, j, x == 0 ? 1 : 0, above), left2, leftUp);
+      _OfferNearest(down, downD2, _NearestOnColumn(leftStart, j, 1, below), left2, leftDown);
+      if (x == w - 1) {  // nothing lies right of the last column
+        _OfferNearest(up, upD2, _NearestOnColumn(rightStart, j, 1, above), 0, rightUp);
+        _OfferNearest(down, downD2, _NearestOnColumn(rightStart, j, 1, below), 0, rightDown);
+        continue;
       }
       // Sectors 16 .. 23 (dx < 0, dy >= 0) and 24 .. 31 (dx < 0, dy < 0): the top and bottom
-      // rows right of the pixel and the right column.
-      along = _NearestOnRow(topEnd, j, 1, w - 1 - x);
-      if (along >= 0)
-        _Take(winner + 16 + j, distance2 + 16 + j, x + along, int64_t(along) * along + up2);
-      along = _NearestOnRow(bottomEnd, j, 1, w - 1 - x);
-      if (along >= 0)
-        _Take(winner + 24 + j, distance2 + 24 + j, w + x + along, int64_t(along) * along + down2);
-      const int64_t right2 = int64_t(w - 1 - x) * (w - 1 - x);
-      along = _NearestOnColumn(rightStart, j, 0, y - 1);
-      if (along >= 0)
-        _Take(winner + 16 + j, distance2 + 16 + j, 2 * w + 2 * (y - along - 1) + 1,
-              right2 + int64_t(along) * along);
-      along = _NearestOnColumn(rightStart, j, 1, h - 2 - y);
-      if (along >= 0)
-        _Take(winner + 24 + j, distance2 + 24 + j, 2 * w + 2 * (y + along - 1) + 1,
-              right2 + int64_t(along) * along);
+      // rows right of the pixel, and the right column.
+      up = winner + 16 + j;
+      upD2 = distance2 + 16 + j;
+      down = winner + 24 + j;
+      downD2 = distance2 + 24 + j;
+      _OfferNearest(up, upD2, _NearestOnRow(topEnd, j, 1, w - 1 - x), up2, topRight);
+      _OfferNearest(down, downD2, _NearestOnRow(bottomEnd, j, 1, w - 1 - x), down2, bottomRight);
+      _OfferNearest(up, upD2, _NearestOnColumn(rightStart, j, 0, above), right2, rightUp);
+      _OfferNearest(down, downD2, _NearestOnColumn(rightStart, j, 1, below), right2, rightDown);
     }
   }
 }
