@@ -33,25 +33,29 @@ struct _TilePoint {
   int32_t x, y, index;
 };
 
-// The candidates of one position, gathered for a tile and visited by its pixels: columns, rows,
-// indices, the two conditions' values taken from the tile's origin and held within ±2^30 (a
-// pixel's own values from the origin are far smaller, so no comparison with them changes) and the
-// least squared distance from the visiting pixels' box (a point's distance from the image's
-// pixels stays below 2^31). Once gathered they are padded to runs of kRun with entries that are
-// never inside, and each run has the least distance of its entries and of all later runs' entries:
-// none of them can be nearer to a pixel of the box.
+// The candidates of one position, gathered for a tile and visited by its pixels: places (column
+// and row in one word, _Place), indices, the two conditions' values taken from the tile's origin
+// and held within ±2^30 (a pixel's own values from the origin are far smaller, so no comparison
+// with them changes) and the least squared distance from the visiting pixels' box (a point's
+// distance from the image's pixels stays below 2^31). Once gathered they are padded to runs of
+// kRun with entries that are never inside, and each run has the least distance of its entries
+// and of all later runs' entries: none of them can be nearer to a pixel of the box.
 struct _Runs {
-  int32_t* block;  // capacity entries of each of the seven, one after the other
+  int32_t* block;  // capacity entries of each of the six, one after the other
   int32_t count, capacity;
-  int32_t* x() const { return block; }
-  int32_t* y() const { return block + capacity; }
-  int32_t* index() const { return block + 2 * capacity; }
-  int32_t* value0() const { return block + 3 * capacity; }
-  int32_t* value1() const { return block + 4 * capacity; }
-  int32_t* near2() const { return block + 5 * capacity; }
-  int32_t* least() const { return block + 6 * capacity; }  // by run: count / kRun of them
+  int32_t* place() const { return block; }
+  int32_t* index() const { return block + capacity; }
+  int32_t* value0() const { return block + 2 * capacity; }
+  int32_t* value1() const { return block + 3 * capacity; }
+  int32_t* near2() const { return block + 4 * capacity; }
+  int32_t* least() const { return block + 5 * capacity; }  // by run: count / kRun of them
 };
-constexpr int32_t kRunArrays = 7;
+constexpr int32_t kRunArrays = 6;
+
+// A column and a row (each below 32768) in one word, the column in the low 16 bits: the steps
+// from a pixel to eight places are then 16-bit differences, and their squared lengths one
+// multiply-add of the pairs, exact in 32 bits.
+inline int32_t _Place(int32_t x, int32_t y) { return x | y << 16; }
 
 constexpr int32_t kRun = 8;
 constexpr int32_t kHeld = 1 << 30;

@@ -135,14 +135,13 @@ void _TakeLeafPoints(const _TilePoint* points, int32_t count, const int32_t* nea
   const int64_t reach0 = g->reach[p][0], reach1 = g->reach[p][1];
   const int64_t base0 = g->base[p][0], base1 = g->base[p][1];
   int64_t witness2 = g->witness2[p];
-  int32_t *qx = runs->x(), *qy = runs->y(), *index = runs->index();
+  int32_t *place = runs->place(), *index = runs->index();
   int32_t *v0 = runs->value0(), *v1 = runs->value1(), *n2 = runs->near2();
   int32_t c = runs->count;
   for (int32_t k = 0; k < count; ++k) {
     const _TilePoint& q = points[k];
     const int64_t a = _Value(f.bound[0], q.x, q.y), b = _Value(f.bound[1], q.x, q.y);
-    qx[c] = q.x;
-    qy[c] = q.y;
+    place[c] = _Place(q.x, q.y);
     index[c] = q.index;
     v0[c] = int32_t(std::clamp<int64_t>(a - base0, -kHeld, kHeld));
     v1[c] = int32_t(std::clamp<int64_t>(b - base1, -kHeld, kHeld));
@@ -159,13 +158,12 @@ void _TakeLeafPoints(const _TilePoint* points, int32_t count, const int32_t* nea
 // Keeps, in order, the runs' entries that can be as near as the witness to some pixel of the
 // box. Returns how many.
 int32_t _KeepWithin(int64_t witness2, _Runs* runs) {
-  int32_t *qx = runs->x(), *qy = runs->y(), *index = runs->index();
+  int32_t *place = runs->place(), *index = runs->index();
   int32_t *v0 = runs->value0(), *v1 = runs->value1(), *n2 = runs->near2();
   int32_t kept = 0;
   for (int32_t k = 0; k < runs->count; ++k) {
     if (n2[k] > witness2) continue;
-    qx[kept] = qx[k];
-    qy[kept] = qy[k];
+    place[kept] = place[k];
     index[kept] = index[k];
     v0[kept] = v0[k];
     v1[kept] = v1[k];
@@ -178,11 +176,11 @@ int32_t _KeepWithin(int64_t witness2, _Runs* runs) {
 // Pads the runs' first `kept` entries to whole runs with entries that are never inside, and notes
 // for each run the least distance of its entries and of the later runs'.
 void _PadRuns(int32_t kept, _Runs* runs) {
-  int32_t *qx = runs->x(), *qy = runs->y(), *index = runs->index();
+  int32_t *place = runs->place(), *index = runs->index();
   int32_t *v0 = runs->value0(), *v1 = runs->value1(), *n2 = runs->near2();
   const int32_t padded = (kept + kRun - 1) / kRun * kRun;
   for (int32_t k = kept; k < padded; ++k) {
-    qx[k] = qy[k] = index[k] = 0;
+    place[k] = index[k] = 0;
     v0[k] = v1[k] = kHeld;
     n2[k] = INT32_MAX;
   }
@@ -217,6 +215,7 @@ const _KeptLanes kKeptLanes;
 struct _LeafLanes {
   alignas(32) int32_t x[kLeafPoints], y[kLeafPoints], dx[kLeafPoints], dy[kLeafPoints];
   alignas(32) int32_t index[kLeafPoints], near2[kLeafPoints], witnessable[kLeafPoints];
+  alignas(32) int32_t place[kLeafPoints];  // _Place of each
 };
 
 // Fills `leaf` with the `count` points from `begin` in the tree's order, eight at a time: their
@@ -246,6 +245,8 @@ __attribute__((target("avx2,popcnt"))) void _PrepareLeafAVX2(const TileSearch* s
         _mm256_add_epi32(_mm256_mullo_epi32(gapX, gapX), _mm256_mullo_epi32(gapY, gapY));
     _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->x + k), x);
     _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->y + k), y);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->place + k),
+                       _mm256_or_si256(x, _mm256_slli_epi32(y, 16)));
     _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->dx + k), _mm256_sub_epi32(x, ox));
     _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->dy + k), _mm256_sub_epi32(y, oy));
     _mm256_store_si256(reinterpret_cast<__m256i*>(leaf->index + k),
@@ -289,7 +290,7 @@ __attribute__((target("avx2,popcnt"))) void _TakeLeafLanesAVX2(const _LeafLanes&
   const __m256i held = _mm256_set1_epi32(kHeld), unheld = _mm256_set1_epi32(-kHeld);
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   int64_t witness2 = g->witness2[p];
-  int32_t *qx = runs->x(), *qy = runs->y(), *index = runs->index();
+  int32_t *place = runs->place(), *index = runs->index();
   int32_t *v0 = runs->value0(), *v1 = runs->value1(), *n2 = runs->near2();
   int32_t c = runs->count;
   for (int32_t k = 0; k < count; k += kRun) {
@@ -306,8 +307,7 @@ __attribute__((target("avx2,popcnt"))) void _TakeLeafLanesAVX2(const _LeafLanes&
     const int32_t taken = ~_mm256_movemask_ps(_mm256_castsi256_ps(refused)) & 0xFF;
     if (taken == 0) continue;
     const __m256i keep = _mm256_load_si256(reinterpret_cast<const __m256i*>(kKeptLanes.at[taken]));
-    _PutKept(qx + c, keep, _Lanes(leaf.x + k));
-    _PutKept(qy + c, keep, _Lanes(leaf.y + k));
+    _PutKept(place + c, keep, _Lanes(leaf.place + k));
     _PutKept(index + c, keep, _Lanes(leaf.index + k));
     _PutKept(v0 + c, keep, _mm256_max_epi32(_mm256_min_epi32(a, held), unheld));
     _PutKept(v1 + c, keep, _mm256_max_epi32(_mm256_min_epi32(b, held), unheld));
@@ -329,8 +329,7 @@ __attribute__((target("avx2,popcnt"))) void _TakeLeafLanesAVX2(const _LeafLanes&
 // _KeepWithin eight entries at a time. The runs must have room for kRun entries beyond those
 // they hold.
 __attribute__((target("avx2,popcnt"))) int32_t _KeepWithinAVX2(int64_t witness2, _Runs* runs) {
-  int32_t* arrays[] = {runs->x(),      runs->y(),      runs->index(),
-                       runs->value0(), runs->value1(), runs->near2()};
+  int32_t* arrays[] = {runs->place(), runs->index(), runs->value0(), runs->value1(), runs->near2()};
   const int32_t* n2 = runs->near2();
   const __m256i within = _mm256_set1_epi32(int32_t(std::min<int64_t>(witness2, INT32_MAX)));
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
