@@ -54,16 +54,22 @@ struct _WeightTable {
   }
 };
 
+// The one table, made on first use and then only read.
+const _WeightTable& _Weights() {
+  static const _WeightTable table;
+  return table;
+}
+
 // 1 / √d² for eight squared distances, in the steps _DistanceWeights takes: narrowed to single,
 // widened, square root and division in double, narrowed. `counts` flags the lanes whose weight
-// is wanted; the others' are 0.
-__attribute__((target("avx2"))) inline __m256 _EightWeights(__m256i d2, __m256i counts) {
-  static const _WeightTable kWeights;
+// is wanted; the others' are 0. `table` holds the weights below kTabled.
+__attribute__((target("avx2"))) inline __m256 _EightWeights(const _WeightTable& table, __m256i d2,
+                                                            __m256i counts) {
   const __m256i outside =
       _mm256_and_si256(counts, _mm256_cmpgt_epi32(d2, _mm256_set1_epi32(kTabled - 1)));
   if (_mm256_testz_si256(outside, outside)) {
     const __m256i at = _mm256_and_si256(d2, counts);  // lanes not wanted look up entry 0
-    return _mm256_i32gather_ps(kWeights.of, at, 4);
+    return _mm256_i32gather_ps(table.of, at, 4);
   }
   const __m256d one = _mm256_set1_pd(1.0);
   const __m256 single = _mm256_cvtepi32_ps(d2);
@@ -144,6 +150,7 @@ __attribute__((target("avx2"))) void _EightPixels(const _MembraneWork<Depth>* wo
                                                   const int32_t* winners, const int32_t* distances,
                                                   const int32_t* slots,
                                                   typename Depth::Sample* const* pixels) {
+  const _WeightTable& weights = _Weights();
   const __m256i none = _mm256_set1_epi32(-1), zero = _mm256_setzero_si256();
   __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, weight = s0;
   __m256i indices[8], squares[8];
@@ -154,7 +161,7 @@ __attribute__((target("avx2"))) void _EightPixels(const _MembraneWork<Depth>* wo
     }
     const __m256i index = indices[s % 8], d2 = squares[s % 8];
     const __m256i counts = _mm256_cmpgt_epi32(index, none);
-    const __m256 w = _EightWeights(d2, counts);
+    const __m256 w = _EightWeights(weights, d2, counts);
     __m256i samples[3];
     _GatherSamples<Depth>(work->points, _mm256_max_epi32(index, zero), samples);
     s0 = _mm256_add_ps(s0, _mm256_mul_ps(_mm256_cvtepi32_ps(samples[0]), w));
