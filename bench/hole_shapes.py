@@ -165,8 +165,10 @@ def main():
     parser.add_argument("--build", type=Path, default=ROOT / "build" / "release",
                         help="build folder with python/ (default: build/release)")
     parser.add_argument("--repeats", type=int, default=5, help="calls per figure (default: 5)")
-    parser.add_argument("--threads", type=int, default=0,
-                        help="also time the fast engine on this many threads (CPU and wall)")
+    parser.add_argument("--threads", default="",
+                        help="also time the fast engine on these numbers of threads, e.g. 2 or "
+                             "2,4,8 (CPU and wall); counts past the machine's cores show whether "
+                             "the work is divided without being repeated")
     parser.add_argument("--only", default="", help="run the cases whose name holds this text")
     parser.add_argument("--baseline", type=Path,
                         help="another build folder whose fast engine is timed alongside")
@@ -179,33 +181,37 @@ def main():
 
     cv2.setNumThreads(1)
     fast, reference = Worker(args.build, "fast", 1), Worker(args.build, "reference", 1)
-    many = Worker(args.build, "fast", args.threads) if args.threads > 1 else None
+    counts = [int(t) for t in args.threads.split(",") if t.strip() and int(t) > 1]
+    many = {t: Worker(args.build, "fast", t) for t in counts}
     baseline = Worker(args.baseline, "fast", 1) if args.baseline else None
     print(f"{platform.node()}, {os.cpu_count()} CPUs, {platform.processor() or platform.machine()}"
           f", load {os.getloadavg()[0]:.2f}, OpenCV {cv2.__version__}, "
           f"{time.strftime('%Y-%m-%d %H:%M %Z')}\n")
-    extra = f" {args.threads} threads: wall ms, CPU ÷ 1 thread's |" if many else ""
+    extra = "".join(f" {t} threads: wall ms, CPU ÷ 1 thread's |" for t in many)
     extra += " baseline fast ms |" if baseline else ""
     print("| case | selected px | Telea ms | fast ms | reference ms | Telea / fast | "
           "reference / fast |" + extra)
-    print("|---" * (7 + (1 if many else 0) + (1 if baseline else 0)) + "|")
+    print("|---" * (7 + len(many) + (1 if baseline else 0)) + "|")
     for case, (name, width, height, bits, hole_of, with_reference) in enumerate(CASES):
         if args.only not in name:
             continue
         image, hole = picture(width, height, bits), hole_of()
-        runs = {"telea": [], "fast": [], "reference": [], "many": [], "baseline": []}
-        for warm in [fast, reference if with_reference else None, many, baseline]:
+        runs = {"telea": [], "fast": [], "reference": [], "baseline": []}
+        runs.update({t: [] for t in many})
+        for warm in [fast, reference if with_reference else None, *many.values(), baseline]:
             if warm:  # the first call of each worker also loads the module and the picture
                 warm.fill(case)
+        # The figures compared are taken next to each other, the slow reference last, so that a
+        # burst of load on the shared machine falls on both sides of a ratio alike.
         for _ in range(args.repeats):
             runs["telea"].append(telea(image, hole))
             runs["fast"].append(fast.fill(case))
-            if with_reference:
-                runs["reference"].append(reference.fill(case))
-            if many:
-                runs["many"].append(many.fill(case))
+            for t, worker_of_t in many.items():
+                runs[t].append(worker_of_t.fill(case))
             if baseline:
                 runs["baseline"].append(baseline.fill(case))
+            if with_reference:
+                runs["reference"].append(reference.fill(case))
 
         def median(values):
             return 1e3 * statistics.median(values)
@@ -216,9 +222,9 @@ def main():
         row = (f"| {name} | {int(np.count_nonzero(hole)):,} | {t:.1f} | {f:.1f} | "
                f"{f'{ref:.1f}' if ref else '–'} | **{t / f:.2f}×** | "
                f"{f'{ref / f:.1f}×' if ref else '–'} |")
-        if many:
-            wall = median([w for w, _ in runs["many"]])
-            cpu = statistics.median([m[1] / o[1] for m, o in zip(runs["many"], runs["fast"])])
+        for t in many:
+            wall = median([w for w, _ in runs[t]])
+            cpu = statistics.median([m[1] / o[1] for m, o in zip(runs[t], runs["fast"])])
             row += f" {wall:.1f}, {cpu:.2f} |"
         if baseline:
             row += f" {median([wall for wall, _ in runs['baseline']]):.1f} |"
