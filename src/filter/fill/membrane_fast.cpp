@@ -28,6 +28,9 @@ void _ReleaseFast(_FastWork<Depth>* fast) {
   DisposePtr(reinterpret_cast<Ptr>(fast->tileList));
   fast->tiles = nullptr;
   fast->tileList = nullptr;
+  DisposePtr(reinterpret_cast<Ptr>(fast->chunkWinners));
+  DisposePtr(reinterpret_cast<Ptr>(fast->chunkDistances));
+  fast->chunkWinners = fast->chunkDistances = nullptr;
   DisposePtr(reinterpret_cast<Ptr>(fast->in));
   DisposePtr(reinterpret_cast<Ptr>(fast->out));
   DisposePtr(reinterpret_cast<Ptr>(fast->sweep));
@@ -78,8 +81,9 @@ OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, in
   }
   if (_MakeFrameWinners(work, &fast->frame) != noErr) return memFullErr;
   if (fast->frame != nullptr) return noErr;
-  return MakeSectorSearch(fast->xs, fast->ys, work->count, work->width, work->height,
-                          &fast->search) == noErr
+  if (fast->lanes > 1 && _AllocateSharedRows(work, fast) != noErr) return memFullErr;
+  return MakeSectorSearch(fast->xs, fast->ys, work->count, work->width, work->height, &fast->search,
+                          fast->workers) == noErr
              ? noErr
              : memFullErr;
 }
@@ -140,9 +144,9 @@ void _FillRowPart(void* context, int32_t part, int32_t laneIndex) {
   }
 }
 
-// Fills one row in place. `wanted` flags the pixels to fill (null: every pixel). The host's
-// thread brings the search to the row; a row with enough pixels to fill is then divided between
-// the lanes by columns, each reading the one search.
+// Fills one row in place. `wanted` flags the pixels to fill (null: every pixel). The search is
+// brought to the row with its four quadrants on the lanes; a row with enough pixels to fill is
+// then divided between the lanes by columns, each reading the one search.
 template <class Depth>
 void _FillRow(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t y,
               const uint8_t* wanted, typename Depth::Sample* row) {
@@ -191,14 +195,33 @@ void _FillBlock(_FillRound<Depth>* round) {
     RunFillTasks(fast->workers, round->rows, _FillFrameRow<Depth>, round);
     return;
   }
+  int32_t ys[kMaxFillThreads * kFastBlockRows];
+  uint8_t* wanted[kMaxFillThreads * kFastBlockRows];
+  typename Depth::Sample* rows[kMaxFillThreads * kFastBlockRows];
+  int32_t count = 0;
   for (int32_t i = 0; i < round->rows; ++i) {
     if (!round->toFill[i]) continue;
-    uint8_t* wanted = nullptr;
+    ys[count] = round->firstRow + i;
+    wanted[count] = nullptr;
     if (work->selection) {
-      wanted = fast->masks + size_t(i) * size_t(work->width);
-      for (int32_t x = 0; x < work->width; ++x) wanted[x] = _IsSelected(wanted[x]);
+      wanted[count] = fast->masks + size_t(i) * size_t(work->width);
+      for (int32_t x = 0; x < work->width; ++x) wanted[count][x] = _IsSelected(wanted[count][x]);
     }
-    _FillRow(work, fast, round->firstRow + i, wanted, fast->in + size_t(i) * rowSamples);
+    rows[count++] = fast->in + size_t(i) * rowSamples;
+  }
+  for (int32_t k = 0; k < count;) {
+    if (fast->search != nullptr && fast->chunkWinners != nullptr) {
+      const int32_t n = std::min(fast->chunkRows, count - k);
+      if (_FillSharedRows(work, fast, ys + k, wanted + k, rows + k, n)) {
+        k += n;
+        continue;
+      }
+      // Short of memory mid-fill: the rows go on by visiting every point, as _FillRow does.
+      DisposeSectorSearch(fast->search);
+      fast->search = nullptr;
+    }
+    _FillRow(work, fast, ys[k], wanted[k], rows[k]);
+    ++k;
   }
 }
 
@@ -258,18 +281,29 @@ bool _FillByTiles(bool haveSelection, int64_t filled, int32_t count) {
 constexpr int64_t kTilePixelsPerLane = 4096;
 constexpr int64_t kRingPixelsPerLane = 65536;
 
+// The rows that the edge points span.
+template <class Depth>
+int32_t _EdgeRows(const _MembraneWork<Depth>* work) {
+  int32_t top = work->height, bottom = -1;
+  for (int32_t i = 0; i < work->count; ++i) {
+    top = std::min<int32_t>(top, work->points[i].y);
+    bottom = std::max<int32_t>(bottom, work->points[i].y);
+  }
+  return std::max(1, bottom - top + 1);
+}
+
 // The threads a fill takes when the host leaves the count to the engine (`wanted` at most): a
 // lane pays only where the work divides and there is enough of it that waking a thread costs
 // little. Tiles divide by the few thousand pixels, rows without a selection whole, rows of a
-// selection only when wide enough to share, and the smoothing only in rounds, for images too
-// large for the sweep.
+// selection when they have a few hundred pixels each to fill, and the smoothing only in rounds,
+// for images too large for the sweep.
 template <class Depth>
 int32_t _LanesWorthHaving(const _MembraneWork<Depth>* work, int64_t filled, bool byTiles,
                           int32_t wanted) {
   if (wanted <= 1 || !_SmoothsInOneSweep(work)) return wanted;
   if (byTiles) return int32_t(std::clamp<int64_t>(filled / kTilePixelsPerLane, 1, wanted));
   if (work->selection == nullptr) return filled >= kRingPixelsPerLane ? wanted : 1;
-  return work->width >= 2 * kSharedRowColumns ? wanted : 1;
+  return filled >= kSharedRowPixels * _EdgeRows(work) ? wanted : 1;
 }
 
 template <class Depth>

@@ -24,9 +24,14 @@ static_assert(kTileRoundRows <= kMaxFillThreads * kFastBlockRows, "a round's row
 // processor's cache until their pixels are worked out.
 constexpr int32_t kRowSpan = 256;
 
-// Columns to fill that a row must have for each lane that shares it: fewer take less time than
-// waking another thread for them.
-constexpr int32_t kSharedRowColumns = 512;
+// Columns to fill that a row must have for each lane that shares its winners and pixels: fewer
+// take less time than waking another thread for them.
+constexpr int32_t kSharedRowColumns = 128;
+
+// Pixels to fill per row of the edge points' span, on average, for the fill by rows to take more
+// than one lane: each row then wakes the threads twice (its search's four quadrants, then its
+// columns), which fewer pixels do not repay.
+constexpr int64_t kSharedRowPixels = 256;
 
 // The fill goes by tiles when it has at most this many pixels to fill for each edge point.
 constexpr int64_t kTilesPerEdgePoint = 16;
@@ -59,7 +64,12 @@ struct _FastWork {
   SectorSearch* search;
   FrameWinners* frame;  // without a selection: the winners worked out from the ring, no search
   int32_t* tileList;    // by tiles: a round's tiles with a pixel to fill
-  Sample* sweep;        // the smoothing sweep's rings of rows, or null when the image is too large
+  // The fill by rows on several lanes: the winners of a chunk of chunkRows rows, each row's
+  // columns from its first to its last pixel to fill, 32 slots each, from slot width × 32 × k.
+  int32_t chunkRows;
+  int32_t* chunkWinners;
+  int32_t* chunkDistances;
+  Sample* sweep;  // the smoothing sweep's rings of rows, or null when the image is too large
   _FillLane lane[kMaxFillThreads];
 };
 
@@ -84,6 +94,18 @@ template <class Depth>
 void _PixelsFromWinners(const _MembraneWork<Depth>* work, int32_t count, const int32_t* winners,
                         const int32_t* distances, const int32_t* slots,
                         typename Depth::Sample* const* pixels);
+
+// The fill by rows on several lanes (membrane_shared_rows.cpp): the chunk buffers (0, or -108),
+// and the rows ys[0 .. count) (at most fast->chunkRows of them, in increasing order, each with
+// its pixels to fill flagged in wanted[k], null for every pixel, and its samples in rows[k])
+// filled in place. False when the search ran short of memory: no row was changed, and the search
+// can only be disposed.
+template <class Depth>
+OSErr _AllocateSharedRows(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast);
+template <class Depth>
+bool _FillSharedRows(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, const int32_t* ys,
+                     const uint8_t* const* wanted, typename Depth::Sample* const* rows,
+                     int32_t count);
 
 // The fill by tiles: its search and lanes' buffers, and the fill pass. 0, -108 or -128.
 template <class Depth>

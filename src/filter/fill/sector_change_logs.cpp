@@ -58,7 +58,7 @@ void _Refresh(const _Row& row, _Sector* sector) {
   }
 }
 
-bool _RunDownward(SectorSearch* s, _Fan* fan) {
+bool _RunDownward(const SectorSearch* s, _Fan* fan) {
   const int32_t steps = s->bottom - s->top;
   for (_Sector& sector : fan->sectors) {
     // Typically each list gets about one change per point over all the rows.
@@ -71,7 +71,7 @@ bool _RunDownward(SectorSearch* s, _Fan* fan) {
       _Buffer before = sector.list;
       const int32_t beforeCount = sector.count;
       // _Advance hands the old list to a work buffer, where it stays readable until the next step.
-      if (!_Advance(s, *fan, &sector, y, true)) return false;
+      if (!_Advance(s, fan, &sector, y, true)) return false;
       if (!_Record(&sector, y - s->top - 1, before.entries, beforeCount)) return false;
     }
   }
@@ -80,7 +80,7 @@ bool _RunDownward(SectorSearch* s, _Fan* fan) {
   return true;
 }
 
-bool _StepBack(SectorSearch* s, const _Row& row, _Sector* sector) {
+bool _StepBack(const SectorSearch* s, _Fan* fan, const _Row& row, _Sector* sector) {
   const int32_t step = row.y - s->top;
   const _Log& log = sector->log;
   const int32_t* came = log.came.changes + log.came.stepStart[step];
@@ -90,8 +90,8 @@ bool _StepBack(SectorSearch* s, const _Row& row, _Sector* sector) {
   const _Restart* restarted = log.restarted.changes + log.restarted.stepStart[step];
   const _Restart* restartedEnd = log.restarted.changes + log.restarted.stepStart[step + 1];
   const int64_t size = int64_t(sector->count) - (cameEnd - came) + (wentEnd - went);
-  if (!_ReserveOf(&s->work[1].entries, &s->work[1].capacity, size)) return false;
-  _Entry* out = s->work[1].entries;
+  if (!_ReserveOf(&fan->work[1].entries, &fan->work[1].capacity, size)) return false;
+  _Entry* out = fan->work[1].entries;
   const _Entry* in = sector->list.entries;
   int32_t n = 0, i = 0;
   for (;;) {
@@ -122,7 +122,7 @@ bool _StepBack(SectorSearch* s, const _Row& row, _Sector* sector) {
     }
     break;
   }
-  _Swap(&sector->list, &s->work[1]);
+  _Swap(&sector->list, &fan->work[1]);
   sector->count = n;
   return true;
 }

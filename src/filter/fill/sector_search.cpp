@@ -1,6 +1,6 @@
 // The winner search of the membrane fill: the search object. It lays out the edge points by
 // row, builds the four quadrants' frames, and for each row asked brings every sector's envelope
-// to that row and reads the winners off it.
+// to that row; the winners are read off the envelopes in sector_collect.cpp.
 //
 // For one sector and one row, the winner as a function of a real column is piecewise constant:
 // the row's envelope (sector_envelope.h). A row therefore costs one walk that recomputes where
@@ -50,187 +50,76 @@ void _FreshOf(const SectorSearch* s, const _Fan& fan, int32_t y, const int32_t**
 
 }  // namespace
 
-bool _Advance(SectorSearch* s, const _Fan& fan, _Sector* sector, int32_t y, bool keepOld) {
-  const _Row row = _RowOf(s, fan, *sector, y);
+bool _Advance(const SectorSearch* s, _Fan* fan, _Sector* sector, int32_t y, bool keepOld) {
+  const _Row row = _RowOf(s, *fan, *sector, y);
+  _Buffer* const work = fan->work;
   _Buffer* walked = &sector->list;
   if (keepOld) {
-    if (!_ReserveOf(&s->work[0].entries, &s->work[0].capacity, sector->count)) return false;
-    walked = &s->work[0];
+    if (!_ReserveOf(&work[0].entries, &work[0].capacity, sector->count)) return false;
+    walked = &work[0];
   }
   const int32_t m = _Walk(row, sector->list.entries, sector->count, walked->entries);
   const int32_t* fresh;
   int32_t freshCount, step;
-  _FreshOf(s, fan, y - 1, &fresh, &freshCount, &step);
+  _FreshOf(s, *fan, y - 1, &fresh, &freshCount, &step);
   if (freshCount == 0) {
-    if (keepOld) _Swap(&sector->list, &s->work[0]);
+    if (keepOld) _Swap(&sector->list, &work[0]);
     sector->count = m;
     return true;
   }
-  if (!_ReserveOf(&s->work[1].entries, &s->work[1].capacity, _MergeRoom(m, freshCount)))
-    return false;
-  int32_t merged = _Merge(row, walked->entries, m, fresh, freshCount, step, s->views, s->pieces,
-                          s->work[1].entries, s->work[1].capacity);
-  if (merged > s->work[1].capacity) {
-    if (!_ReserveOf(&s->work[1].entries, &s->work[1].capacity, merged)) return false;
-    merged = _Merge(row, walked->entries, m, fresh, freshCount, step, s->views, s->pieces,
-                    s->work[1].entries, s->work[1].capacity);
+  if (!_ReserveOf(&work[1].entries, &work[1].capacity, _MergeRoom(m, freshCount))) return false;
+  int32_t merged = _Merge(row, walked->entries, m, fresh, freshCount, step, fan->views, fan->pieces,
+                          work[1].entries, work[1].capacity);
+  if (merged > work[1].capacity) {
+    if (!_ReserveOf(&work[1].entries, &work[1].capacity, merged)) return false;
+    merged = _Merge(row, walked->entries, m, fresh, freshCount, step, fan->views, fan->pieces,
+                    work[1].entries, work[1].capacity);
   }
   sector->count = merged;
-  _Swap(&sector->list, &s->work[1]);
+  _Swap(&sector->list, &work[1]);
   return true;
 }
 
 namespace {
 
-// The first followed column at or after the position (v, recipe).
-inline int32_t _FirstColumn(const _Row& row, double v, _Recipe recipe) {
-  // Within the tolerance of the first or last column, the exact position decides too.
-  if (v <= row.left - kTolerance) return row.left;
-  if (v > row.right + kTolerance) return row.right + 1;
-  const int32_t c = int32_t(v);  // floor (0 just below column 0, where near is 0 too)
-  const double above = v - c;
-  if (above > kTolerance && above < 1.0 - kTolerance) return c + 1;
-  // v is within the tolerance of a column: which side of it the exact position lies decides.
-  const int32_t near = above <= kTolerance ? c : c + 1;
-  return _Less(row, near, _ColumnRecipe(near), v, recipe) ? near + 1 : near;
-}
-
-// Writes one sector's winners for frame columns first .. last from the row's envelope (m
-// entries): entry j holds the columns from its start to the next entry's start, as far as its
-// point's footprint reaches. Image column x's slots begin at 32 * (x - base).
-void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _Entry* env, int32_t m,
-              int32_t first, int32_t last, int32_t base, int32_t sector, int32_t* winners,
-              int32_t* distances2) {
-  if (first > last) return;
-  const int32_t stride = fan.flipX ? -kSearchSectors : kSearchSectors;
-  const int32_t origin = kSearchSectors * ((fan.flipX ? row.right : row.left) - base) + sector;
-  int32_t* const slotW = winners + origin;  // column c's slot is at (c - row.left) * stride
-  int32_t* const slotD = distances2 + origin;
-  auto empty = [&](int32_t from, int32_t to) {
-    for (int32_t c = from; c < to; ++c) {
-      slotW[(c - row.left) * stride] = -1;
-      slotD[(c - row.left) * stride] = kSearchFarDistance2;
-    }
-  };
-  // Pieces well before the columns are passed over; the pieces start in increasing order.
-  int32_t j = 0;
-  if (m > 1)
-    j = int32_t(std::partition_point(env + 1, env + m,
-                                     [first](const _Entry& e) { return e.start < first - 1; }) -
-                (env + 1));
-  int32_t begin = last + 1;
-  if (m > 0) {
-    begin = std::clamp(_FirstColumn(row, env[j].start, env[j].startRecipe), first, last + 1);
-  }
-  empty(first, begin);
-  for (; j < m && begin <= last; ++j) {
-    int32_t end = last + 1;
-    if (j + 1 < m) {
-      end = _FirstColumn(row, env[j + 1].start, env[j + 1].startRecipe);
-      if (end > last + 1) end = last + 1;
-      if (end <= begin) continue;  // a piece narrower than a column
-    }
-    const int32_t site = env[j].site;
-    const int32_t cx = row.cx[site];
-    const int64_t h = row.y - row.cy[site];
-    int32_t reach = end;  // footprint ends are never on a column, so the floor is exact
-    if (row.rp != 0) {
-      const double r = double(cx * row.rp + h * row.rq) * row.rightScale;
-      if (r < reach) reach = r < begin ? begin : int32_t(r) + 1;
-    }
-    const int32_t index = s->listIndex[site];
-    for (int32_t c = begin; c < reach; ++c) {
-      const int64_t dx = c - cx;
-      const int64_t dist = dx * dx + h * h;
-      const bool near = dist < kSearchFarDistance2;
-      slotW[(c - row.left) * stride] = near ? index : -1;
-      slotD[(c - row.left) * stride] = near ? int32_t(dist) : kSearchFarDistance2;
-    }
-    empty(reach, end);
-    begin = end;
-  }
-}
-
-// Points of the pixel's own row (dy = 0) belong to sector 0 (to the left) and 16 (to the right);
-// the quadrant envelopes hold only points of other rows, so the nearer of the two is kept.
-void _CollectSameRow(const SectorSearch* s, int32_t y, int32_t first, int32_t last, int32_t base,
-                     const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
-  const int32_t begin = s->rowStart[y - s->top], end = s->rowStart[y - s->top + 1];
-  int32_t next = begin;  // first point of the row at or right of x
-  for (int32_t x = first; x <= last && begin < end; ++x) {
-    while (next < end && s->px[s->rowSites[next]] < x) ++next;
-    if (wanted != nullptr && wanted[x] == 0) continue;
-    int32_t after = next;
-    if (after < end && s->px[s->rowSites[after]] == x) ++after;  // the pixel's own point
-    const int32_t sites[2] = {next > begin ? s->rowSites[next - 1] : -1,
-                              after < end ? s->rowSites[after] : -1};
-    for (int32_t side = 0; side < 2; ++side) {
-      if (sites[side] < 0) continue;
-      const int64_t dx = x - s->px[sites[side]];
-      if (dx * dx >= kSearchFarDistance2) continue;
-      const int32_t slot = kSearchSectors * (x - base) + 16 * side;
-      const int32_t index = s->listIndex[sites[side]];
-      if (dx * dx < distances2[slot] || (dx * dx == distances2[slot] && index < winners[slot])) {
-        winners[slot] = index;
-        distances2[slot] = int32_t(dx * dx);
-      }
-    }
-  }
-}
-
-// Visits every point, for a pixel outside the followed box: its 32 slots and distances.
-void _CollectByVisit(const SectorSearch* s, int32_t x, int32_t y, int32_t* slots, int32_t* best) {
-  for (int32_t k = 0; k < kSearchSectors; ++k) {
-    slots[k] = -1;
-    best[k] = kSearchFarDistance2;
-  }
-  for (int32_t i = 0; i < s->count; ++i) {  // search indices keep the list's order
-    const int32_t dx = x - s->px[i], dy = y - s->py[i];
-    const int64_t dist = int64_t(dx) * dx + int64_t(dy) * dy;
-    if (dist <= 0) continue;
-    const int32_t k = _ExactSectorOf(dx, dy);
-    if (dist < best[k]) {
-      best[k] = int32_t(dist);
-      slots[k] = s->listIndex[i];
-    }
-  }
-}
-
-// Brings the four quadrants to image row y. False when memory is short.
-bool _AdvanceQuadrants(SectorSearch* s, int32_t y) {
-  for (_Fan& fan : s->fans) {
-    const int32_t frameY = fan.flipY ? s->top + s->bottom - y : y;
-    for (; fan.row < frameY; ++fan.row)
-      for (_Sector& sector : fan.sectors)
-        if (!_Advance(s, fan, &sector, fan.row + 1, false)) return false;
-    for (; fan.row > frameY; --fan.row) {
-      const bool refresh = (fan.row - 1 - s->top) % kLongestCertificate == 0;
-      for (_Sector& sector : fan.sectors) {
-        const _Row row = _RowOf(s, fan, sector, fan.row - 1);
-        if (!_StepBack(s, row, &sector)) return false;
-        if (refresh) _Refresh(row, &sector);
-      }
+// Brings one quadrant to image row y. False when memory is short.
+bool _AdvanceQuadrant(const SectorSearch* s, _Fan* fan, int32_t y) {
+  const int32_t frameY = fan->flipY ? s->top + s->bottom - y : y;
+  for (; fan->row < frameY; ++fan->row)
+    for (_Sector& sector : fan->sectors)
+      if (!_Advance(s, fan, &sector, fan->row + 1, false)) return false;
+  for (; fan->row > frameY; --fan->row) {
+    const bool refresh = (fan->row - 1 - s->top) % kLongestCertificate == 0;
+    for (_Sector& sector : fan->sectors) {
+      const _Row row = _RowOf(s, *fan, sector, fan->row - 1);
+      if (!_StepBack(s, fan, row, &sector)) return false;
+      if (refresh) _Refresh(row, &sector);
     }
   }
   return true;
 }
 
-// Writes the four quadrants' winners at image row y (where they have been brought) for image
-// columns first .. last (within the followed ones), column x's slots at 32 * (x - base).
-void _CollectQuadrants(const SectorSearch* s, int32_t y, int32_t first, int32_t last, int32_t base,
-                       int32_t* winners, int32_t* distances2) {
-  for (int32_t f = 0; f < 4; ++f) {
-    const _Fan& fan = s->fans[f];
-    const int32_t frameY = fan.flipY ? s->top + s->bottom - y : y;
-    for (int32_t k = 0; k < 8; ++k) {
-      const _Sector& sector = fan.sectors[k];
-      const _Row row = _RowOf(s, fan, sector, frameY);
-      const int32_t a = fan.flipX ? s->left + s->right - last : first;
-      const int32_t b = fan.flipX ? s->left + s->right - first : last;
-      _Collect(s, fan, row, sector.list.entries, sector.count, a, b, base, 8 * f + k, winners,
-               distances2);
-    }
-  }
+// The downward quadrants' logs, fans 1 and 3, as two tasks that touch only their own quadrant;
+// a task short of memory says so in `failed`.
+struct _DownwardTasks {
+  SectorSearch* search;
+  bool failed[2];
+};
+
+void _RunDownwardTask(void* context, int32_t task, int32_t) {
+  auto* tasks = static_cast<_DownwardTasks*>(context);
+  tasks->failed[task] = !_RunDownward(tasks->search, &tasks->search->fans[1 + 2 * task]);
+}
+
+// Records the downward quadrants' logs, on two of `workers`' threads when given. False when
+// memory is short.
+bool _RunDownwardQuadrants(SectorSearch* s, FillWorkers* workers) {
+  _DownwardTasks tasks = {s, {}};
+  if (workers != nullptr)
+    RunFillTasks(workers, 2, _RunDownwardTask, &tasks);
+  else
+    for (int32_t task = 0; task < 2; ++task) _RunDownwardTask(&tasks, task, 0);
+  return !tasks.failed[0] && !tasks.failed[1];
 }
 
 // Orders the list by row, then column, then index, into `order` (two stable counting passes).
@@ -264,9 +153,9 @@ void _SetUpSector(_Sector* sector, int32_t k, bool holdsVertical) {
 
 // Indexes the points with `order` (sorted by row and column) and `index` (search index by list
 // index, -1 for repeats), lays out their rows and the quadrants' frames, and runs the downward
-// quadrants. False when memory is short.
+// quadrants (on `workers` when given). False when memory is short.
 bool _Lay(SectorSearch* s, const uint16_t* xs, const uint16_t* ys, int32_t listCount,
-          const int32_t* order, const int32_t* index) {
+          const int32_t* order, const int32_t* index, FillWorkers* workers) {
   const int32_t n = s->count;
   s->listIndex = reinterpret_cast<int32_t*>(NewPtr(Size(n) * 4));
   s->px = reinterpret_cast<int32_t*>(NewPtr(Size(n) * 4));
@@ -299,9 +188,6 @@ bool _Lay(SectorSearch* s, const uint16_t* xs, const uint16_t* ys, int32_t listC
     if (s->rowStart[r + 1] > s->widestRow) s->widestRow = s->rowStart[r + 1];
     s->rowStart[r + 1] += s->rowStart[r];
   }
-  s->views = reinterpret_cast<_View*>(NewPtr(Size(s->widestRow) * Size(sizeof(_View))));
-  s->pieces = reinterpret_cast<_Piece*>(NewPtr(Size(s->widestRow) * Size(sizeof(_Piece))));
-  if (s->views == nullptr || s->pieces == nullptr) return false;
   for (int32_t f = 0; f < 4; ++f) {
     _Fan& fan = s->fans[f];
     fan.flipX = f >= 2;
@@ -309,7 +195,10 @@ bool _Lay(SectorSearch* s, const uint16_t* xs, const uint16_t* ys, int32_t listC
     fan.row = s->top;
     fan.cx = reinterpret_cast<int32_t*>(NewPtr(Size(n) * 4));
     fan.cy = reinterpret_cast<int32_t*>(NewPtr(Size(n) * 4));
-    if (fan.cx == nullptr || fan.cy == nullptr) return false;
+    fan.views = reinterpret_cast<_View*>(NewPtr(Size(s->widestRow) * Size(sizeof(_View))));
+    fan.pieces = reinterpret_cast<_Piece*>(NewPtr(Size(s->widestRow) * Size(sizeof(_Piece))));
+    if (fan.cx == nullptr || fan.cy == nullptr || fan.views == nullptr || fan.pieces == nullptr)
+      return false;
     for (int32_t i = 0; i < n; ++i) {
       fan.cx[i] = fan.flipX ? s->left + s->right - s->px[i] : s->px[i];
       fan.cy[i] = fan.flipY ? s->top + s->bottom - s->py[i] : s->py[i];
@@ -317,11 +206,12 @@ bool _Lay(SectorSearch* s, const uint16_t* xs, const uint16_t* ys, int32_t listC
     // Points straight above or below (dx = 0) belong to the quadrants with dx >= 0.
     for (int32_t k = 0; k < 8; ++k) _SetUpSector(&fan.sectors[k], k, !fan.flipX);
   }
-  return _RunDownward(s, &s->fans[1]) && _RunDownward(s, &s->fans[3]);
+  return _RunDownwardQuadrants(s, workers);
 }
 
 // Sorts and indexes the points and builds everything the rows need. 0 or -108.
-OSErr _Build(SectorSearch* s, const uint16_t* xs, const uint16_t* ys, int32_t count) {
+OSErr _Build(SectorSearch* s, const uint16_t* xs, const uint16_t* ys, int32_t count,
+             FillWorkers* workers) {
   if (count == 0) return noErr;
   const int32_t buckets = s->width > s->height ? s->width : s->height;
   int32_t* order = reinterpret_cast<int32_t*>(NewPtr(Size(count) * 4));
@@ -337,7 +227,7 @@ OSErr _Build(SectorSearch* s, const uint16_t* xs, const uint16_t* ys, int32_t co
     }
     for (int32_t i = 0; i < count; ++i)
       if (index[i] == 0) index[i] = s->count++;
-    ok = _Lay(s, xs, ys, count, order, index);
+    ok = _Lay(s, xs, ys, count, order, index, workers);
   }
   DisposePtr(Ptr(order));
   DisposePtr(Ptr(index));
@@ -348,7 +238,7 @@ OSErr _Build(SectorSearch* s, const uint16_t* xs, const uint16_t* ys, int32_t co
 }  // namespace
 
 OSErr MakeSectorSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, int32_t width,
-                       int32_t height, SectorSearch** out) {
+                       int32_t height, SectorSearch** out, FillWorkers* workers) {
   if (out == nullptr) return paramErr;
   *out = nullptr;
   if (count < 0 || count > kSearchMaxPoints || width < 1 || width > 32767 || height < 1 ||
@@ -360,8 +250,8 @@ OSErr MakeSectorSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, in
   if (s == nullptr) return memFullErr;
   s->width = width;
   s->height = height;
-  s->lastRow = -1;
-  const OSErr err = _Build(s, xs, ys, count);
+  for (_Fan& fan : s->fans) fan.asked = -1;
+  const OSErr err = _Build(s, xs, ys, count, workers);
   if (err != noErr) {
     DisposeSectorSearch(s);
     return err;
@@ -370,37 +260,21 @@ OSErr MakeSectorSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, in
   return noErr;
 }
 
-OSErr AdvanceSearch(SectorSearch* search, int32_t y) {
-  if (search == nullptr || y < 0 || y >= search->height || y < search->lastRow) return paramErr;
-  if (y == search->lastRow) return noErr;
-  search->lastRow = y;
+OSErr AdvanceSearchQuadrant(SectorSearch* search, int32_t quadrant, int32_t y) {
+  if (search == nullptr || quadrant < 0 || quadrant > 3 || y < 0 || y >= search->height)
+    return paramErr;
+  _Fan& fan = search->fans[quadrant];
+  if (y < fan.asked) return paramErr;
+  if (y == fan.asked) return noErr;
+  fan.asked = y;
   const bool covered = search->count > 0 && y >= search->top && y <= search->bottom;
-  return !covered || _AdvanceQuadrants(search, y) ? noErr : memFullErr;
+  return !covered || _AdvanceQuadrant(search, &fan, y) ? noErr : memFullErr;
 }
 
-OSErr CollectRowWinners(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
-                        const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
-  if (search == nullptr || winners == nullptr || distances2 == nullptr || y != search->lastRow ||
-      first < 0 || last >= search->width || first > last)
-    return paramErr;
-  const SectorSearch* s = search;
-  const bool covered = s->count > 0 && y >= s->top && y <= s->bottom;
-  if (covered) {
-    // Only the stretch of followed columns between the first and last wanted pixel is written.
-    int32_t from = std::max(first, s->left), to = std::min(last, s->right);
-    if (wanted != nullptr) {
-      while (from <= to && wanted[from] == 0) ++from;
-      while (to >= from && wanted[to] == 0) --to;
-    }
-    _CollectQuadrants(s, y, from, to, first, winners, distances2);
-    _CollectSameRow(s, y, from, to, first, wanted, winners, distances2);
-  }
-  for (int32_t x = first; x <= last; ++x) {
-    if ((wanted != nullptr && wanted[x] == 0) || (covered && x >= s->left && x <= s->right))
-      continue;
-    _CollectByVisit(s, x, y, winners + kSearchSectors * (x - first),
-                    distances2 + kSearchSectors * (x - first));
-  }
+OSErr AdvanceSearch(SectorSearch* search, int32_t y) {
+  // The quadrants are asked the same rows, so a row refused is refused by the first.
+  for (int32_t q = 0; q < 4; ++q)
+    if (const OSErr err = AdvanceSearchQuadrant(search, q, y); err != noErr) return err;
   return noErr;
 }
 
@@ -435,11 +309,11 @@ void DisposeSectorSearch(SectorSearch* search) {
       _Release(&sector.log.went);
       _Release(&sector.log.restarted);
     }
+    DisposePtr(Ptr(fan.work[0].entries));
+    DisposePtr(Ptr(fan.work[1].entries));
+    DisposePtr(Ptr(fan.views));
+    DisposePtr(Ptr(fan.pieces));
   }
-  DisposePtr(Ptr(search->work[0].entries));
-  DisposePtr(Ptr(search->work[1].entries));
-  DisposePtr(Ptr(search->views));
-  DisposePtr(Ptr(search->pieces));
   DisposePtr(Ptr(search->distances));
   DisposePtr(Ptr(search));
 }

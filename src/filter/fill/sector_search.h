@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "filter/fill/fill_workers.h"
 #include "platform/mac_types.h"
 
 constexpr int32_t kSearchSectors = 32;              // winners reported per pixel
@@ -23,12 +24,13 @@ struct SectorSearch;
 // Builds a search over the edge points (xs[i], ys[i]), i = 0 .. count - 1, of an image of
 // width × height pixels. The points are read here and not kept; a point listed again later is
 // ignored, since the earlier entry wins all its ties. Time and memory grow with the points and
-// the width of their bounding box (memory holds no per-pixel data).
+// the width of their bounding box (memory holds no per-pixel data). With `workers` the two
+// quadrants that look down are run on two threads.
 // Returns 0 and the search in *out; -50 (paramErr) when count is outside 0 .. 32000, the size
 // outside 1 .. 32767, out is null, or a point lies outside the image; -108 (memFullErr) when
 // memory is short. *out is null on failure and nothing is left allocated.
 OSErr MakeSectorSearch(const uint16_t* xs, const uint16_t* ys, int32_t count, int32_t width,
-                       int32_t height, SectorSearch** out);
+                       int32_t height, SectorSearch** out, FillWorkers* workers = nullptr);
 
 // Finds, for each pixel x of row y in columns first .. last with wanted[x] != 0 (every pixel when
 // wanted is null; wanted holds the whole row), the winner of each sector s: the index of the
@@ -54,6 +56,23 @@ OSErr FindRowWinners(SectorSearch* search, int32_t y, int32_t first, int32_t las
 OSErr AdvanceSearch(SectorSearch* search, int32_t y);
 OSErr CollectRowWinners(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
                         const uint8_t* wanted, int32_t* winners, int32_t* distances2);
+
+// The same by quadrant, for threads that share the rows' steps too. Quadrant q (0 .. 3) holds
+// sectors 8q .. 8q + 7 and is independent of the others: AdvanceSearchQuadrant brings it to row
+// y (its rows in nondecreasing order) while no other call uses that quadrant, and
+// CollectQuadrantWinners writes its sectors' winners of row y, the row it was last brought to,
+// eight slots a pixel: sector 8q + k's at winners[8 * (x - first) + k] (each quadrant in its own
+// buffer, so that threads never write the same cache line). CollectRowRest, given the four
+// quadrants' slots laid out as CollectRowWinners lays them, adds what the quadrants leave to the
+// row itself: the points of the pixel's own row, and pixels outside the points' columns; it
+// reads no quadrant. Returns as the calls above do. AdvanceSearch and CollectRowWinners do the
+// same for the four quadrants in turn.
+OSErr AdvanceSearchQuadrant(SectorSearch* search, int32_t quadrant, int32_t y);
+OSErr CollectQuadrantWinners(const SectorSearch* search, int32_t quadrant, int32_t y, int32_t first,
+                             int32_t last, const uint8_t* wanted, int32_t* winners,
+                             int32_t* distances2);
+OSErr CollectRowRest(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
+                     const uint8_t* wanted, int32_t* winners, int32_t* distances2);
 
 // Releases the search and everything it holds. Accepts null.
 void DisposeSectorSearch(SectorSearch* search);

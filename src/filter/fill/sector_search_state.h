@@ -77,28 +77,30 @@ struct _Sector {
   _Log log;
 };
 
+// A quadrant: its frame, its sectors and its own work buffers, so that the four quadrants can
+// be moved from row to row on four threads at once.
 struct _Fan {
   bool flipX, flipY;
   int32_t* cx;  // the points in the quadrant's frame
   int32_t* cy;
-  int32_t row;  // the frame row that the sectors' lists describe
+  int32_t row;    // the frame row that the sectors' lists describe
+  int32_t asked;  // the image row last asked of the quadrant, -1 before any
   _Sector sectors[8];
+  _Buffer work[2];
+  _View* views;  // merge scratch, one per point of the widest row
+  _Piece* pieces;
 };
 
 struct SectorSearch {
   int32_t width, height, count;
   int32_t left, right, top, bottom;  // bounding box of the points: pixels followed
-  int32_t lastRow;
-  int32_t* listIndex;  // search index -> index in the caller's list
-  int32_t* px;         // image coordinates by search index
+  int32_t* listIndex;                // search index -> index in the caller's list
+  int32_t* px;                       // image coordinates by search index
   int32_t* py;
   int32_t* rowStart;  // points of image row top + r: rowSites[rowStart[r] .. rowStart[r + 1]),
   int32_t* rowSites;  //   by increasing column
   int32_t widestRow;
-  _Fan fans[4];  // sectors 0-7 (up-left), 8-15 (down-left), 16-23 (up-right), 24-31
-  _Buffer work[2];
-  _View* views;  // merge scratch, one per point of the widest row
-  _Piece* pieces;
+  _Fan fans[4];        // sectors 0-7 (up-left), 8-15 (down-left), 16-23 (up-right), 24-31
   int32_t* distances;  // width × 32, made when a caller first wants no distances
 };
 
@@ -120,21 +122,21 @@ inline _Row _RowOf(const SectorSearch* s, const _Fan& fan, const _Sector& sector
   return row;
 }
 
-// Moves one sector's envelope from frame row y - 1 to y (its entries' origins refer to the old
-// list, which, when `keepOld`, stays readable in a work buffer until the next call). The result
-// is in sector->list. False when memory is short.
-bool _Advance(SectorSearch* s, const _Fan& fan, _Sector* sector, int32_t y, bool keepOld);
+// Moves one sector of `fan` from frame row y - 1 to y (its entries' origins refer to the old
+// list, which, when `keepOld`, stays readable in the fan's work buffer until the next call). The
+// result is in sector->list. False when memory is short.
+bool _Advance(const SectorSearch* s, _Fan* fan, _Sector* sector, int32_t y, bool keepOld);
 
 // ---- Change logs (sector_change_logs.cpp) ----
 
 // Runs a downward quadrant from the bottom up, recording each row's changes; leaves each
 // sector's list at the top row. False when memory is short.
-bool _RunDownward(SectorSearch* s, _Fan* fan);
+bool _RunDownward(const SectorSearch* s, _Fan* fan);
 
-// Moves a downward sector's list from frame row row.y + 1 to row.y by undoing that step: the
+// Moves a downward sector of `fan` from frame row row.y + 1 to row.y by undoing that step: the
 // starts that stayed move along by their slopes, those that came back or changed are worked out.
 // False when memory is short.
-bool _StepBack(SectorSearch* s, const _Row& row, _Sector* sector);
+bool _StepBack(const SectorSearch* s, _Fan* fan, const _Row& row, _Sector* sector);
 
 // Works every start of the list out afresh, ending the drift of moving them along.
 void _Refresh(const _Row& row, _Sector* sector);

@@ -153,9 +153,10 @@ TEST_F(MembraneFastTest, MatchesTheReferenceOnImagesTallerThan300Rows) {
   }
 }
 
-// Rows wide enough to be shared between the threads: a few specks far apart, for the smoothing's
-// rounds (48 rows at 3 threads), and a picture without a selection, whose rows the fill by rows
-// divides by columns.
+// Work shared between the threads: a few specks far apart, for the smoothing's rounds (48 rows
+// at 3 threads); a picture without a selection, whose rows the lanes take whole; and a wide
+// ellipse filled by rows, whose search quadrants go through chunks of rows on the lanes (more
+// than one chunk to a round) and whose rows are divided by columns.
 TEST_F(MembraneFastTest, MatchesTheReferenceWhereRowsAreShared) {
   std::mt19937 rng(5200);
   Picture p = RandomPicture(rng, kNoSelection, 1840, 60, 3, 16);
@@ -164,6 +165,14 @@ TEST_F(MembraneFastTest, MatchesTheReferenceWhereRowsAreShared) {
     for (int dy = -1; dy <= 1; ++dy) p.mask[size_t((y + dy) * p.w + x)] = 255;
   ExpectSameAsReference(p, "1840x60 RGB, three specks");
   ExpectSameAsReference(RandomPicture(rng, kNoSelection, 1300, 7, 1, 8), "1300x7, no selection");
+  Picture wide = RandomPicture(rng, kNoSelection, 700, 80, 1, 8);
+  wide.mask.assign(size_t(wide.w) * wide.h, 0);
+  for (int y = 0; y < wide.h; ++y)
+    for (int x = 0; x < wide.w; ++x) {
+      const double ex = (x - 340.5) / 320.0, ey = (y - 39.5) / 37.0;
+      if (ex * ex + ey * ey <= 1.0) wide.mask[size_t(y * wide.w + x)] = 255;
+    }
+  ExpectSameAsReference(wide, "700x80, a wide ellipse");
 }
 
 // Without a selection the winners come from the image's ring: small images of every shape that

@@ -1,0 +1,206 @@
+// The winner search's reading of a row: each sector's winners read off its envelope column by
+// column, the points of the pixel's own row, and pixels outside the points' columns visited
+// whole. Reading changes nothing, so threads may read different columns or quadrants at once.
+#include <algorithm>
+
+#include "filter/fill/sector_search.h"
+#include "filter/fill/sector_search_state.h"
+
+namespace {
+
+// The first followed column at or after the position (v, recipe).
+inline int32_t _FirstColumn(const _Row& row, double v, _Recipe recipe) {
+  // Within the tolerance of the first or last column, the exact position decides too.
+  if (v <= row.left - kTolerance) return row.left;
+  if (v > row.right + kTolerance) return row.right + 1;
+  const int32_t c = int32_t(v);  // floor (0 just below column 0, where near is 0 too)
+  const double above = v - c;
+  if (above > kTolerance && above < 1.0 - kTolerance) return c + 1;
+  // v is within the tolerance of a column: which side of it the exact position lies decides.
+  const int32_t near = above <= kTolerance ? c : c + 1;
+  return _Less(row, near, _ColumnRecipe(near), v, recipe) ? near + 1 : near;
+}
+
+// Writes one sector's winners for frame columns first .. last from the row's envelope (m
+// entries): entry j holds the columns from its start to the next entry's start, as far as its
+// point's footprint reaches. Image column x's slots begin at pitch * (x - base); the sector's is
+// `slot` of them.
+void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _Entry* env, int32_t m,
+              int32_t first, int32_t last, int32_t base, int32_t pitch, int32_t slot,
+              int32_t* winners, int32_t* distances2) {
+  if (first > last) return;
+  const int32_t stride = fan.flipX ? -pitch : pitch;
+  const int32_t origin = pitch * ((fan.flipX ? row.right : row.left) - base) + slot;
+  int32_t* const slotW = winners + origin;  // column c's slot is at (c - row.left) * stride
+  int32_t* const slotD = distances2 + origin;
+  auto empty = [&](int32_t from, int32_t to) {
+    for (int32_t c = from; c < to; ++c) {
+      slotW[(c - row.left) * stride] = -1;
+      slotD[(c - row.left) * stride] = kSearchFarDistance2;
+    }
+  };
+  // Pieces well before the columns are passed over; the pieces start in increasing order.
+  int32_t j = 0;
+  if (m > 1)
+    j = int32_t(std::partition_point(env + 1, env + m,
+                                     [first](const _Entry& e) { return e.start < first - 1; }) -
+                (env + 1));
+  int32_t begin = last + 1;
+  if (m > 0) {
+    begin = std::clamp(_FirstColumn(row, env[j].start, env[j].startRecipe), first, last + 1);
+  }
+  empty(first, begin);
+  for (; j < m && begin <= last; ++j) {
+    int32_t end = last + 1;
+    if (j + 1 < m) {
+      end = _FirstColumn(row, env[j + 1].start, env[j + 1].startRecipe);
+      if (end > last + 1) end = last + 1;
+      if (end <= begin) continue;  // a piece narrower than a column
+    }
+    const int32_t site = env[j].site;
+    const int32_t cx = row.cx[site];
+    const int64_t h = row.y - row.cy[site];
+    int32_t reach = end;  // footprint ends are never on a column, so the floor is exact
+    if (row.rp != 0) {
+      const double r = double(cx * row.rp + h * row.rq) * row.rightScale;
+      if (r < reach) reach = r < begin ? begin : int32_t(r) + 1;
+    }
+    const int32_t index = s->listIndex[site];
+    for (int32_t c = begin; c < reach; ++c) {
+      const int64_t dx = c - cx;
+      const int64_t dist = dx * dx + h * h;
+      const bool near = dist < kSearchFarDistance2;
+      slotW[(c - row.left) * stride] = near ? index : -1;
+      slotD[(c - row.left) * stride] = near ? int32_t(dist) : kSearchFarDistance2;
+    }
+    empty(reach, end);
+    begin = end;
+  }
+}
+
+// Points of the pixel's own row (dy = 0) belong to sector 0 (to the left) and 16 (to the right);
+// the quadrant envelopes hold only points of other rows, so the nearer of the two is kept.
+void _CollectSameRow(const SectorSearch* s, int32_t y, int32_t first, int32_t last, int32_t base,
+                     const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
+  const int32_t begin = s->rowStart[y - s->top], end = s->rowStart[y - s->top + 1];
+  int32_t next = begin;  // first point of the row at or right of x
+  for (int32_t x = first; x <= last && begin < end; ++x) {
+    while (next < end && s->px[s->rowSites[next]] < x) ++next;
+    if (wanted != nullptr && wanted[x] == 0) continue;
+    int32_t after = next;
+    if (after < end && s->px[s->rowSites[after]] == x) ++after;  // the pixel's own point
+    const int32_t sites[2] = {next > begin ? s->rowSites[next - 1] : -1,
+                              after < end ? s->rowSites[after] : -1};
+    for (int32_t side = 0; side < 2; ++side) {
+      if (sites[side] < 0) continue;
+      const int64_t dx = x - s->px[sites[side]];
+      if (dx * dx >= kSearchFarDistance2) continue;
+      const int32_t slot = kSearchSectors * (x - base) + 16 * side;
+      const int32_t index = s->listIndex[sites[side]];
+      if (dx * dx < distances2[slot] || (dx * dx == distances2[slot] && index < winners[slot])) {
+        winners[slot] = index;
+        distances2[slot] = int32_t(dx * dx);
+      }
+    }
+  }
+}
+
+// Visits every point, for a pixel outside the followed box: its 32 slots and distances.
+void _CollectByVisit(const SectorSearch* s, int32_t x, int32_t y, int32_t* slots, int32_t* best) {
+  for (int32_t k = 0; k < kSearchSectors; ++k) {
+    slots[k] = -1;
+    best[k] = kSearchFarDistance2;
+  }
+  for (int32_t i = 0; i < s->count; ++i) {  // search indices keep the list's order
+    const int32_t dx = x - s->px[i], dy = y - s->py[i];
+    const int64_t dist = int64_t(dx) * dx + int64_t(dy) * dy;
+    if (dist <= 0) continue;
+    const int32_t k = _ExactSectorOf(dx, dy);
+    if (dist < best[k]) {
+      best[k] = int32_t(dist);
+      slots[k] = s->listIndex[i];
+    }
+  }
+}
+
+// Writes quadrant f's winners at image row y (where it has been brought) for image columns
+// first .. last (within the followed ones): sector 8f + k's at pitch * (x - base) + slot0 + k.
+void _CollectQuadrant(const SectorSearch* s, int32_t f, int32_t y, int32_t first, int32_t last,
+                      int32_t base, int32_t pitch, int32_t slot0, int32_t* winners,
+                      int32_t* distances2) {
+  const _Fan& fan = s->fans[f];
+  const int32_t frameY = fan.flipY ? s->top + s->bottom - y : y;
+  for (int32_t k = 0; k < 8; ++k) {
+    const _Sector& sector = fan.sectors[k];
+    const _Row row = _RowOf(s, fan, sector, frameY);
+    const int32_t a = fan.flipX ? s->left + s->right - last : first;
+    const int32_t b = fan.flipX ? s->left + s->right - first : last;
+    _Collect(s, fan, row, sector.list.entries, sector.count, a, b, base, pitch, slot0 + k, winners,
+             distances2);
+  }
+}
+
+// Whether row y lies in the points' rows, and if so the stretch of columns that the quadrants
+// write: the followed columns from the first to the last wanted pixel of first .. last (empty
+// when from > to).
+bool _Stretch(const SectorSearch* s, int32_t y, int32_t first, int32_t last, const uint8_t* wanted,
+              int32_t* from, int32_t* to) {
+  if (s->count == 0 || y < s->top || y > s->bottom) return false;
+  *from = std::max(first, s->left);
+  *to = std::min(last, s->right);
+  if (wanted != nullptr) {
+    while (*from <= *to && wanted[*from] == 0) ++*from;
+    while (*to >= *from && wanted[*to] == 0) --*to;
+  }
+  return true;
+}
+
+bool _ColumnsValid(const SectorSearch* s, int32_t first, int32_t last) {
+  return first >= 0 && last < s->width && first <= last;
+}
+
+}  // namespace
+
+OSErr CollectQuadrantWinners(const SectorSearch* search, int32_t quadrant, int32_t y, int32_t first,
+                             int32_t last, const uint8_t* wanted, int32_t* winners,
+                             int32_t* distances2) {
+  if (search == nullptr || winners == nullptr || distances2 == nullptr || quadrant < 0 ||
+      quadrant > 3 || y != search->fans[quadrant].asked || !_ColumnsValid(search, first, last))
+    return paramErr;
+  int32_t from, to;
+  if (_Stretch(search, y, first, last, wanted, &from, &to))
+    _CollectQuadrant(search, quadrant, y, from, to, first, 8, 0, winners, distances2);
+  return noErr;
+}
+
+OSErr CollectRowRest(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
+                     const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
+  if (search == nullptr || winners == nullptr || distances2 == nullptr || y < 0 ||
+      y >= search->height || !_ColumnsValid(search, first, last))
+    return paramErr;
+  const SectorSearch* s = search;
+  int32_t from, to;
+  const bool covered = _Stretch(s, y, first, last, wanted, &from, &to);
+  if (covered) _CollectSameRow(s, y, from, to, first, wanted, winners, distances2);
+  for (int32_t x = first; x <= last; ++x) {
+    if ((wanted != nullptr && wanted[x] == 0) || (covered && x >= s->left && x <= s->right))
+      continue;
+    _CollectByVisit(s, x, y, winners + kSearchSectors * (x - first),
+                    distances2 + kSearchSectors * (x - first));
+  }
+  return noErr;
+}
+
+OSErr CollectRowWinners(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
+                        const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
+  if (search == nullptr || winners == nullptr || distances2 == nullptr ||
+      !_ColumnsValid(search, first, last))
+    return paramErr;
+  for (const _Fan& fan : search->fans)
+    if (y != fan.asked) return paramErr;
+  int32_t from, to;
+  if (_Stretch(search, y, first, last, wanted, &from, &to))
+    for (int32_t f = 0; f < 4; ++f)
+      _CollectQuadrant(search, f, y, from, to, first, kSearchSectors, 8 * f, winners, distances2);
+  return CollectRowRest(search, y, first, last, wanted, winners, distances2);
+}
