@@ -88,11 +88,15 @@ void FindFrameRowWinners(const FrameWinners* frame, int32_t y, int32_t first, in
 bool _FillByTiles(bool haveSelection, int64_t filled, int32_t count);
 
 // The new values of `count` pixels, each from its 32 winners (edge point index or -1) and their
-// squared distances: pixels[k] from winners[slots[k] + s] and distances[slots[k] + s],
-// s = 0 .. 31 (membrane_pixels.cpp).
+// squared distances: pixels[k] from sector s's slot at offsets[k] + s % 8 of the quadrant s / 8's
+// buffers (membrane_pixels.cpp); _PixelsFromWinners for 32 slots a pixel, pixels[k]'s from
+// winners[slots[k]] and distances[slots[k]] on.
 template <class Depth>
-void _PixelsFromWinners(const _MembraneWork<Depth>* work, int32_t count, const int32_t* winners,
-                        const int32_t* distances, const int32_t* slots,
+void _PixelsFromSlots(const _MembraneWork<Depth>* work, int32_t count, const SectorSlots& slots,
+                      const int32_t* offsets, typename Depth::Sample* const* pixels);
+template <class Depth>
+void _PixelsFromWinners(const _MembraneWork<Depth>* work, int32_t count, int32_t* winners,
+                        int32_t* distances, const int32_t* slots,
                         typename Depth::Sample* const* pixels);
 
 // The fill by rows on several lanes (membrane_shared_rows.cpp): the chunk buffers (0, or -108),

@@ -142,22 +142,21 @@ __attribute__((target("avx2"))) inline void _Transpose(const int32_t* base, cons
   out[7] = _mm256_permute2x128_si256(b3, b7, 0x31);
 }
 
-// Eight pixels, one to a lane; pixel k's slots begin at slots[k]. An empty slot's weight and
-// samples are +0, and adding +0 to a sum of non-negative terms leaves it as it was, so the
-// lanes need no branch.
+// Eight pixels, one to a lane; pixel k's slots of each quadrant begin at offsets[k]. An empty
+// slot's weight and samples are +0, and adding +0 to a sum of non-negative terms leaves it as it
+// was, so the lanes need no branch.
 template <class Depth, int32_t kPlanes>
 __attribute__((target("avx2"))) void _EightPixels(const _MembraneWork<Depth>* work,
-                                                  const int32_t* winners, const int32_t* distances,
-                                                  const int32_t* slots,
+                                                  const SectorSlots& slots, const int32_t* offsets,
                                                   typename Depth::Sample* const* pixels) {
   const _WeightTable& weights = _Weights();
   const __m256i none = _mm256_set1_epi32(-1), zero = _mm256_setzero_si256();
   __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, weight = s0;
   __m256i indices[8], squares[8];
   for (int32_t s = 0; s < kSectorCount; ++s) {
-    if (s % 8 == 0) {  // the next eight slots of every pixel
-      _Transpose(winners, slots, s, indices);
-      _Transpose(distances, slots, s, squares);
+    if (s % 8 == 0) {  // the next quadrant's eight slots of every pixel
+      _Transpose(slots.winners[s / 8], offsets, 0, indices);
+      _Transpose(slots.distances2[s / 8], offsets, 0, squares);
     }
     const __m256i index = indices[s % 8], d2 = squares[s % 8];
     const __m256i counts = _mm256_cmpgt_epi32(index, none);
@@ -183,33 +182,48 @@ __attribute__((target("avx2"))) void _EightPixels(const _MembraneWork<Depth>* wo
 #endif
 
 template <class Depth, int32_t kPlanes>
-void _PixelsOf(const _MembraneWork<Depth>* work, int32_t count, const int32_t* winners,
-               const int32_t* distances, const int32_t* slots,
-               typename Depth::Sample* const* pixels) {
+void _PixelsOf(const _MembraneWork<Depth>* work, int32_t count, const SectorSlots& slots,
+               const int32_t* offsets, typename Depth::Sample* const* pixels) {
   int32_t k = 0;
 #if defined(__x86_64__)
   static const bool avx2 = __builtin_cpu_supports("avx2");
   if (avx2)
     for (; k + kLanes <= count; k += kLanes)
-      _EightPixels<Depth, kPlanes>(work, winners, distances, slots + k, pixels + k);
+      _EightPixels<Depth, kPlanes>(work, slots, offsets + k, pixels + k);
 #endif
-  for (; k < count; ++k)
-    _PixelOf<Depth, kPlanes>(work, winners + slots[k], distances + slots[k], pixels[k]);
+  for (; k < count; ++k) {
+    int32_t winners[kSectorCount], distances[kSectorCount];
+    for (int32_t s = 0; s < kSectorCount; ++s) {
+      winners[s] = slots.winners[s / 8][offsets[k] + s % 8];
+      distances[s] = slots.distances2[s / 8][offsets[k] + s % 8];
+    }
+    _PixelOf<Depth, kPlanes>(work, winners, distances, pixels[k]);
+  }
 }
 
 }  // namespace
 
 template <class Depth>
-void _PixelsFromWinners(const _MembraneWork<Depth>* work, int32_t count, const int32_t* winners,
-                        const int32_t* distances, const int32_t* slots,
-                        typename Depth::Sample* const* pixels) {
+void _PixelsFromSlots(const _MembraneWork<Depth>* work, int32_t count, const SectorSlots& slots,
+                      const int32_t* offsets, typename Depth::Sample* const* pixels) {
   if (work->planes == 3)
-    _PixelsOf<Depth, 3>(work, count, winners, distances, slots, pixels);
+    _PixelsOf<Depth, 3>(work, count, slots, offsets, pixels);
   else
-    _PixelsOf<Depth, 1>(work, count, winners, distances, slots, pixels);
+    _PixelsOf<Depth, 1>(work, count, slots, offsets, pixels);
 }
 
-template void _PixelsFromWinners<_Depth8>(const _MembraneWork<_Depth8>*, int32_t, const int32_t*,
-                                          const int32_t*, const int32_t*, uint8_t* const*);
-template void _PixelsFromWinners<_Depth16>(const _MembraneWork<_Depth16>*, int32_t, const int32_t*,
-                                           const int32_t*, const int32_t*, uint16_t* const*);
+template <class Depth>
+void _PixelsFromWinners(const _MembraneWork<Depth>* work, int32_t count, int32_t* winners,
+                        int32_t* distances, const int32_t* slots,
+                        typename Depth::Sample* const* pixels) {
+  _PixelsFromSlots(work, count, SlotsOfPixels(winners, distances), slots, pixels);
+}
+
+template void _PixelsFromSlots<_Depth8>(const _MembraneWork<_Depth8>*, int32_t, const SectorSlots&,
+                                        const int32_t*, uint8_t* const*);
+template void _PixelsFromSlots<_Depth16>(const _MembraneWork<_Depth16>*, int32_t,
+                                         const SectorSlots&, const int32_t*, uint16_t* const*);
+template void _PixelsFromWinners<_Depth8>(const _MembraneWork<_Depth8>*, int32_t, int32_t*,
+                                          int32_t*, const int32_t*, uint8_t* const*);
+template void _PixelsFromWinners<_Depth16>(const _MembraneWork<_Depth16>*, int32_t, int32_t*,
+                                           int32_t*, const int32_t*, uint16_t* const*);

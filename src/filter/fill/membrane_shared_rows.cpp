@@ -1,9 +1,9 @@
 // The fill by rows on several lanes. A row's search steps cannot be divided by columns, but its
 // four quadrants are independent: each lane brings one quadrant through a chunk of rows and
-// writes its eight sectors' winners of every row of the chunk into the quadrant's own buffer,
-// then the chunk's rows are divided by columns: each stretch gathers its pixels' 32 winners,
-// adds the rest of the row's and works out the pixels. Waking the threads costs tens of
-// microseconds, so they are woken twice a chunk rather than twice a row.
+// writes its eight sectors' winners of every row of the chunk into the quadrant's own buffer
+// (lanes writing one buffer would share its cache lines), then the chunk's rows are divided by
+// columns, each stretch adding the rest of its winners and working out its pixels. Waking the
+// threads costs tens of microseconds, so they are woken twice a chunk rather than twice a row.
 #include <algorithm>
 
 #include "filter/fill/membrane_fast.h"
@@ -28,10 +28,18 @@ struct _Chunk {
   bool failed[4];                                       // a quadrant ran short of memory
 };
 
-// Row k's slots of quadrant q in the chunk's buffers: its columns first .. last, 8 slots each.
+// Row k's slots in the chunk's buffers from column `from` on: each quadrant's in its own part,
+// 8 to a column, column first[k] first.
 template <class Depth>
-int64_t _SlotsOf(const _Chunk<Depth>* chunk, int32_t k, int32_t q) {
-  return int64_t(4 * k + q) * chunk->work->width * 8;
+SectorSlots _SlotsOf(const _Chunk<Depth>* chunk, int32_t k, int32_t from) {
+  SectorSlots slots;
+  for (int32_t q = 0; q < 4; ++q) {
+    const int64_t at = (int64_t(4 * k + q) * chunk->work->width + (from - chunk->first[k])) * 8;
+    slots.winners[q] = chunk->fast->chunkWinners + at;
+    slots.distances2[q] = chunk->fast->chunkDistances + at;
+  }
+  slots.pitch = 8;
+  return slots;
 }
 
 // Task q: quadrant q through the chunk's rows, writing its sectors' winners.
@@ -44,20 +52,16 @@ void _QuadrantThroughRows(void* context, int32_t q, int32_t) {
       chunk->failed[q] = true;
       return;
     }
-    const int64_t at = _SlotsOf(chunk, k, q);
     CollectQuadrantWinners(search, q, chunk->ys[k], chunk->first[k], chunk->last[k],
-                           chunk->wanted[k], chunk->fast->chunkWinners + at,
-                           chunk->fast->chunkDistances + at);
+                           chunk->wanted[k], _SlotsOf(chunk, k, chunk->first[k]));
   }
 }
 
-// Task t: one stretch of one row's columns, in spans of kRowSpan: the four quadrants' winners
-// gathered into the lane's buffers, the rest of the row's added, the pixels worked out.
+// Task t: one stretch of one row's columns: the rest of their winners, then their pixels.
 template <class Depth>
-void _RowStretch(void* context, int32_t t, int32_t laneIndex) {
+void _RowStretch(void* context, int32_t t, int32_t) {
   const auto* chunk = static_cast<const _Chunk<Depth>*>(context);
   const _MembraneWork<Depth>* work = chunk->work;
-  const _FillLane& lane = chunk->fast->lane[laneIndex];
   int32_t k = 0;
   while (chunk->parts[k + 1] <= t) ++k;
   const int32_t part = t - chunk->parts[k], parts = chunk->parts[k + 1] - chunk->parts[k];
@@ -66,28 +70,18 @@ void _RowStretch(void* context, int32_t t, int32_t laneIndex) {
   const int32_t begin = first + int32_t(columns * part / parts);
   const int32_t end = first + int32_t(columns * (part + 1) / parts);
   const uint8_t* wanted = chunk->wanted[k];
+  const SectorSlots slots = _SlotsOf(chunk, k, begin);
+  CollectRowRest(chunk->fast->search, chunk->ys[k], begin, end - 1, wanted, slots);
   for (int32_t x0 = begin; x0 < end; x0 += kRowSpan) {
-    const int32_t x1 = std::min(end, x0 + kRowSpan) - 1;
-    for (int32_t q = 0; q < 4; ++q) {
-      const int64_t at = _SlotsOf(chunk, k, q) + 8 * int64_t(x0 - first);
-      const int32_t* planeW = chunk->fast->chunkWinners + at;
-      const int32_t* planeD = chunk->fast->chunkDistances + at;
-      for (int32_t c = 0; c <= x1 - x0; ++c)
-        for (int32_t j = 0; j < 8; ++j) {
-          lane.winners[kSearchSectors * c + 8 * q + j] = planeW[8 * c + j];
-          lane.distances[kSearchSectors * c + 8 * q + j] = planeD[8 * c + j];
-        }
-    }
-    CollectRowRest(chunk->fast->search, chunk->ys[k], x0, x1, wanted, lane.winners, lane.distances);
-    int32_t slots[kRowSpan];
+    int32_t offsets[kRowSpan];
     typename Depth::Sample* pixels[kRowSpan];
     int32_t count = 0;
-    for (int32_t x = x0; x <= x1; ++x) {
+    for (int32_t x = x0; x < std::min(end, x0 + kRowSpan); ++x) {
       if (wanted != nullptr && wanted[x] == 0) continue;
-      slots[count] = kSearchSectors * (x - x0);
+      offsets[count] = 8 * (x - begin);
       pixels[count++] = chunk->rows[k] + work->planes * x;
     }
-    _PixelsFromWinners(work, count, lane.winners, lane.distances, slots, pixels);
+    _PixelsFromSlots(work, count, slots, offsets, pixels);
   }
 }
 

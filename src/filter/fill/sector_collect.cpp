@@ -81,7 +81,7 @@ void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _En
 // Points of the pixel's own row (dy = 0) belong to sector 0 (to the left) and 16 (to the right);
 // the quadrant envelopes hold only points of other rows, so the nearer of the two is kept.
 void _CollectSameRow(const SectorSearch* s, int32_t y, int32_t first, int32_t last, int32_t base,
-                     const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
+                     const uint8_t* wanted, const SectorSlots& slots) {
   const int32_t begin = s->rowStart[y - s->top], end = s->rowStart[y - s->top + 1];
   int32_t next = begin;  // first point of the row at or right of x
   for (int32_t x = first; x <= last && begin < end; ++x) {
@@ -95,17 +95,19 @@ void _CollectSameRow(const SectorSearch* s, int32_t y, int32_t first, int32_t la
       if (sites[side] < 0) continue;
       const int64_t dx = x - s->px[sites[side]];
       if (dx * dx >= kSearchFarDistance2) continue;
-      const int32_t slot = kSearchSectors * (x - base) + 16 * side;
+      // Sector 0 (to the left) is quadrant 0's first slot, sector 16 quadrant 2's.
+      int32_t* winner = slots.winners[2 * side] + slots.pitch * (x - base);
+      int32_t* distance2 = slots.distances2[2 * side] + slots.pitch * (x - base);
       const int32_t index = s->listIndex[sites[side]];
-      if (dx * dx < distances2[slot] || (dx * dx == distances2[slot] && index < winners[slot])) {
-        winners[slot] = index;
-        distances2[slot] = int32_t(dx * dx);
+      if (dx * dx < *distance2 || (dx * dx == *distance2 && index < *winner)) {
+        *winner = index;
+        *distance2 = int32_t(dx * dx);
       }
     }
   }
 }
 
-// Visits every point, for a pixel outside the followed box: its 32 slots and distances.
+// Visits every point, for a pixel outside the followed box: its 32 winners and distances.
 void _CollectByVisit(const SectorSearch* s, int32_t x, int32_t y, int32_t* slots, int32_t* best) {
   for (int32_t k = 0; k < kSearchSectors; ++k) {
     slots[k] = -1;
@@ -124,10 +126,9 @@ void _CollectByVisit(const SectorSearch* s, int32_t x, int32_t y, int32_t* slots
 }
 
 // Writes quadrant f's winners at image row y (where it has been brought) for image columns
-// first .. last (within the followed ones): sector 8f + k's at pitch * (x - base) + slot0 + k.
+// first .. last (within the followed ones), column x's at slots.pitch * (x - base) in its buffer.
 void _CollectQuadrant(const SectorSearch* s, int32_t f, int32_t y, int32_t first, int32_t last,
-                      int32_t base, int32_t pitch, int32_t slot0, int32_t* winners,
-                      int32_t* distances2) {
+                      int32_t base, const SectorSlots& slots) {
   const _Fan& fan = s->fans[f];
   const int32_t frameY = fan.flipY ? s->top + s->bottom - y : y;
   for (int32_t k = 0; k < 8; ++k) {
@@ -135,8 +136,8 @@ void _CollectQuadrant(const SectorSearch* s, int32_t f, int32_t y, int32_t first
     const _Row row = _RowOf(s, fan, sector, frameY);
     const int32_t a = fan.flipX ? s->left + s->right - last : first;
     const int32_t b = fan.flipX ? s->left + s->right - first : last;
-    _Collect(s, fan, row, sector.list.entries, sector.count, a, b, base, pitch, slot0 + k, winners,
-             distances2);
+    _Collect(s, fan, row, sector.list.entries, sector.count, a, b, base, slots.pitch, k,
+             slots.winners[f], slots.distances2[f]);
   }
 }
 
@@ -159,34 +160,43 @@ bool _ColumnsValid(const SectorSearch* s, int32_t first, int32_t last) {
   return first >= 0 && last < s->width && first <= last;
 }
 
+bool _SlotsGiven(const SectorSlots& slots) {
+  for (int32_t q = 0; q < 4; ++q)
+    if (slots.winners[q] == nullptr || slots.distances2[q] == nullptr) return false;
+  return slots.pitch >= 8;
+}
+
 }  // namespace
 
 OSErr CollectQuadrantWinners(const SectorSearch* search, int32_t quadrant, int32_t y, int32_t first,
-                             int32_t last, const uint8_t* wanted, int32_t* winners,
-                             int32_t* distances2) {
-  if (search == nullptr || winners == nullptr || distances2 == nullptr || quadrant < 0 ||
-      quadrant > 3 || y != search->fans[quadrant].asked || !_ColumnsValid(search, first, last))
+                             int32_t last, const uint8_t* wanted, const SectorSlots& slots) {
+  if (search == nullptr || !_SlotsGiven(slots) || quadrant < 0 || quadrant > 3 ||
+      y != search->fans[quadrant].asked || !_ColumnsValid(search, first, last))
     return paramErr;
   int32_t from, to;
   if (_Stretch(search, y, first, last, wanted, &from, &to))
-    _CollectQuadrant(search, quadrant, y, from, to, first, 8, 0, winners, distances2);
+    _CollectQuadrant(search, quadrant, y, from, to, first, slots);
   return noErr;
 }
 
 OSErr CollectRowRest(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
-                     const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
-  if (search == nullptr || winners == nullptr || distances2 == nullptr || y < 0 ||
-      y >= search->height || !_ColumnsValid(search, first, last))
+                     const uint8_t* wanted, const SectorSlots& slots) {
+  if (search == nullptr || !_SlotsGiven(slots) || y < 0 || y >= search->height ||
+      !_ColumnsValid(search, first, last))
     return paramErr;
   const SectorSearch* s = search;
   int32_t from, to;
   const bool covered = _Stretch(s, y, first, last, wanted, &from, &to);
-  if (covered) _CollectSameRow(s, y, from, to, first, wanted, winners, distances2);
+  if (covered) _CollectSameRow(s, y, from, to, first, wanted, slots);
   for (int32_t x = first; x <= last; ++x) {
     if ((wanted != nullptr && wanted[x] == 0) || (covered && x >= s->left && x <= s->right))
       continue;
-    _CollectByVisit(s, x, y, winners + kSearchSectors * (x - first),
-                    distances2 + kSearchSectors * (x - first));
+    int32_t visited[kSearchSectors], best[kSearchSectors];
+    _CollectByVisit(s, x, y, visited, best);
+    for (int32_t k = 0; k < kSearchSectors; ++k) {
+      slots.winners[k / 8][slots.pitch * (x - first) + k % 8] = visited[k];
+      slots.distances2[k / 8][slots.pitch * (x - first) + k % 8] = best[k];
+    }
   }
   return noErr;
 }
@@ -198,9 +208,9 @@ OSErr CollectRowWinners(const SectorSearch* search, int32_t y, int32_t first, in
     return paramErr;
   for (const _Fan& fan : search->fans)
     if (y != fan.asked) return paramErr;
+  const SectorSlots slots = SlotsOfPixels(winners, distances2);
   int32_t from, to;
   if (_Stretch(search, y, first, last, wanted, &from, &to))
-    for (int32_t f = 0; f < 4; ++f)
-      _CollectQuadrant(search, f, y, from, to, first, kSearchSectors, 8 * f, winners, distances2);
-  return CollectRowRest(search, y, first, last, wanted, winners, distances2);
+    for (int32_t f = 0; f < 4; ++f) _CollectQuadrant(search, f, y, from, to, first, slots);
+  return CollectRowRest(search, y, first, last, wanted, slots);
 }

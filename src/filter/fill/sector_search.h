@@ -57,22 +57,36 @@ OSErr AdvanceSearch(SectorSearch* search, int32_t y);
 OSErr CollectRowWinners(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
                         const uint8_t* wanted, int32_t* winners, int32_t* distances2);
 
+// Where a row's winners are written: sector s of column x at winners[s / 8][pitch × (x - first)
+// + s % 8], its squared distance at the same place of distances2[s / 8]. FindRowWinners and
+// CollectRowWinners lay them 32 to a pixel (SlotsOfPixels); each quadrant may also have a buffer
+// of its own, 8 slots to a pixel, so that threads filling different quadrants never write the
+// same cache line.
+struct SectorSlots {
+  int32_t* winners[4];
+  int32_t* distances2[4];
+  int32_t pitch;
+};
+
+inline SectorSlots SlotsOfPixels(int32_t* winners, int32_t* distances2) {
+  return {{winners, winners + 8, winners + 16, winners + 24},
+          {distances2, distances2 + 8, distances2 + 16, distances2 + 24},
+          kSearchSectors};
+}
+
 // The same by quadrant, for threads that share the rows' steps too. Quadrant q (0 .. 3) holds
 // sectors 8q .. 8q + 7 and is independent of the others: AdvanceSearchQuadrant brings it to row
 // y (its rows in nondecreasing order) while no other call uses that quadrant, and
-// CollectQuadrantWinners writes its sectors' winners of row y, the row it was last brought to,
-// eight slots a pixel: sector 8q + k's at winners[8 * (x - first) + k] (each quadrant in its own
-// buffer, so that threads never write the same cache line). CollectRowRest, given the four
-// quadrants' slots laid out as CollectRowWinners lays them, adds what the quadrants leave to the
-// row itself: the points of the pixel's own row, and pixels outside the points' columns; it
-// reads no quadrant. Returns as the calls above do. AdvanceSearch and CollectRowWinners do the
-// same for the four quadrants in turn.
+// CollectQuadrantWinners writes its sectors' slots of row y, the row it was last brought to, as
+// CollectRowWinners does. CollectRowRest, once the four quadrants' slots of row y are written,
+// adds what the quadrants leave to the row itself: the points of the pixel's own row, and pixels
+// outside the points' columns; it reads no quadrant. Returns as the calls above do.
+// AdvanceSearch and CollectRowWinners do the same for the four quadrants in turn.
 OSErr AdvanceSearchQuadrant(SectorSearch* search, int32_t quadrant, int32_t y);
 OSErr CollectQuadrantWinners(const SectorSearch* search, int32_t quadrant, int32_t y, int32_t first,
-                             int32_t last, const uint8_t* wanted, int32_t* winners,
-                             int32_t* distances2);
+                             int32_t last, const uint8_t* wanted, const SectorSlots& slots);
 OSErr CollectRowRest(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
-                     const uint8_t* wanted, int32_t* winners, int32_t* distances2);
+                     const uint8_t* wanted, const SectorSlots& slots);
 
 // Releases the search and everything it holds. Accepts null.
 void DisposeSectorSearch(SectorSearch* search);
