@@ -175,6 +175,32 @@ TEST_F(MembraneFastTest, MatchesTheReferenceWhereRowsAreShared) {
   ExpectSameAsReference(wide, "700x80, a wide ellipse");
 }
 
+// A hole filled by rows on three lanes with any one block refused: -108 and the image
+// untouched, or (a search that ran short mid-fill and was done without) the normal result.
+TEST_F(MembraneFastTest, RefusedBlocksOnSharedRowsLeaveTheImageOrTheResult) {
+  std::mt19937 rng(3400);
+  Picture original = RandomPicture(rng, kNoSelection, 128, 124, 1, 8);
+  original.mask.assign(size_t(original.w) * original.h, 0);
+  for (int y = 0; y < original.h; ++y)
+    for (int x = 0; x < original.w; ++x)
+      if ((x - 64) * (x - 64) + (y - 62) * (y - 62) <= 60 * 60)
+        original.mask[size_t(y * original.w + x)] = 255;
+  Picture normal = original;
+  long allocations = 0;
+  ASSERT_EQ(RunEngine(normal, kFast, 3, 0, {}, &allocations), 0);
+  Picture reference = original;
+  ASSERT_EQ(RunEngine(reference, kReference), 0);
+  ASSERT_TRUE(normal.v == reference.v);
+  // About fifty of the blocks, spread over the fill (a refused block late in it sends the rest
+  // of the rows to visit every point, which takes a while).
+  for (long k = 0; k <= allocations; k += std::max(1L, allocations / 48)) {
+    Picture p = original;
+    const int32_t status = RunEngine(p, kFast, 3, 0, [k] { PlatformRefuseAllocations(k, 1); });
+    ASSERT_TRUE(status == 0 || status == -108) << k;
+    ASSERT_TRUE(p.v == (status == 0 ? normal.v : original.v)) << "refused after " << k;
+  }
+}
+
 // Without a selection the winners come from the image's ring: small images of every shape that
 // has rows to fill, and two where a point of a row and one of a column of the ring lie as near in
 // one sector (from 100 × 80 on), so the one listed first must win.
