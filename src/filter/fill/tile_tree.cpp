@@ -198,7 +198,7 @@ void _PadRuns(int32_t kept, _Runs* runs) {
 #if defined(__x86_64__)
 // The eight lanes that taking mask m (bit k: lane k) keeps, moved to the front in their order.
 struct _KeptLanes {
-  int32_t at[256][kRun];
+  alignas(32) int32_t at[256][kRun];  // each row read by one aligned vector load
   _KeptLanes() {
     for (int32_t m = 0; m < 256; ++m) {
       int32_t n = 0;
@@ -209,6 +209,7 @@ struct _KeptLanes {
   }
 };
 const _KeptLanes kKeptLanes;
+static_assert(alignof(_KeptLanes) == 32, "a row of kKeptLanes is one aligned vector load");
 
 // The leaf's points by column: the coordinates from the tile's origin, the indices, the least
 // squared distances from the box and which may be witnesses, padded to whole runs.
