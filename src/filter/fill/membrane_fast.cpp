@@ -144,9 +144,10 @@ void _FillRowPart(void* context, int32_t part, int32_t laneIndex) {
   }
 }
 
-// Fills one row in place. `wanted` flags the pixels to fill (null: every pixel). The search is
-// brought to the row with its four quadrants on the lanes; a row with enough pixels to fill is
-// then divided between the lanes by columns, each reading the one search.
+// Fills one row in place, on one lane, or once the search is gone by visiting every point.
+// `wanted` flags the pixels to fill (null: every pixel). The host's thread brings the search to
+// the row; a row with enough pixels to fill is then divided between the lanes by columns. (On
+// several lanes with a search the rows go through membrane_shared_rows.cpp instead.)
 template <class Depth>
 void _FillRow(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t y,
               const uint8_t* wanted, typename Depth::Sample* row) {
