@@ -210,6 +210,29 @@ void _MergeTwo(const _Row& row, const _Entry* t, const _View* tv, const _View& n
   }
 }
 
+// The first segment j of `from` .. m - 1 (entry j's start to the next one's, the last to the
+// row's end) in which position p lies before the end: the segments' ends increase, so the
+// search gallops from `from`, as the next piece is most often a few segments on.
+int32_t _SegmentOf(const _Row& row, const _Entry* env, int32_t from, int32_t m, const _Pos& p) {
+  auto beforeEnd = [&](int32_t j) { return j + 1 >= m || _Less(row, p, _StartOf(env[j + 1])); };
+  int32_t lo = from, step = 1;  // every segment before lo ends at or before p
+  int32_t hi = lo;
+  while (hi < m && !beforeEnd(hi)) {
+    lo = hi + 1;
+    hi = lo + step;
+    step *= 2;
+  }
+  if (hi >= m) hi = m - 1;
+  while (lo < hi) {  // the answer lies in lo .. hi, and p lies before hi's end
+    const int32_t mid = lo + (hi - lo) / 2;
+    if (beforeEnd(mid))
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  return lo;
+}
+
 }  // namespace
 
 int32_t _Merge(const _Row& row, const _Entry* env, int32_t m, const int32_t* fresh, int32_t count,
@@ -238,12 +261,7 @@ int32_t _Merge(const _Row& row, const _Entry* env, int32_t m, const int32_t* fre
     if (k == np || !_Less(row, pieces[k].begin, segEnd)) {
       if (j < 0) continue;
       // No new point reaches entries j .. j2 - 1: copy them as they are.
-      int32_t j2 = m;
-      if (k < np)
-        for (j2 = j + 1; j2 < m; ++j2) {
-          const _Pos next = j2 + 1 < m ? _StartOf(env[j2 + 1]) : rowEnd;
-          if (_Less(row, pieces[k].begin, next)) break;
-        }
+      const int32_t j2 = k < np ? _SegmentOf(row, env, j + 1, m, pieces[k].begin) : m;
       em.CopyRun(env + j, j2 - j);
       j = j2 - 1;
       continue;
