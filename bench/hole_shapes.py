@@ -11,7 +11,8 @@ figures alike), on the same arrays:
   - reference: the same with AREAFILL_MEMBRANE=reference (left out where it takes seconds);
   - with --threads N: the fast engine's wall time on N threads, and its CPU time over the CPU
     time of one thread (1.00: the threads share the work without repeating any of it);
-  - with --baseline BUILD: the fast engine of another build, for a before-and-after table.
+  - with --baseline BUILD: the fast engine of another build, for a before-and-after table;
+  - with --bits 16: every shape at 16 bits (Telea on three grey planes), not only the dust.
 The module reads its engine and threads once, so each kind of call is served by a process of
 its own. The stages inside the engine: bench/membrane_bench.cpp (BenchEngines/Dust*,
 Scratches*, Blob*).
@@ -123,11 +124,11 @@ def worker(build, engine, threads):
     prefs = tempfile.mkdtemp(prefix="areafill-bench-prefs-")
     made = {}
     for line in sys.stdin:
-        case = int(line)
-        if case not in made:
-            name, width, height, bits, hole_of, _ = CASES[case]
-            made[case] = (picture(width, height, bits), hole_of())
-        image, hole = made[case]
+        case, bits = (int(word) for word in line.split())
+        if (case, bits) not in made:
+            name, width, height, _, hole_of, _ = CASES[case]
+            made[case, bits] = (picture(width, height, bits), hole_of())
+        image, hole = made[case, bits]
         cpu0 = resource.getrusage(resource.RUSAGE_SELF)
         start = time.perf_counter()
         areafill.fill(image, hole, method="membrane", prefs=prefs)
@@ -143,8 +144,8 @@ class Worker:
             [sys.executable, __file__, "--build", str(build), "--worker", f"{engine}:{threads}"],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
 
-    def fill(self, case):
-        self.process.stdin.write(f"{case}\n")
+    def fill(self, case, bits):
+        self.process.stdin.write(f"{case} {bits}\n")
         self.process.stdin.flush()
         wall, cpu = self.process.stdout.readline().split()
         return float(wall), float(cpu)
@@ -170,6 +171,9 @@ def main():
                              "2,4,8 (CPU and wall); counts past the machine's cores show whether "
                              "the work is divided without being repeated")
     parser.add_argument("--only", default="", help="run the cases whose name holds this text")
+    parser.add_argument("--bits", type=int, choices=[8, 16],
+                        help="run every case at this depth (16: Telea on three grey planes), "
+                             "rather than each at its own")
     parser.add_argument("--baseline", type=Path,
                         help="another build folder whose fast engine is timed alongside")
     parser.add_argument("--worker", help=argparse.SUPPRESS)
@@ -195,23 +199,28 @@ def main():
     for case, (name, width, height, bits, hole_of, with_reference) in enumerate(CASES):
         if args.only not in name:
             continue
+        if args.bits:
+            if bits != 8:
+                continue  # the 16-bit dust is the 8-bit dust's shape at another depth
+            bits = args.bits
+            name += ", 16-bit" if bits == 16 else ""
         image, hole = picture(width, height, bits), hole_of()
         runs = {"telea": [], "fast": [], "reference": [], "baseline": []}
         runs.update({t: [] for t in many})
         for warm in [fast, reference if with_reference else None, *many.values(), baseline]:
             if warm:  # the first call of each worker also loads the module and the picture
-                warm.fill(case)
+                warm.fill(case, bits)
         # The figures compared are taken next to each other, the slow reference last, so that a
         # burst of load on the shared machine falls on both sides of a ratio alike.
         for _ in range(args.repeats):
             runs["telea"].append(telea(image, hole))
-            runs["fast"].append(fast.fill(case))
+            runs["fast"].append(fast.fill(case, bits))
             for t, worker_of_t in many.items():
-                runs[t].append(worker_of_t.fill(case))
+                runs[t].append(worker_of_t.fill(case, bits))
             if baseline:
-                runs["baseline"].append(baseline.fill(case))
+                runs["baseline"].append(baseline.fill(case, bits))
             if with_reference:
-                runs["reference"].append(reference.fill(case))
+                runs["reference"].append(reference.fill(case, bits))
 
         def median(values):
             return 1e3 * statistics.median(values)
