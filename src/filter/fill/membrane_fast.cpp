@@ -43,6 +43,12 @@ void _ReleaseFast(_FastWork<Depth>* fast) {
   fast->xs = fast->ys = nullptr;
 }
 
+// The columns of a row asked of the search at once.
+template <class Depth>
+int32_t _SpanColumns(const _MembraneWork<Depth>* work) {
+  return std::min(work->width, kRowSpan);
+}
+
 // Takes the threads, the round buffers and, when there are edge points, the search (by tiles or
 // by rows, one search read by every lane, with a lane's buffers each). All of it is had before
 // the image is touched. Returns 0, or -108 when anything could not be had.
@@ -72,7 +78,8 @@ OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, in
     fast->ys[i] = work->points[i].y;
   }
   if (byTiles) return _AllocateTiles(work, fast);
-  const Size slotBytes = Size(std::min(work->width, kRowSpan)) * kSearchSectors * 4;
+  // Room for a span's slots, 32 to a pixel or by sector with the margins.
+  const Size slotBytes = Size(SlotRowLength(_SpanColumns(work))) * kSearchSectors * 4;
   for (int32_t j = 0; j < fast->lanes; ++j) {
     _FillLane& lane = fast->lane[j];
     lane.winners = reinterpret_cast<int32_t*>(NewPtr(slotBytes));
@@ -122,25 +129,29 @@ void _FillRowPart(void* context, int32_t part, int32_t laneIndex) {
   const int32_t end = task->first + int32_t(columns * (part + 1) / task->parts);
   for (int32_t x0 = begin; x0 < end; x0 += kRowSpan) {
     const int32_t x1 = std::min(end, x0 + kRowSpan) - 1;
+    SectorSlots slots;
     if (task->fast->frame != nullptr) {
       FindFrameRowWinners(task->fast->frame, task->y, x0, x1, lane.winners, lane.distances);
+      slots = SlotsOfPixels(lane.winners, lane.distances);
     } else if (search == nullptr) {
       for (int32_t x = x0; x <= x1; ++x)
         if (task->wanted == nullptr || task->wanted[x] != 0)
           _FillPixelByVisit(work, x, task->y, task->row + work->planes * x);
       continue;
     } else {
-      CollectRowWinners(search, task->y, x0, x1, task->wanted, lane.winners, lane.distances);
+      // One slot to a column: the search writes each sector's winners eight columns at a time.
+      slots = SlotsOfColumns(lane.winners, lane.distances, _SpanColumns(work));
+      CollectRowSlots(search, task->y, x0, x1, task->wanted, slots);
     }
-    int32_t slots[kRowSpan];
+    int32_t offsets[kRowSpan];
     typename Depth::Sample* pixels[kRowSpan];
     int32_t count = 0;
     for (int32_t x = x0; x <= x1; ++x) {
       if (task->wanted != nullptr && task->wanted[x] == 0) continue;
-      slots[count] = kSearchSectors * (x - x0);
+      offsets[count] = slots.pitch * (x - x0);
       pixels[count++] = task->row + work->planes * x;
     }
-    _PixelsFromWinners(work, count, lane.winners, lane.distances, slots, pixels);
+    _PixelsFromSlots(work, count, slots, offsets, pixels);
   }
 }
 

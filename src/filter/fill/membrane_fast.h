@@ -88,9 +88,9 @@ void FindFrameRowWinners(const FrameWinners* frame, int32_t y, int32_t first, in
 bool _FillByTiles(bool haveSelection, int64_t filled, int32_t count);
 
 // The new values of `count` pixels, each from its 32 winners (edge point index or -1) and their
-// squared distances: pixels[k] from sector s's slot at offsets[k] + s % 8 of the quadrant s / 8's
-// buffers (membrane_pixels.cpp); _PixelsFromWinners for 32 slots a pixel, pixels[k]'s from
-// winners[slots[k]] and distances[slots[k]] on.
+// squared distances: pixels[k] from sector s's slot at offsets[k] + slots.reach × (s % 8) of the
+// quadrant s / 8's buffers (membrane_pixels.cpp); _PixelsFromWinners for 32 slots a pixel,
+// pixels[k]'s from winners[slots[k]] and distances[slots[k]] on.
 template <class Depth>
 void _PixelsFromSlots(const _MembraneWork<Depth>* work, int32_t count, const SectorSlots& slots,
                       const int32_t* offsets, typename Depth::Sample* const* pixels);

@@ -3,7 +3,9 @@
 // same decoding as the reference engine's slots give. Where the processor has AVX2, eight pixels
 // are worked out at once, one in each lane of a vector: every lane takes the same correctly
 // rounded steps in the same order as one pixel alone, so the bits are the same; the weights of
-// near winners are looked up in a table made by those steps.
+// near winners are looked up in a table made by those steps. The slots come 32 or 8 to a pixel
+// (transposed eight pixels at a time) or one to a column (eight columns side by side loaded at
+// once).
 #include <cstddef>
 
 #if defined(__x86_64__)
@@ -153,12 +155,29 @@ __attribute__((target("avx2"))) void _EightPixels(const _MembraneWork<Depth>* wo
   const __m256i none = _mm256_set1_epi32(-1), zero = _mm256_setzero_si256();
   __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, weight = s0;
   __m256i indices[8], squares[8];
+  // Slots one to a column: eight columns side by side are one load, and any others one gather.
+  const bool byColumn = slots.pitch == 1;
+  const bool sideBySide = byColumn && offsets[kLanes - 1] == offsets[0] + kLanes - 1;
+  const __m256i at = byColumn ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(offsets))
+                              : _mm256_setzero_si256();
   for (int32_t s = 0; s < kSectorCount; ++s) {
-    if (s % 8 == 0) {  // the next quadrant's eight slots of every pixel
-      _Transpose(slots.winners[s / 8], offsets, 0, indices);
-      _Transpose(slots.distances2[s / 8], offsets, 0, squares);
+    __m256i index, d2;
+    if (sideBySide) {
+      const int32_t slot = offsets[0] + slots.reach * (s % 8);
+      index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(slots.winners[s / 8] + slot));
+      d2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(slots.distances2[s / 8] + slot));
+    } else if (byColumn) {
+      const int32_t slot = slots.reach * (s % 8);
+      index = _mm256_i32gather_epi32(slots.winners[s / 8] + slot, at, 4);
+      d2 = _mm256_i32gather_epi32(slots.distances2[s / 8] + slot, at, 4);
+    } else {
+      if (s % 8 == 0) {  // the next quadrant's eight slots of every pixel
+        _Transpose(slots.winners[s / 8], offsets, 0, indices);
+        _Transpose(slots.distances2[s / 8], offsets, 0, squares);
+      }
+      index = indices[s % 8];
+      d2 = squares[s % 8];
     }
-    const __m256i index = indices[s % 8], d2 = squares[s % 8];
     const __m256i counts = _mm256_cmpgt_epi32(index, none);
     const __m256 w = _EightWeights(weights, d2, counts);
     __m256i samples[3];
@@ -194,8 +213,8 @@ void _PixelsOf(const _MembraneWork<Depth>* work, int32_t count, const SectorSlot
   for (; k < count; ++k) {
     int32_t winners[kSectorCount], distances[kSectorCount];
     for (int32_t s = 0; s < kSectorCount; ++s) {
-      winners[s] = slots.winners[s / 8][offsets[k] + s % 8];
-      distances[s] = slots.distances2[s / 8][offsets[k] + s % 8];
+      winners[s] = slots.winners[s / 8][offsets[k] + slots.reach * (s % 8)];
+      distances[s] = slots.distances2[s / 8][offsets[k] + slots.reach * (s % 8)];
     }
     _PixelOf<Depth, kPlanes>(work, winners, distances, pixels[k]);
   }

@@ -39,6 +39,7 @@ SectorSlots _SlotsOf(const _Chunk<Depth>* chunk, int32_t k, int32_t from) {
     slots.distances2[q] = chunk->fast->chunkDistances + at;
   }
   slots.pitch = 8;
+  slots.reach = 1;
   return slots;
 }
 

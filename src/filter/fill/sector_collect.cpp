@@ -1,7 +1,12 @@
 // The winner search's reading of a row: each sector's winners read off its envelope column by
-// column, the points of the pixel's own row, and pixels outside the points' columns visited
-// whole. Reading changes nothing, so threads may read different columns or quadrants at once.
+// column (into slots one to a column, eight columns at a time where the processor has AVX2), the
+// points of the pixel's own row, and pixels outside the points' columns visited whole. Reading
+// changes nothing, so threads may read different columns or quadrants at once.
 #include <algorithm>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "filter/fill/sector_search.h"
 #include "filter/fill/sector_search_state.h"
@@ -21,10 +26,24 @@ inline int32_t _FirstColumn(const _Row& row, double v, _Recipe recipe) {
   return _Less(row, near, _ColumnRecipe(near), v, recipe) ? near + 1 : near;
 }
 
+// The entry *j whose piece holds frame column `first`, or the first after it, found without
+// reading the pieces well before it (the pieces start in increasing order); returns the first
+// column from `first` on that the envelope holds (last + 1 when none).
+int32_t _FirstPiece(const _Row& row, const _Entry* env, int32_t m, int32_t first, int32_t last,
+                    int32_t* j) {
+  *j = 0;
+  if (m > 1)
+    *j = int32_t(std::partition_point(env + 1, env + m,
+                                      [first](const _Entry& e) { return e.start < first - 1; }) -
+                 (env + 1));
+  if (m == 0) return last + 1;
+  return std::clamp(_FirstColumn(row, env[*j].start, env[*j].startRecipe), first, last + 1);
+}
+
 // Writes one sector's winners for frame columns first .. last from the row's envelope (m
 // entries): entry j holds the columns from its start to the next entry's start, as far as its
 // point's footprint reaches. Image column x's slots begin at pitch * (x - base); the sector's is
-// `slot` of them.
+// `slot` after them.
 void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _Entry* env, int32_t m,
               int32_t first, int32_t last, int32_t base, int32_t pitch, int32_t slot,
               int32_t* winners, int32_t* distances2) {
@@ -39,16 +58,8 @@ void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _En
       slotD[(c - row.left) * stride] = kSearchFarDistance2;
     }
   };
-  // Pieces well before the columns are passed over; the pieces start in increasing order.
-  int32_t j = 0;
-  if (m > 1)
-    j = int32_t(std::partition_point(env + 1, env + m,
-                                     [first](const _Entry& e) { return e.start < first - 1; }) -
-                (env + 1));
-  int32_t begin = last + 1;
-  if (m > 0) {
-    begin = std::clamp(_FirstColumn(row, env[j].start, env[j].startRecipe), first, last + 1);
-  }
+  int32_t j;
+  int32_t begin = _FirstPiece(row, env, m, first, last, &j);
   empty(first, begin);
   for (; j < m && begin <= last; ++j) {
     int32_t end = last + 1;
@@ -77,6 +88,73 @@ void _Collect(const SectorSearch* s, const _Fan& fan, const _Row& row, const _En
     begin = end;
   }
 }
+
+#if defined(__x86_64__)
+// _Collect for slots one to a column where the processor has AVX2, `kStep` (1 or -1) from one
+// frame column to the next in memory: each piece writes eight columns from its start in one go,
+// without asking how wide it is (a later piece, which begins within them, writes its own again;
+// the columns past the last asked land in the slots' margin), which spares the branches on a
+// piece's width that no predictor foresees: most pieces are one or two columns wide.
+static_assert(kSlotRowMargin >= 7, "the columns written ahead stay in the margin");
+
+template <int32_t kStep>
+__attribute__((target("avx2"))) void _CollectColumnsAVX2(const SectorSearch* s, const _Row& row,
+                                                         const _Entry* env, int32_t m,
+                                                         int32_t first, int32_t last,
+                                                         int32_t* slotW, int32_t* slotD) {
+  // Column c's slot is slotW[(c - row.left) * kStep].
+  int32_t j;
+  int32_t begin = _FirstPiece(row, env, m, first, last, &j);
+  for (int32_t c = first; c < begin; ++c) {
+    slotW[(c - row.left) * kStep] = -1;
+    slotD[(c - row.left) * kStep] = kSearchFarDistance2;
+  }
+  const __m256i ahead = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i reversed = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+  const __m256i none = _mm256_set1_epi32(-1), far = _mm256_set1_epi32(kSearchFarDistance2);
+  const __m256i nearest = _mm256_set1_epi32(kSearchFarDistance2 - 1);
+  const __m256i footEnd = _mm256_set1_epi32(int32_t(row.rp));
+  for (; j < m && begin <= last; ++j) {
+    int32_t end = last + 1;
+    if (j + 1 < m)
+      end = std::min(_FirstColumn(row, env[j + 1].start, env[j + 1].startRecipe), last + 1);
+    const int32_t site = env[j].site;
+    const int32_t cx = row.cx[site];
+    const int32_t h = row.y - row.cy[site];
+    // Column c lies inside the point's footprint, which ends before cx + h × rq / rp (never on a
+    // column), when (c - cx) × rp < h × rq; both products fit in 32 bits.
+    const int32_t bound = row.rp != 0 ? int32_t(h * row.rq) : INT32_MAX;
+    // Eight columns: squared distances of columns within 32775 of the point stay below 2^32,
+    // so they are exact in unsigned 32-bit lanes.
+    const __m256i c = _mm256_add_epi32(_mm256_set1_epi32(begin), ahead);
+    const __m256i dx = _mm256_sub_epi32(c, _mm256_set1_epi32(cx));
+    const __m256i dist = _mm256_add_epi32(_mm256_mullo_epi32(dx, dx),
+                                          _mm256_set1_epi32(int32_t(uint32_t(h) * uint32_t(h))));
+    const __m256i inside =
+        _mm256_cmpgt_epi32(_mm256_set1_epi32(bound), _mm256_mullo_epi32(dx, footEnd));
+    const __m256i near =
+        _mm256_and_si256(inside, _mm256_cmpeq_epi32(_mm256_min_epu32(dist, nearest), dist));
+    __m256i w = _mm256_blendv_epi8(none, _mm256_set1_epi32(s->listIndex[site]), near);
+    __m256i d = _mm256_blendv_epi8(far, dist, near);
+    int32_t* at = slotW + (begin - row.left) * kStep;
+    if (kStep < 0) {  // column begin + 7 comes first in memory
+      w = _mm256_permutevar8x32_epi32(w, reversed);
+      d = _mm256_permutevar8x32_epi32(d, reversed);
+      at -= 7;
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), w);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(slotD + (at - slotW)), d);
+    for (int32_t col = begin + 8; col < end; ++col) {  // a piece wider than eight columns
+      const int64_t ex = col - cx;
+      const int64_t e2 = ex * ex + int64_t(h) * h;
+      const bool within = ex * row.rp < h * row.rq + (row.rp == 0) && e2 < kSearchFarDistance2;
+      slotW[(col - row.left) * kStep] = within ? s->listIndex[site] : -1;
+      slotD[(col - row.left) * kStep] = within ? int32_t(e2) : kSearchFarDistance2;
+    }
+    if (end > begin) begin = end;
+  }
+}
+#endif
 
 // Points of the pixel's own row (dy = 0) belong to sector 0 (to the left) and 16 (to the right);
 // the quadrant envelopes hold only points of other rows, so the nearer of the two is kept.
@@ -136,8 +214,21 @@ void _CollectQuadrant(const SectorSearch* s, int32_t f, int32_t y, int32_t first
     const _Row row = _RowOf(s, fan, sector, frameY);
     const int32_t a = fan.flipX ? s->left + s->right - last : first;
     const int32_t b = fan.flipX ? s->left + s->right - first : last;
-    _Collect(s, fan, row, sector.list.entries, sector.count, a, b, base, slots.pitch, k,
-             slots.winners[f], slots.distances2[f]);
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (slots.pitch == 1 && avx2) {
+      const int32_t origin = ((fan.flipX ? row.right : row.left) - base) + slots.reach * k;
+      if (fan.flipX)
+        _CollectColumnsAVX2<-1>(s, row, sector.list.entries, sector.count, a, b,
+                                slots.winners[f] + origin, slots.distances2[f] + origin);
+      else
+        _CollectColumnsAVX2<1>(s, row, sector.list.entries, sector.count, a, b,
+                               slots.winners[f] + origin, slots.distances2[f] + origin);
+      continue;
+    }
+#endif
+    _Collect(s, fan, row, sector.list.entries, sector.count, a, b, base, slots.pitch,
+             slots.reach * k, slots.winners[f], slots.distances2[f]);
   }
 }
 
@@ -163,7 +254,7 @@ bool _ColumnsValid(const SectorSearch* s, int32_t first, int32_t last) {
 bool _SlotsGiven(const SectorSlots& slots) {
   for (int32_t q = 0; q < 4; ++q)
     if (slots.winners[q] == nullptr || slots.distances2[q] == nullptr) return false;
-  return slots.pitch >= 8;
+  return slots.pitch == 1 ? slots.reach >= 1 : slots.pitch >= 8;
 }
 
 }  // namespace
@@ -194,8 +285,8 @@ OSErr CollectRowRest(const SectorSearch* search, int32_t y, int32_t first, int32
     int32_t visited[kSearchSectors], best[kSearchSectors];
     _CollectByVisit(s, x, y, visited, best);
     for (int32_t k = 0; k < kSearchSectors; ++k) {
-      slots.winners[k / 8][slots.pitch * (x - first) + k % 8] = visited[k];
-      slots.distances2[k / 8][slots.pitch * (x - first) + k % 8] = best[k];
+      slots.winners[k / 8][slots.pitch * (x - first) + slots.reach * (k % 8)] = visited[k];
+      slots.distances2[k / 8][slots.pitch * (x - first) + slots.reach * (k % 8)] = best[k];
     }
   }
   return noErr;
@@ -208,7 +299,15 @@ OSErr CollectRowWinners(const SectorSearch* search, int32_t y, int32_t first, in
     return paramErr;
   for (const _Fan& fan : search->fans)
     if (y != fan.asked) return paramErr;
-  const SectorSlots slots = SlotsOfPixels(winners, distances2);
+  return CollectRowSlots(search, y, first, last, wanted, SlotsOfPixels(winners, distances2));
+}
+
+OSErr CollectRowSlots(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
+                      const uint8_t* wanted, const SectorSlots& slots) {
+  if (search == nullptr || !_SlotsGiven(slots) || !_ColumnsValid(search, first, last))
+    return paramErr;
+  for (const _Fan& fan : search->fans)
+    if (y != fan.asked) return paramErr;
   int32_t from, to;
   if (_Stretch(search, y, first, last, wanted, &from, &to))
     for (int32_t f = 0; f < 4; ++f) _CollectQuadrant(search, f, y, from, to, first, slots);

@@ -58,20 +58,42 @@ OSErr CollectRowWinners(const SectorSearch* search, int32_t y, int32_t first, in
                         const uint8_t* wanted, int32_t* winners, int32_t* distances2);
 
 // Where a row's winners are written: sector s of column x at winners[s / 8][pitch × (x - first)
-// + s % 8], its squared distance at the same place of distances2[s / 8]. FindRowWinners and
-// CollectRowWinners lay them 32 to a pixel (SlotsOfPixels); each quadrant may also have a buffer
-// of its own, 8 slots to a pixel, so that threads filling different quadrants never write the
-// same cache line.
+// + reach × (s % 8)], its squared distance at the same place of distances2[s / 8].
+// FindRowWinners and CollectRowWinners lay them 32 to a pixel (SlotsOfPixels); each quadrant may
+// also have a buffer of its own, 8 slots to a pixel, so that threads filling different quadrants
+// never write the same cache line; or each sector a row of slots, one to a column
+// (SlotsOfColumns), which the reading writes a few columns at a time.
 struct SectorSlots {
   int32_t* winners[4];
   int32_t* distances2[4];
-  int32_t pitch;
+  int32_t pitch;  // from one column to the next
+  int32_t reach;  // from one sector to the next
 };
 
 inline SectorSlots SlotsOfPixels(int32_t* winners, int32_t* distances2) {
   return {{winners, winners + 8, winners + 16, winners + 24},
           {distances2, distances2 + 8, distances2 + 16, distances2 + 24},
-          kSearchSectors};
+          kSearchSectors,
+          1};
+}
+
+// Columns written past the stretch asked, on either side, when the slots are one to a column.
+constexpr int32_t kSlotRowMargin = 8;
+
+// Slots by sector for up to `columns` columns: sector s's row of winners begins kSlotRowMargin
+// after winners + s × (columns + 2 × kSlotRowMargin), its columns one after the other; the
+// buffers hold 32 such rows.
+inline int32_t SlotRowLength(int32_t columns) { return columns + 2 * kSlotRowMargin; }
+inline SectorSlots SlotsOfColumns(int32_t* winners, int32_t* distances2, int32_t columns) {
+  const int32_t row = SlotRowLength(columns);
+  SectorSlots slots;
+  for (int32_t q = 0; q < 4; ++q) {
+    slots.winners[q] = winners + 8 * q * row + kSlotRowMargin;
+    slots.distances2[q] = distances2 + 8 * q * row + kSlotRowMargin;
+  }
+  slots.pitch = 1;
+  slots.reach = row;
+  return slots;
 }
 
 // The same by quadrant, for threads that share the rows' steps too. Quadrant q (0 .. 3) holds
@@ -87,6 +109,9 @@ OSErr CollectQuadrantWinners(const SectorSearch* search, int32_t quadrant, int32
                              int32_t last, const uint8_t* wanted, const SectorSlots& slots);
 OSErr CollectRowRest(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
                      const uint8_t* wanted, const SectorSlots& slots);
+// CollectRowWinners into any slots.
+OSErr CollectRowSlots(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
+                      const uint8_t* wanted, const SectorSlots& slots);
 
 // Releases the search and everything it holds. Accepts null.
 void DisposeSectorSearch(SectorSearch* search);
