@@ -1,9 +1,10 @@
 // The fill by rows on several lanes. A row's search steps cannot be divided by columns, but its
 // four quadrants are independent: each lane brings one quadrant through a chunk of rows and
-// writes its eight sectors' winners of every row of the chunk into the quadrant's own buffer
-// (lanes writing one buffer would share its cache lines), then the chunk's rows are divided by
-// columns, each stretch adding the rest of its winners and working out its pixels. Waking the
-// threads costs tens of microseconds, so they are woken twice a chunk rather than twice a row.
+// writes its eight sectors' winners of every row of the chunk into the quadrant's own part of
+// the buffers (lanes writing one part would share its cache lines), one slot to a column; then
+// the chunk's rows are divided by columns, each stretch adding the rest of its winners and
+// working out its pixels. Waking the threads costs tens of microseconds, so they are woken twice
+// a chunk rather than twice a row.
 #include <algorithm>
 
 #include "filter/fill/membrane_fast.h"
@@ -29,17 +30,18 @@ struct _Chunk {
 };
 
 // Row k's slots in the chunk's buffers from column `from` on: each quadrant's in its own part,
-// 8 to a column, column first[k] first.
+// a row of slots for each of its sectors, one to a column, column first[k] first.
 template <class Depth>
 SectorSlots _SlotsOf(const _Chunk<Depth>* chunk, int32_t k, int32_t from) {
+  const int32_t length = SlotRowLength(chunk->work->width);
   SectorSlots slots;
   for (int32_t q = 0; q < 4; ++q) {
-    const int64_t at = (int64_t(4 * k + q) * chunk->work->width + (from - chunk->first[k])) * 8;
+    const int64_t at = int64_t(4 * k + q) * 8 * length + kSlotRowMargin + (from - chunk->first[k]);
     slots.winners[q] = chunk->fast->chunkWinners + at;
     slots.distances2[q] = chunk->fast->chunkDistances + at;
   }
-  slots.pitch = 8;
-  slots.reach = 1;
+  slots.pitch = 1;
+  slots.reach = length;
   return slots;
 }
 
@@ -79,7 +81,7 @@ void _RowStretch(void* context, int32_t t, int32_t) {
     int32_t count = 0;
     for (int32_t x = x0; x < std::min(end, x0 + kRowSpan); ++x) {
       if (wanted != nullptr && wanted[x] == 0) continue;
-      offsets[count] = 8 * (x - begin);
+      offsets[count] = x - begin;
       pixels[count++] = chunk->rows[k] + work->planes * x;
     }
     _PixelsFromSlots(work, count, slots, offsets, pixels);
@@ -90,7 +92,7 @@ void _RowStretch(void* context, int32_t t, int32_t) {
 
 template <class Depth>
 OSErr _AllocateSharedRows(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
-  const int64_t rowSlots = int64_t(work->width) * kSearchSectors;  // four quadrants' 8 each
+  const int64_t rowSlots = int64_t(SlotRowLength(work->width)) * kSearchSectors;
   fast->chunkRows = int32_t(std::clamp<int64_t>(kChunkSlots / rowSlots, 1, fast->roundRows));
   const Size bytes = Size(fast->chunkRows * rowSlots * 4);
   fast->chunkWinners = reinterpret_cast<int32_t*>(NewPtr(bytes));
