@@ -27,6 +27,8 @@
 #include "filter/fill/fill_workers.h"
 #include "filter/fill/membrane_fill.h"
 #include "platform/files.h"
+#include "platform/host_services.h"
+#include "platform/host_settings.h"
 
 namespace {
 
@@ -329,6 +331,105 @@ void BenchFastEngine(benchmark::State& state) {
   }
   TossScene(&scene);
 }
+// ---- More processors than this machine has ----
+//
+// Each task that the fill hands its threads is timed on its thread's processor clock; a fill on
+// N threads here (whatever the cores) then says how long it would take with N free processors:
+// the calling thread's own work (its processor time less the tasks it ran), plus, for every
+// batch of tasks, how long N lanes take over them claiming them in order as the threads do (each
+// task to the lane free first). The threads are as many as the host asks for, and the fill takes
+// the lanes it judges worth having, as it would there. Left out: waking the threads (a few tens
+// of microseconds a batch; `batches` counts them) and memory shared by more processors.
+
+std::vector<std::vector<FillTaskTime>> gBatches;
+
+void RecordBatch(const FillTaskTime* times, int32_t tasks) {
+  gBatches.emplace_back(times, times + tasks);
+}
+
+double ThreadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+// How long `lanes` lanes take over one batch, each claiming the next task when it is free.
+double BatchSpan(const std::vector<FillTaskTime>& batch, int32_t lanes) {
+  std::vector<double> freeAt(size_t(lanes), 0.0);
+  for (const FillTaskTime& t : batch) *std::min_element(freeAt.begin(), freeAt.end()) += t.seconds;
+  return *std::max_element(freeAt.begin(), freeAt.end());
+}
+
+struct Modelled {
+  double seconds;  // the fill with `threads` free processors
+  int32_t batches;
+};
+
+// One fill on `threads` threads as the host asks for them, timed as above.
+Modelled RunModelled(Scene* s, const BenchPrefsFolder& prefs, int32_t threads) {
+  AreaFillHostServices services = {AREAFILL_HOST_SERVICES_VERSION,
+                                   prefs.path.c_str(),
+                                   kAreaFillDialogHeadless,
+                                   nullptr,
+                                   -1,
+                                   threads,
+                                   kAreaFillMembraneFast,
+                                   nullptr,
+                                   nullptr};
+  PlatformSetHostServices(&services);
+  gBatches.clear();
+  _SetFillTaskTimer(RecordBatch);
+  const double start = ThreadSeconds();
+  RunTimed(s, s->selection, 1, 0, 0);  // 0: the lanes the fill judges worth having
+  double own = ThreadSeconds() - start;
+  _SetFillTaskTimer(nullptr);
+  services.threads = 0;
+  PlatformSetHostServices(&services);
+  Modelled m = {0.0, 0};
+  for (const std::vector<FillTaskTime>& batch : gBatches) {
+    for (const FillTaskTime& t : batch)
+      if (t.lane == 0) own -= t.seconds;
+    m.seconds += BatchSpan(batch, threads);
+    m.batches += batch.size() > 1;
+  }
+  m.seconds += own;
+  return m;
+}
+
+// Every case at 8 bits: one thread's time beside the modelled times on 2, 4 and 8 free
+// processors (medians), and the ratio for 8.
+void BenchMoreCores(benchmark::State& state) {
+  const FillCase* cases[] = {&kWholeImage, &kDiscHole,  &kSquareHole, &kDust80,
+                             &kDust400,    &kScratches, &kBlob};
+  BenchPrefsFolder prefs;
+  Scene scene;
+  MakeScene(&scene, cases[state.range(0)], 8);
+  std::vector<double> one, two, four, eight;
+  int32_t batches = 0;
+  for (auto _ : state) {
+    one.push_back(RunModelled(&scene, prefs, 1).seconds);
+    two.push_back(RunModelled(&scene, prefs, 2).seconds);
+    four.push_back(RunModelled(&scene, prefs, 4).seconds);
+    const Modelled m = RunModelled(&scene, prefs, 8);
+    eight.push_back(m.seconds);
+    batches = m.batches;
+    state.SetIterationTime(one.back());
+  }
+  state.counters["one_ms"] = Median(one) * 1e3;
+  state.counters["cores2_ms"] = Median(two) * 1e3;
+  state.counters["cores4_ms"] = Median(four) * 1e3;
+  state.counters["cores8_ms"] = Median(eight) * 1e3;
+  state.counters["speedup8"] = Median(one) / Median(eight);
+  state.counters["batches8"] = batches;
+  TossScene(&scene);
+}
+BENCHMARK(BenchMoreCores)
+    ->ArgName("case")
+    ->DenseRange(0, 6)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(5);
+
 // Every case at both depths, on one thread and on the threads a fill takes by default.
 void FastEngineArgs(benchmark::internal::Benchmark* b) {
   const int32_t threads = FillThreadsWanted();

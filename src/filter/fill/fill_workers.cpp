@@ -2,6 +2,8 @@
 // claimed one at a time from a shared counter, and the caller waits until none is running.
 #include "filter/fill/fill_workers.h"
 
+#include <time.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -58,7 +60,31 @@ void _WorkerLoop(FillWorkers* w, int32_t lane) {
   }
 }
 
+FillTaskTimer gTaskTimer = nullptr;
+
+double _ThreadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+// A batch's task with its time taken, for the timer.
+struct _Timed {
+  FillTask task;
+  void* context;
+  FillTaskTime* times;
+};
+
+void _RunTimed(void* context, int32_t index, int32_t lane) {
+  const auto* timed = static_cast<const _Timed*>(context);
+  const double start = _ThreadSeconds();
+  timed->task(timed->context, index, lane);
+  timed->times[index] = {_ThreadSeconds() - start, lane};
+}
+
 }  // namespace
+
+void _SetFillTaskTimer(FillTaskTimer timer) { gTaskTimer = timer; }
 
 int32_t FillThreadsWanted() { return PlatformFillThreads(kMaxFillThreads); }
 
@@ -84,7 +110,9 @@ OSErr StartFillWorkers(int32_t threads, FillWorkers** out) {
 
 int32_t FillWorkerCount(const FillWorkers* workers) { return workers->threadCount + 1; }
 
-void RunFillTasks(FillWorkers* w, int32_t tasks, FillTask task, void* context) {
+namespace {
+
+void _RunBatch(FillWorkers* w, int32_t tasks, FillTask task, void* context) {
   if (w->threadCount == 0 || tasks <= 1) {
     for (int32_t i = 0; i < tasks; ++i) task(context, i, 0);
     return;
@@ -102,6 +130,23 @@ void RunFillTasks(FillWorkers* w, int32_t tasks, FillTask task, void* context) {
   _RunClaimed(w, 0);
   std::unique_lock<std::mutex> guard(w->lock);
   if (--w->busy > 0) w->done.wait(guard, [&] { return w->busy == 0; });
+}
+
+}  // namespace
+
+void RunFillTasks(FillWorkers* w, int32_t tasks, FillTask task, void* context) {
+  const FillTaskTimer timer = gTaskTimer;
+  if (timer != nullptr && tasks > 0) {
+    _Timed timed = {task, context,
+                    reinterpret_cast<FillTaskTime*>(NewPtr(Size(tasks) * sizeof(FillTaskTime)))};
+    if (timed.times != nullptr) {
+      _RunBatch(w, tasks, _RunTimed, &timed);
+      timer(timed.times, tasks);
+      DisposePtr(reinterpret_cast<Ptr>(timed.times));
+      return;
+    }
+  }
+  _RunBatch(w, tasks, task, context);
 }
 
 void StopFillWorkers(FillWorkers* w) {

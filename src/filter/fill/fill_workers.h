@@ -37,3 +37,18 @@ void RunFillTasks(FillWorkers* workers, int32_t tasks, FillTask task, void* cont
 
 // Ends the threads and releases the set. Accepts null.
 void StopFillWorkers(FillWorkers* workers);
+
+// ---- For benchmarks ----
+
+// How long one task of a RunFillTasks call took on its thread's processor clock, and on which
+// lane it ran.
+struct FillTaskTime {
+  double seconds;
+  int32_t lane;
+};
+
+// Called at the end of every RunFillTasks call, on the calling thread, with its tasks' times by
+// index: from them a benchmark works out how long a fill would take on more free processors than
+// its machine has. Null (the default) times nothing. Set it only while no fill runs.
+typedef void (*FillTaskTimer)(const FillTaskTime* times, int32_t tasks);
+void _SetFillTaskTimer(FillTaskTimer timer);
