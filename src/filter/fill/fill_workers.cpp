@@ -4,6 +4,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -27,6 +28,8 @@ struct FillWorkers {
   std::atomic<int32_t> next;  // next task index to claim
   int32_t busy;               // threads still working on the batch, the caller included
   int32_t threadCount;        // started threads, not counting the caller
+  int32_t lanes;              // lanes that claim tasks, the caller's included (SetFillLanes)
+  int32_t batchLanes;         // the lanes of the batch being run
   std::thread threads[kMaxFillThreads];
 };
 
@@ -55,7 +58,7 @@ void _WorkerLoop(FillWorkers* w, int32_t lane) {
       if (w->stopping) return;
       seen = w->generation;
     }
-    _RunClaimed(w, lane);
+    if (lane < w->batchLanes) _RunClaimed(w, lane);
     _Finish(w);
   }
 }
@@ -104,16 +107,21 @@ OSErr StartFillWorkers(int32_t threads, FillWorkers** out) {
     }
     ++w->threadCount;
   }
+  w->lanes = w->threadCount + 1;
   *out = w;
   return noErr;
 }
 
 int32_t FillWorkerCount(const FillWorkers* workers) { return workers->threadCount + 1; }
 
+void SetFillLanes(FillWorkers* workers, int32_t lanes) {
+  workers->lanes = std::clamp(lanes, 1, workers->threadCount + 1);
+}
+
 namespace {
 
 void _RunBatch(FillWorkers* w, int32_t tasks, FillTask task, void* context) {
-  if (w->threadCount == 0 || tasks <= 1) {
+  if (w->lanes <= 1 || tasks <= 1) {
     for (int32_t i = 0; i < tasks; ++i) task(context, i, 0);
     return;
   }
@@ -124,6 +132,7 @@ void _RunBatch(FillWorkers* w, int32_t tasks, FillTask task, void* context) {
     w->tasks = tasks;
     w->next.store(0, std::memory_order_relaxed);
     w->busy = w->threadCount + 1;
+    w->batchLanes = w->lanes;
     ++w->generation;
   }
   w->wake.notify_all();

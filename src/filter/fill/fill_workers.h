@@ -35,6 +35,11 @@ int32_t FillWorkerCount(const FillWorkers* workers);
 // the caller.
 void RunFillTasks(FillWorkers* workers, int32_t tasks, FillTask task, void* context);
 
+// Lanes that RunFillTasks spreads tasks over from now on: the calling thread and the first
+// lanes - 1 others (clamped to 1 .. FillWorkerCount). A set starts with all of them; one lane runs
+// every task on the calling thread without waking the others.
+void SetFillLanes(FillWorkers* workers, int32_t lanes);
+
 // Ends the threads and releases the set. Accepts null.
 void StopFillWorkers(FillWorkers* workers);
 

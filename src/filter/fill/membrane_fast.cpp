@@ -18,6 +18,7 @@ void _ReleaseFast(_FastWork<Depth>* fast) {
     DisposeTileLane(lane.tiles);
     DisposePtr(reinterpret_cast<Ptr>(lane.winners));
     DisposePtr(reinterpret_cast<Ptr>(lane.distances));
+    DisposePtr(reinterpret_cast<Ptr>(lane.sweepRing));
     lane = {};
   }
   DisposeSectorSearch(fast->search);
@@ -49,14 +50,17 @@ int32_t _SpanColumns(const _MembraneWork<Depth>* work) {
   return std::min(work->width, kRowSpan);
 }
 
-// Takes the threads, the round buffers and, when there are edge points, the search (by tiles or
-// by rows, one search read by every lane, with a lane's buffers each). All of it is had before
-// the image is touched. Returns 0, or -108 when anything could not be had.
+// Takes the threads (`lanes` for the fill, `bands` for the smoothing's sweep), the round
+// buffers and, when there are edge points, the search (by tiles or by rows, one search read by
+// every lane, with a lane's buffers each). All of it is had before the image is touched.
+// Returns 0, or -108 when anything could not be had.
 template <class Depth>
-OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t threads,
-                    bool byTiles) {
-  if (StartFillWorkers(threads, &fast->workers) != noErr) return memFullErr;
-  fast->lanes = FillWorkerCount(fast->workers);
+OSErr _AllocateFast(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast, int32_t lanes,
+                    int32_t bands, bool byTiles) {
+  if (StartFillWorkers(std::max(lanes, bands), &fast->workers) != noErr) return memFullErr;
+  fast->lanes = std::min(lanes, FillWorkerCount(fast->workers));
+  fast->sweepBands = std::min(bands, FillWorkerCount(fast->workers));
+  SetFillLanes(fast->workers, fast->lanes);
   fast->blockRows = kFastBlockRows;
   fast->roundRows = fast->lanes * fast->blockRows;
   // The fill by tiles places its bands where the holes are: taller rounds cut fewer holes.
@@ -328,11 +332,11 @@ int32_t _MembraneFillFast(NamedImage* image, RunRecord* record, int32_t threads)
   err = _AllocateWork(&work);
   if (err == noErr) err = _FastFindEdgePoints(&work, &filled);
   const bool byTiles = _FillByTiles(work.selection != nullptr, filled, work.count);
+  const int32_t wanted = threads > 0 ? threads : FillThreadsWanted();
   if (err == noErr)
-    err = _AllocateFast(
-        &work, &fast,
-        threads > 0 ? threads : _LanesWorthHaving(&work, filled, byTiles, FillThreadsWanted()),
-        byTiles);
+    err = _AllocateFast(&work, &fast,
+                        threads > 0 ? threads : _LanesWorthHaving(&work, filled, byTiles, wanted),
+                        _SweepBands(&work, wanted), byTiles);
   if (err == noErr && work.count > 0)
     err = byTiles ? _FastFillTiles(&work, &fast) : _FastFillPass(&work, &fast);
   if (err == noErr) err = _FastSmoothingPasses(&work, &fast);

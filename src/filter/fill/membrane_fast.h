@@ -43,6 +43,7 @@ struct _FillLane {
   int32_t* winners;    // kRowSpan × 32 (by tiles: a tile's 256 pixels × 32)
   int32_t* distances;  // the same
   TileLane* tiles;     // by tiles: the lane's work buffers
+  void* sweepRing;  // the smoothing sweep's rings of rows for the lane's bands, made on its thread
 };
 
 template <class Depth>
@@ -69,7 +70,10 @@ struct _FastWork {
   int32_t chunkRows;
   int32_t* chunkWinners;
   int32_t* chunkDistances;
-  Sample* sweep;  // the smoothing sweep's rings of rows, or null when the image is too large
+  // The smoothing sweep's rings of rows (a band's each, then the rows each band holds back), or
+  // null when the image is too large for a sweep.
+  Sample* sweep;
+  int32_t sweepBands;  // bands of rows swept at once, one to a thread
   _FillLane lane[kMaxFillThreads];
 };
 
@@ -142,11 +146,15 @@ void _SmoothFourRowsFast(const typename Depth::Sample* const* rows,
 template <class Depth>
 OSErr _FastSmoothingPasses(_MembraneWork<Depth>* work, _FastWork<Depth>* fast);
 
-// The smoothing in one sweep (membrane_smoothing_sweep.cpp): its rings of rows in fast->sweep
-// when the image is small enough for it (else null; 0, or -108 when short of memory), and the
-// sweep, which reports nothing and cannot be cancelled.
+// The smoothing in one sweep (membrane_smoothing_sweep.cpp): the bands of rows worth sweeping at
+// once on `lanes` threads (1 where the image is not swept, or is on disk, or is small), the
+// calling thread's rings of rows in fast->sweep for fast->sweepBands bands when the image is
+// small enough for a sweep (else null; 0, or -108 when short of memory), and the sweep, which
+// reports nothing and cannot be cancelled.
 template <class Depth>
 bool _SmoothsInOneSweep(const _MembraneWork<Depth>* work);
+template <class Depth>
+int32_t _SweepBands(const _MembraneWork<Depth>* work, int32_t lanes);
 template <class Depth>
 OSErr _AllocateSweep(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast);
 template <class Depth>

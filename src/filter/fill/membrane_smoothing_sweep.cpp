@@ -6,7 +6,13 @@
 // The sweep reports nothing and cannot stop halfway; the caller reports every row of the passes
 // before it starts, and a cancel among those reports is served by the passes one after the
 // other, which leave the rows exactly where they would have stopped.
+//
+// On several threads an image in memory is swept in bands of rows, one to a thread: a band reads
+// the kSweepPasses rows on either side of it too (each pass needs one more row of the one
+// before), and holds back its own first and last kSweepPasses rows, which its neighbours read,
+// until every band has ended.
 #include <algorithm>
+#include <cstring>
 
 #include "filter/fill/membrane_fast.h"
 #include "platform/memory.h"
@@ -31,6 +37,15 @@ size_t _RowSamples(const _MembraneWork<Depth>* work) {
   return size_t(work->planes) * size_t(work->width);
 }
 
+// Rows a band has at least: its rows read twice, those on its edges, stay a small share.
+constexpr int32_t kBandRows = 256;
+// Samples below which one thread sweeps the whole image: the sweep takes a few milliseconds at
+// most, and a second thread would spend much of that on getting the rows into its own cache.
+constexpr int64_t kBandedSweepSamples = int64_t(1) << 22;
+// Rows of a band's ring, and rows it holds back, in rows of the image.
+constexpr int32_t kRingRows = kSweepLevels * kSweepRing;
+constexpr int32_t kHeldRows = 2 * kSweepPasses;
+
 }  // namespace
 
 int64_t _SetSweepSamples(int64_t samples) {
@@ -45,11 +60,24 @@ bool _SmoothsInOneSweep(const _MembraneWork<Depth>* work) {
 }
 
 template <class Depth>
+int32_t _SweepBands(const _MembraneWork<Depth>* work, int32_t lanes) {
+  // Bands read and write the image from several threads at once, which only an image in memory
+  // allows.
+  if (lanes <= 1 || !_SmoothsInOneSweep(work) || work->image->dataHandle == nullptr ||
+      int64_t(work->planes) * work->width * work->height < kBandedSweepSamples)
+    return 1;
+  return std::clamp(work->height / kBandRows, 1, lanes);
+}
+
+template <class Depth>
 OSErr _AllocateSweep(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
   fast->sweep = nullptr;
   if (!_SmoothsInOneSweep(work)) return noErr;
+  // The calling thread's ring, and the rows every band holds back. The other lanes take their
+  // rings when they first sweep a band, on their own threads.
+  const int32_t rows = kRingRows + (fast->sweepBands > 1 ? fast->sweepBands * kHeldRows : 0);
   fast->sweep = reinterpret_cast<typename Depth::Sample*>(
-      NewPtr(Size(kSweepLevels * kSweepRing) * Size(_RowSamples(work)) * Depth::kSampleBytes));
+      NewPtr(Size(rows) * Size(_RowSamples(work)) * Depth::kSampleBytes));
   return fast->sweep != nullptr ? noErr : memFullErr;
 }
 
@@ -66,21 +94,31 @@ struct _SweepRows {
   }
 };
 
-// In each step the rows a0 .. a0 + 3 are read and pass k smooths the block of four rows that
-// starts 4k rows higher: the rows of the level before that it needs (one above the block to
-// one below) were made in this step or the ones before, and its ring still holds them.
+namespace {
+
+// One band: the rows b0 .. b1 - 1 after the eight passes. In each step the rows a0 .. a0 + 3 are
+// read and pass k smooths the block of four rows that starts 4k rows higher: the rows of the
+// level before that it needs (one above the block to one below) were made in this step or the
+// ones before, and its ring still holds them. Pass k needs the rows within kSweepPasses - k of
+// the band; blocks wholly outside them are passed over, and a row of a pass that reads rows
+// the band never made is never read in turn. Rows of the band that `held` is given for, its
+// first and last kSweepPasses but on the image's own edges, go there instead of to the image.
 template <class Depth>
-void _SmoothInOneSweep(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
+void _SweepBand(_MembraneWork<Depth>* work, typename Depth::Sample* ring, int32_t b0, int32_t b1,
+                typename Depth::Sample* held) {
   using Sample = typename Depth::Sample;
   const int32_t height = work->height, width = work->width, planes = work->planes;
   const int32_t rowBytes = _ImageRowBytes(work);
-  const _SweepRows<Depth> rows = {fast->sweep, _RowSamples(work), height};
-  for (int32_t a0 = 0; a0 - 4 * kSweepPasses < height; a0 += 4) {
-    for (int32_t r = a0; r < std::min(a0 + 4, height); ++r)
+  const size_t rowSamples = _RowSamples(work);
+  const _SweepRows<Depth> rows = {ring, rowSamples, height};
+  auto needFrom = [&](int32_t k) { return std::max(0, b0 - (kSweepPasses - k)); };
+  auto needTo = [&](int32_t k) { return std::min(height, b1 + (kSweepPasses - k)); };
+  for (int32_t a0 = needFrom(0) / 4 * 4; a0 - 4 * kSweepPasses < b1; a0 += 4) {
+    for (int32_t r = a0; r < std::min(a0 + 4, needTo(0)); ++r)
       GetLine(work->image, 0, r, rowBytes, rows.At(0, r));
     for (int32_t k = 1; k <= kSweepPasses; ++k) {
       const int32_t a = a0 - 4 * k;
-      if (a < 0 || a >= height) continue;
+      if (a + 4 <= needFrom(k) || a >= needTo(k)) continue;
       if (a + 4 <= height) {
         const Sample* from[6];
         Sample* to[4];
@@ -92,15 +130,107 @@ void _SmoothInOneSweep(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
           _SmoothRowFast<Depth>(rows.At(k - 1, r - 1), rows.At(k - 1, r), rows.At(k - 1, r + 1),
                                 rows.At(k, r), width, planes);
       }
-      if (k == kSweepPasses)
-        for (int32_t r = a; r < std::min(a + 4, height); ++r)
+      if (k < kSweepPasses) continue;
+      for (int32_t r = std::max(a, b0); r < std::min({a + 4, b1, height}); ++r) {
+        const bool top = b0 > 0 && r < b0 + kSweepPasses;
+        const bool bottom = b1 < height && r >= b1 - kSweepPasses;
+        if (held != nullptr && (top || bottom)) {
+          const int32_t slot = top ? r - b0 : kSweepPasses + r - (b1 - kSweepPasses);
+          std::memcpy(held + size_t(slot) * rowSamples, rows.At(k, r), size_t(rowBytes));
+        } else {
           PutLine(work->image, 0, r, rowBytes, rows.At(k, r));
+        }
+      }
+    }
+  }
+}
+
+template <class Depth>
+struct _Bands {
+  _MembraneWork<Depth>* work;
+  _FastWork<Depth>* fast;
+  bool left[kMaxFillThreads];  // a band whose lane had no ring: the calling thread sweeps it after
+};
+
+// Band b's rows, at multiples of four.
+template <class Depth>
+void _BandRows(const _MembraneWork<Depth>* work, int32_t bands, int32_t b, int32_t* b0,
+               int32_t* b1) {
+  *b0 = int32_t(int64_t(work->height) * b / bands) / 4 * 4;
+  *b1 = b + 1 == bands ? work->height : int32_t(int64_t(work->height) * (b + 1) / bands) / 4 * 4;
+}
+
+template <class Depth>
+typename Depth::Sample* _HeldRows(const _MembraneWork<Depth>* work, _FastWork<Depth>* fast,
+                                  int32_t b) {
+  return fast->sweep + (size_t(kRingRows) + size_t(b) * kHeldRows) * _RowSamples(work);
+}
+
+// Band b on `lane`: the calling thread's ring, or the lane's own, taken on first use from the
+// lane's thread (so that the calling thread's memory is what a sweep on one thread takes).
+template <class Depth>
+void _SweepBandTask(void* context, int32_t b, int32_t lane) {
+  auto* bands = static_cast<_Bands<Depth>*>(context);
+  _MembraneWork<Depth>* work = bands->work;
+  _FastWork<Depth>* fast = bands->fast;
+  using Sample = typename Depth::Sample;
+  Sample* ring = fast->sweep;
+  if (lane > 0) {
+    void*& own = fast->lane[lane].sweepRing;
+    if (own == nullptr)
+      own = NewPtr(Size(kRingRows) * Size(_RowSamples(work)) * Depth::kSampleBytes);
+    if (own == nullptr) {
+      bands->left[b] = true;
+      return;
+    }
+    ring = static_cast<Sample*>(own);
+  }
+  int32_t b0, b1;
+  _BandRows(work, fast->sweepBands, b, &b0, &b1);
+  _SweepBand(work, ring, b0, b1, _HeldRows(work, fast, b));
+}
+
+}  // namespace
+
+template <class Depth>
+void _SmoothInOneSweep(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
+  const int32_t bands = fast->sweepBands;
+  if (bands <= 1) {
+    _SweepBand(work, fast->sweep, 0, work->height, nullptr);
+    return;
+  }
+  _Bands<Depth> context = {work, fast, {}};
+  SetFillLanes(fast->workers, bands);
+  RunFillTasks(fast->workers, bands, _SweepBandTask<Depth>, &context);
+  SetFillLanes(fast->workers, fast->lanes);
+  // A band left for want of memory, swept now with the calling thread's ring, holds back its
+  // edge rows too: a neighbour may be left as well.
+  for (int32_t b = 0; b < bands; ++b) {
+    if (!context.left[b]) continue;
+    int32_t b0, b1;
+    _BandRows(work, bands, b, &b0, &b1);
+    _SweepBand(work, fast->sweep, b0, b1, _HeldRows(work, fast, b));
+  }
+  // The rows that the bands held back, now that no band reads them.
+  const int32_t rowBytes = _ImageRowBytes(work);
+  for (int32_t b = 0; b < bands; ++b) {
+    int32_t b0, b1;
+    _BandRows(work, bands, b, &b0, &b1);
+    const typename Depth::Sample* held = _HeldRows(work, fast, b);
+    for (int32_t r = b0; r < b1; ++r) {
+      const bool top = b0 > 0 && r < b0 + kSweepPasses;
+      const bool bottom = b1 < work->height && r >= b1 - kSweepPasses;
+      if (!top && !bottom) continue;
+      const int32_t slot = top ? r - b0 : kSweepPasses + r - (b1 - kSweepPasses);
+      PutLine(work->image, 0, r, rowBytes, held + size_t(slot) * _RowSamples(work));
     }
   }
 }
 
 template bool _SmoothsInOneSweep<_Depth8>(const _MembraneWork<_Depth8>*);
 template bool _SmoothsInOneSweep<_Depth16>(const _MembraneWork<_Depth16>*);
+template int32_t _SweepBands<_Depth8>(const _MembraneWork<_Depth8>*, int32_t);
+template int32_t _SweepBands<_Depth16>(const _MembraneWork<_Depth16>*, int32_t);
 template OSErr _AllocateSweep<_Depth8>(const _MembraneWork<_Depth8>*, _FastWork<_Depth8>*);
 template OSErr _AllocateSweep<_Depth16>(const _MembraneWork<_Depth16>*, _FastWork<_Depth16>*);
 template void _SmoothInOneSweep<_Depth8>(_MembraneWork<_Depth8>*, _FastWork<_Depth8>*);

@@ -177,6 +177,79 @@ TEST_F(MembraneFastTest, MatchesTheReferenceWhereRowsAreShared) {
   ExpectSameAsReference(wide, "700x80, a wide ellipse with single pixels left out");
 }
 
+// The smoothing's sweep on several threads, in bands of rows that read their neighbours' edge
+// rows: two and three bands (the last taking the rows left over, not a multiple of four), RGB at
+// 8 bits and grey at 16; the fill on fewer lanes than the sweep, as the engine takes them for
+// specks on three threads; a lane refused the memory for its ring, whose band the calling thread
+// then sweeps; and an image on disk, which one thread sweeps whole.
+TEST_F(MembraneFastTest, SweepsInBandsOnSeveralThreads) {
+  std::mt19937 rng(6100);
+  Picture rgb = RandomPicture(rng, kNoSelection, 1400, 1002, 3, 8);
+  Picture grey = RandomPicture(rng, kNoSelection, 4200, 1000, 1, 16);
+  // Specks of 3 × 3 pixels, 10,000 to fill, which the engine gives two lanes.
+  for (Picture* p : {&rgb, &grey}) {
+    p->mask.assign(size_t(p->w) * p->h, 0);
+    for (int i = 0; i < 1100; ++i) {
+      const int x = 1 + int(rng() % uint32_t(p->w - 2)), y = 1 + int(rng() % uint32_t(p->h - 2));
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) p->mask[size_t(y + dy) * p->w + x + dx] = 255;
+    }
+  }
+  for (bool onDisk : {false, true})
+    for (const Picture* original : {&rgb, &grey}) {
+      if (onDisk && original == &grey) continue;
+      PlatformSetTempMemoryLimit(onDisk ? 0 : -1);
+      Picture reference = *original;
+      ASSERT_EQ(RunEngine(reference, kReference), 0);
+      const HostLog referenceLog = gLog;
+      for (int32_t threads : {2, 3}) {
+        Picture fast = *original;
+        long allocations = 0;
+        ASSERT_EQ(RunEngine(fast, kFast, threads, 0, {}, &allocations), 0);
+        const std::string what = std::to_string(original->w) + "x" + std::to_string(original->h) +
+                                 (onDisk ? " on disk, " : ", ") + std::to_string(threads) +
+                                 " threads";
+        ASSERT_TRUE(fast.v == reference.v) << what;
+        ASSERT_EQ(gLog.progress, referenceLog.progress) << what;
+        if (onDisk || original != &rgb) continue;
+        // Left to the engine on the host's threads: the specks take two lanes, the sweep all.
+        AreaFillHostServices services{AREAFILL_HOST_SERVICES_VERSION,
+                                      nullptr,
+                                      kAreaFillDialogHeadless,
+                                      nullptr,
+                                      -1,
+                                      threads,
+                                      kAreaFillMembraneFast,
+                                      nullptr,
+                                      nullptr};
+        PlatformSetHostServices(&services);
+        Picture chosen = *original;
+        ASSERT_EQ(RunEngine(chosen, kChosen), 0);
+        PlatformSetHostServices(nullptr);
+        ASSERT_TRUE(chosen.v == reference.v) << what << ", the engine's lanes";
+        // Memory refused from any of the last blocks on, with nothing to fill (the blocks then
+        // come in the same order): -108 and the image untouched when refused before the engine
+        // touched it, else the lanes' rings, whose bands the calling thread then sweeps.
+        Picture blank = *original;
+        blank.mask.assign(blank.mask.size(), 0);
+        Picture blankReference = blank;
+        ASSERT_EQ(RunEngine(blankReference, kReference), 0);
+        long blocks = 0;
+        ASSERT_EQ(RunEngine(blank, kFast, threads, 0, {}, &blocks), 0);
+        for (long k = blocks - 3; k < blocks; ++k) {
+          Picture refused = *original;
+          refused.mask = blank.mask;
+          const int32_t status =
+              RunEngine(refused, kFast, threads, 0, [k] { PlatformRefuseAllocations(k, 1000); });
+          ASSERT_TRUE(status == 0 || status == -108) << what << ", refused after " << k;
+          ASSERT_TRUE(refused.v == (status == 0 ? blankReference.v : original->v))
+              << what << ", refused after " << k;
+        }
+      }
+    }
+  PlatformSetTempMemoryLimit(-1);
+}
+
 // A hole filled by rows on three lanes with any one block refused: -108 and the image
 // untouched, or (a search that ran short mid-fill and was done without) the normal result.
 TEST_F(MembraneFastTest, RefusedBlocksOnSharedRowsLeaveTheImageOrTheResult) {
