@@ -144,10 +144,14 @@ __attribute__((target("avx2"))) inline void _Transpose(const int32_t* base, cons
   out[7] = _mm256_permute2x128_si256(b3, b7, 0x31);
 }
 
+// How eight pixels' slots are read: 8 or 32 to a pixel, by 8×8 transposes; one to a column, the
+// eight side by side in one load each, or anywhere in the row by gathers.
+enum _SlotReading { kTransposed, kSideBySide, kGathered };
+
 // Eight pixels, one to a lane; pixel k's slots of each quadrant begin at offsets[k]. An empty
 // slot's weight and samples are +0, and adding +0 to a sum of non-negative terms leaves it as it
 // was, so the lanes need no branch.
-template <class Depth, int32_t kPlanes>
+template <class Depth, int32_t kPlanes, _SlotReading kReading>
 __attribute__((target("avx2"))) void _EightPixels(const _MembraneWork<Depth>* work,
                                                   const SectorSlots& slots, const int32_t* offsets,
                                                   typename Depth::Sample* const* pixels) {
@@ -155,18 +159,14 @@ __attribute__((target("avx2"))) void _EightPixels(const _MembraneWork<Depth>* wo
   const __m256i none = _mm256_set1_epi32(-1), zero = _mm256_setzero_si256();
   __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, weight = s0;
   __m256i indices[8], squares[8];
-  // Slots one to a column: eight columns side by side are one load, and any others one gather.
-  const bool byColumn = slots.pitch == 1;
-  const bool sideBySide = byColumn && offsets[kLanes - 1] == offsets[0] + kLanes - 1;
-  const __m256i at = byColumn ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(offsets))
-                              : _mm256_setzero_si256();
+  const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(offsets));
   for (int32_t s = 0; s < kSectorCount; ++s) {
     __m256i index, d2;
-    if (sideBySide) {
+    if (kReading == kSideBySide) {
       const int32_t slot = offsets[0] + slots.reach * (s % 8);
       index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(slots.winners[s / 8] + slot));
       d2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(slots.distances2[s / 8] + slot));
-    } else if (byColumn) {
+    } else if (kReading == kGathered) {
       const int32_t slot = slots.reach * (s % 8);
       index = _mm256_i32gather_epi32(slots.winners[s / 8] + slot, at, 4);
       d2 = _mm256_i32gather_epi32(slots.distances2[s / 8] + slot, at, 4);
@@ -207,8 +207,14 @@ void _PixelsOf(const _MembraneWork<Depth>* work, int32_t count, const SectorSlot
 #if defined(__x86_64__)
   static const bool avx2 = __builtin_cpu_supports("avx2");
   if (avx2)
-    for (; k + kLanes <= count; k += kLanes)
-      _EightPixels<Depth, kPlanes>(work, slots, offsets + k, pixels + k);
+    for (; k + kLanes <= count; k += kLanes) {
+      if (slots.pitch != 1)
+        _EightPixels<Depth, kPlanes, kTransposed>(work, slots, offsets + k, pixels + k);
+      else if (offsets[k + kLanes - 1] == offsets[k] + kLanes - 1)
+        _EightPixels<Depth, kPlanes, kSideBySide>(work, slots, offsets + k, pixels + k);
+      else
+        _EightPixels<Depth, kPlanes, kGathered>(work, slots, offsets + k, pixels + k);
+    }
 #endif
   for (; k < count; ++k) {
     int32_t winners[kSectorCount], distances[kSectorCount];
