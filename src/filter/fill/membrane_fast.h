@@ -40,10 +40,12 @@ struct FrameWinners;  // the fill without a selection's winners, from the ring (
 
 // One lane's buffers in the fill pass: the winners of the columns or the tile it works on.
 struct _FillLane {
-  int32_t* winners;    // kRowSpan × 32 (by tiles: a tile's 256 pixels × 32)
+  // A span's slots: by sector with margins from the search (SlotsOfColumns), 32 to a pixel from
+  // the ring; by tiles, a tile's 256 pixels × 32.
+  int32_t* winners;
   int32_t* distances;  // the same
   TileLane* tiles;     // by tiles: the lane's work buffers
-  void* sweepRing;  // the smoothing sweep's rings of rows for the lane's bands, made on its thread
+  void* sweepRing;     // the smoothing sweep's rings of rows for its bands, made on its thread
 };
 
 template <class Depth>
@@ -66,12 +68,13 @@ struct _FastWork {
   FrameWinners* frame;  // without a selection: the winners worked out from the ring, no search
   int32_t* tileList;    // by tiles: a round's tiles with a pixel to fill
   // The fill by rows on several lanes: the winners of a chunk of chunkRows rows, each row's
-  // columns from its first to its last pixel to fill, 32 slots each, from slot width × 32 × k.
+  // columns from its first to its last pixel to fill, its quadrants' sectors a row of slots each
+  // (membrane_shared_rows.cpp).
   int32_t chunkRows;
   int32_t* chunkWinners;
   int32_t* chunkDistances;
-  // The smoothing sweep's rings of rows (a band's each, then the rows each band holds back), or
-  // null when the image is too large for a sweep.
+  // The smoothing sweep's rings of rows for the calling thread, then the rows each band holds
+  // back, or null when the image is too large for a sweep.
   Sample* sweep;
   int32_t sweepBands;  // bands of rows swept at once, one to a thread
   _FillLane lane[kMaxFillThreads];
