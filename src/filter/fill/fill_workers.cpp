@@ -26,7 +26,7 @@ struct FillWorkers {
   void* context;
   int32_t tasks;
   std::atomic<int32_t> next;  // next task index to claim
-  int32_t busy;               // threads still working on the batch, the caller included
+  int32_t busy;               // lanes still working on the batch, the caller's included
   int32_t threadCount;        // started threads, not counting the caller
   int32_t lanes;              // lanes that claim tasks, the caller's included (SetFillLanes)
   int32_t batchLanes;         // the lanes of the batch being run
@@ -54,11 +54,13 @@ void _WorkerLoop(FillWorkers* w, int32_t lane) {
   for (;;) {
     {
       std::unique_lock<std::mutex> guard(w->lock);
-      w->wake.wait(guard, [&] { return w->stopping || w->generation != seen; });
+      // A batch for fewer lanes than the set has: the others go back to waiting, taking no part.
+      w->wake.wait(guard,
+                   [&] { return w->stopping || (w->generation != seen && lane < w->batchLanes); });
       if (w->stopping) return;
       seen = w->generation;
     }
-    if (lane < w->batchLanes) _RunClaimed(w, lane);
+    _RunClaimed(w, lane);
     _Finish(w);
   }
 }
@@ -131,7 +133,7 @@ void _RunBatch(FillWorkers* w, int32_t tasks, FillTask task, void* context) {
     w->context = context;
     w->tasks = tasks;
     w->next.store(0, std::memory_order_relaxed);
-    w->busy = w->threadCount + 1;
+    w->busy = w->lanes;
     w->batchLanes = w->lanes;
     ++w->generation;
   }
