@@ -93,6 +93,20 @@ Picture RandomPicture(std::mt19937& rng, MaskKind kind, int w, int h, int n, int
 
 class MembraneFastTest : public PlatformFixture {};
 
+// The host's settings as a host hands them over: its threads and membrane engine.
+void HostAsks(int32_t threads, int32_t engine) {
+  const AreaFillHostServices services{AREAFILL_HOST_SERVICES_VERSION,
+                                      nullptr,
+                                      kAreaFillDialogHeadless,
+                                      nullptr,
+                                      -1,
+                                      threads,
+                                      engine,
+                                      nullptr,
+                                      nullptr};
+  PlatformSetHostServices(&services);
+}
+
 // The fast engine with one and with several threads leaves the reference engine's samples and
 // sends the host the same figures in the same order, all on the calling thread; cancelled at
 // abort test `cancelAt`, it leaves the rows the reference leaves (rows computed ahead in its
@@ -213,16 +227,7 @@ TEST_F(MembraneFastTest, SweepsInBandsOnSeveralThreads) {
         ASSERT_EQ(gLog.progress, referenceLog.progress) << what;
         if (onDisk || original != &rgb) continue;
         // Left to the engine on the host's threads: the specks take two lanes, the sweep all.
-        AreaFillHostServices services{AREAFILL_HOST_SERVICES_VERSION,
-                                      nullptr,
-                                      kAreaFillDialogHeadless,
-                                      nullptr,
-                                      -1,
-                                      threads,
-                                      kAreaFillMembraneFast,
-                                      nullptr,
-                                      nullptr};
-        PlatformSetHostServices(&services);
+        HostAsks(threads, kAreaFillMembraneFast);
         Picture chosen = *original;
         ASSERT_EQ(RunEngine(chosen, kChosen), 0);
         PlatformSetHostServices(nullptr);
@@ -351,18 +356,6 @@ TEST(SmoothRowFast, DividesEverySixteenBitSumExactly) {
 // The engines differ in the blocks they ask for (the fast one's grow with its threads), which
 // shows which one MembraneFill ran and with how many threads.
 TEST_F(MembraneFastTest, HostChoosesTheEngineAndItsThreads) {
-  auto settings = [](int32_t threads, int32_t engine) {
-    const AreaFillHostServices services{AREAFILL_HOST_SERVICES_VERSION,
-                                        nullptr,
-                                        kAreaFillDialogHeadless,
-                                        nullptr,
-                                        -1,
-                                        threads,
-                                        engine,
-                                        nullptr,
-                                        nullptr};
-    PlatformSetHostServices(&services);
-  };
   const int32_t perProcessor =
       std::clamp(int32_t(std::thread::hardware_concurrency()), 1, kMaxFillThreads);
   for (auto [asked, threads] : {std::pair{1, 1},
@@ -371,7 +364,7 @@ TEST_F(MembraneFastTest, HostChoosesTheEngineAndItsThreads) {
                                 {1000, kMaxFillThreads},
                                 {0, perProcessor},
                                 {-2, perProcessor}}) {
-    settings(asked, kAreaFillMembraneFast);
+    HostAsks(asked, kAreaFillMembraneFast);
     EXPECT_EQ(FillThreadsWanted(), threads) << asked;
   }
   std::mt19937 rng(42);
@@ -386,13 +379,13 @@ TEST_F(MembraneFastTest, HostChoosesTheEngineAndItsThreads) {
   ASSERT_TRUE(reference != fast1 && blocks(kFast, 3, original) > fast1);
   // Lanes grow their candidate buffers as their tiles need, so the count with several threads
   // varies with which lane takes which tile; it never falls to one lane's.
-  settings(3, kAreaFillMembraneReference);
+  HostAsks(3, kAreaFillMembraneReference);
   EXPECT_EQ(blocks(kChosen, 0, original), reference);
-  settings(1, kAreaFillMembraneFast);
+  HostAsks(1, kAreaFillMembraneFast);
   EXPECT_EQ(blocks(kChosen, 0, original), fast1);
   // Left to the engine, a fill too small to divide takes one lane whatever the host allows; one
   // without a selection of 300 × 300 divides by rows and takes the host's three.
-  settings(3, kAreaFillMembraneFast);
+  HostAsks(3, kAreaFillMembraneFast);
   EXPECT_EQ(blocks(kChosen, 0, original), fast1);
   const Picture large = RandomPicture(rng, kNoSelection, 300, 300, 1, 8);
   EXPECT_EQ(blocks(kChosen, 0, large), blocks(kFast, 3, large));
