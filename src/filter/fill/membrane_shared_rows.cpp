@@ -33,15 +33,14 @@ struct _Chunk {
 // a row of slots for each of its sectors, one to a column, column first[k] first.
 template <class Depth>
 SectorSlots _SlotsOf(const _Chunk<Depth>* chunk, int32_t k, int32_t from) {
-  const int32_t length = SlotRowLength(chunk->work->width);
-  SectorSlots slots;
+  const int32_t width = chunk->work->width;
+  const int64_t row = int64_t(k) * kSearchSectors * SlotRowLength(width);
+  SectorSlots slots =
+      SlotsOfColumns(chunk->fast->chunkWinners + row, chunk->fast->chunkDistances + row, width);
   for (int32_t q = 0; q < 4; ++q) {
-    const int64_t at = int64_t(4 * k + q) * 8 * length + kSlotRowMargin + (from - chunk->first[k]);
-    slots.winners[q] = chunk->fast->chunkWinners + at;
-    slots.distances2[q] = chunk->fast->chunkDistances + at;
+    slots.winners[q] += from - chunk->first[k];
+    slots.distances2[q] += from - chunk->first[k];
   }
-  slots.pitch = 1;
-  slots.reach = length;
   return slots;
 }
 

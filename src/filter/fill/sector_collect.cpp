@@ -294,11 +294,7 @@ OSErr CollectRowRest(const SectorSearch* search, int32_t y, int32_t first, int32
 
 OSErr CollectRowWinners(const SectorSearch* search, int32_t y, int32_t first, int32_t last,
                         const uint8_t* wanted, int32_t* winners, int32_t* distances2) {
-  if (search == nullptr || winners == nullptr || distances2 == nullptr ||
-      !_ColumnsValid(search, first, last))
-    return paramErr;
-  for (const _Fan& fan : search->fans)
-    if (y != fan.asked) return paramErr;
+  if (winners == nullptr || distances2 == nullptr) return paramErr;
   return CollectRowSlots(search, y, first, last, wanted, SlotsOfPixels(winners, distances2));
 }
 
