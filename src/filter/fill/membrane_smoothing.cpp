@@ -98,15 +98,17 @@ __attribute__((always_inline)) inline void _SmoothFourRowsOf(
 }
 
 // The row kernels, one and four rows at a time for each depth and 1 or 3 samples per pixel, each
-// built for AVX2 and for the baseline processor; the loader picks one once. The build never
-// contracts a multiply and an add into one step, so both give the same bits.
+// built for AVX-512 (x86-64-v4: 16-bit sums 32 to a vector, the 16-bit depth's single-precision
+// steps 16 at a time; the 80 specks' passes 10 % faster at 8 bits, 22 % at 16), for AVX2 and for
+// the baseline processor; the loader picks one once. The build never contracts a multiply and an
+// add into one step, so all three give the same bits.
 #define AREAFILL_ROW_KERNELS(name, Sample, N)                                                  \
-  __attribute__((target_clones("avx2", "default"))) void name(                                 \
+  __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void name(               \
       const Sample* __restrict top, const Sample* __restrict middle,                           \
       const Sample* __restrict bottom, Sample* __restrict out, int32_t width) {                \
     _SmoothRowOf<Sample, N>(top, middle, bottom, out, width);                                  \
   }                                                                                            \
-  __attribute__((target_clones("avx2", "default"))) void name##Four(                           \
+  __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void name##Four(         \
       const Sample* const* rows, Sample* const* out, int32_t width) {                          \
     _SmoothFourRowsOf<Sample, N>(rows[0], rows[1], rows[2], rows[3], rows[4], rows[5], out[0], \
                                  out[1], out[2], out[3], width);                               \
