@@ -165,3 +165,7 @@ void _SmoothInOneSweep(_MembraneWork<Depth>* work, _FastWork<Depth>* fast);
 // For tests: the most samples an image may have to be smoothed in one sweep (0: never; -1: the
 // engine's own limit). Returns the limit it replaces.
 int64_t _SetSweepSamples(int64_t samples);
+// For tests: the bands whose bits are set (bit b: band b) are left by their lanes as if refused
+// memory for a ring, so that the calling thread sweeps them afterwards whatever the threads'
+// timing. Returns the setting it replaces (0: none).
+uint32_t _SetSweepBandsLeft(uint32_t bands);

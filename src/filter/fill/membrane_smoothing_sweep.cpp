@@ -24,6 +24,7 @@ namespace {
 // could see, and a cancel is still answered at once.
 constexpr int64_t kSweepSamples = int64_t(1) << 26;
 int64_t gSweepSamples = kSweepSamples;
+uint32_t gSweepBandsLeft = 0;  // bands left as if their lanes were refused memory (tests)
 
 // The sweep's levels: the rows read, then each pass's results. Each level keeps its last
 // kSweepRing rows: the next level's block of four reads six of them, from one above the block to
@@ -51,6 +52,12 @@ constexpr int32_t kHeldRows = 2 * kSweepPasses;
 int64_t _SetSweepSamples(int64_t samples) {
   const int64_t before = gSweepSamples;
   gSweepSamples = samples < 0 ? kSweepSamples : samples;
+  return before;
+}
+
+uint32_t _SetSweepBandsLeft(uint32_t bands) {
+  const uint32_t before = gSweepBandsLeft;
+  gSweepBandsLeft = bands;
   return before;
 }
 
@@ -175,6 +182,10 @@ void _SweepBandTask(void* context, int32_t b, int32_t lane) {
   _FastWork<Depth>* fast = bands->fast;
   using Sample = typename Depth::Sample;
   Sample* ring = fast->sweep;
+  if (b < 32 && (gSweepBandsLeft >> b & 1) != 0) {
+    bands->left[b] = true;
+    return;
+  }
   if (lane > 0) {
     void*& own = fast->lane[lane].sweepRing;
     if (own == nullptr)

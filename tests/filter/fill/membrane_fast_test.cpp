@@ -195,7 +195,8 @@ TEST_F(MembraneFastTest, MatchesTheReferenceWhereRowsAreShared) {
 // rows: two and three bands (the last taking the rows left over, not a multiple of four), RGB at
 // 8 bits and grey at 16; the fill on fewer lanes than the sweep, as the engine takes them for
 // specks on three threads; a lane refused the memory for its ring, whose band the calling thread
-// then sweeps; and an image on disk, which one thread sweeps whole.
+// then sweeps, and two neighbouring bands swept so; and an image on disk, which one thread sweeps
+// whole.
 TEST_F(MembraneFastTest, SweepsInBandsOnSeveralThreads) {
   std::mt19937 rng(6100);
   Picture rgb = RandomPicture(rng, kNoSelection, 1400, 1002, 3, 8);
@@ -232,6 +233,15 @@ TEST_F(MembraneFastTest, SweepsInBandsOnSeveralThreads) {
         ASSERT_EQ(RunEngine(chosen, kChosen), 0);
         PlatformSetHostServices(nullptr);
         ASSERT_TRUE(chosen.v == reference.v) << what << ", the engine's lanes";
+        // Neighbouring bands both swept late (the last two): the first must not write the
+        // edge rows that the second still reads.
+        const uint32_t late = uint32_t(3) << (threads - 2);
+        _SetSweepBandsLeft(late);
+        Picture leftLate = *original;
+        const int32_t leftStatus = RunEngine(leftLate, kFast, threads);
+        _SetSweepBandsLeft(0);
+        ASSERT_EQ(leftStatus, 0);
+        ASSERT_TRUE(leftLate.v == reference.v) << what << ", bands swept late";
         // Memory refused from any of the last blocks on, with nothing to fill (the blocks then
         // come in the same order): -108 and the image untouched when refused before the engine
         // touched it, else the lanes' rings, whose bands the calling thread then sweeps.
