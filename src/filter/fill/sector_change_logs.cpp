@@ -58,29 +58,26 @@ void _Refresh(const _Row& row, _Sector* sector) {
   }
 }
 
-bool _RunDownward(const SectorSearch* s, _Fan* fan) {
+bool _RunDownward(const SectorSearch* s, const _Fan& fan, _Sector* sector, _StepRoom* room) {
   const int32_t steps = s->bottom - s->top;
-  for (_Sector& sector : fan->sectors) {
-    // Typically each list gets about one change per point over all the rows.
-    if (!_Prepare(&sector.log.came, steps, s->count) ||
-        !_Prepare(&sector.log.went, steps, s->count) ||
-        !_Prepare(&sector.log.restarted, steps, s->count))
-      return false;
-    sector.count = 0;
-    for (int32_t y = s->top + 1; y <= s->bottom; ++y) {
-      _Buffer before = sector.list;
-      const int32_t beforeCount = sector.count;
-      // _Advance hands the old list to a work buffer, where it stays readable until the next step.
-      if (!_Advance(s, fan, &sector, y, true)) return false;
-      if (!_Record(&sector, y - s->top - 1, before.entries, beforeCount)) return false;
-    }
+  // Typically each list gets about one change per point over all the rows.
+  if (!_Prepare(&sector->log.came, steps, s->count) ||
+      !_Prepare(&sector->log.went, steps, s->count) ||
+      !_Prepare(&sector->log.restarted, steps, s->count))
+    return false;
+  sector->count = 0;
+  for (int32_t y = s->top + 1; y <= s->bottom; ++y) {
+    _Buffer before = sector->list;
+    const int32_t beforeCount = sector->count;
+    // _Advance hands the old list to the room, where it stays readable until the next step.
+    if (!_Advance(s, fan, room, sector, y, true)) return false;
+    if (!_Record(sector, y - s->top - 1, before.entries, beforeCount)) return false;
   }
-  fan->row = s->bottom;
-  for (_Sector& sector : fan->sectors) _Refresh(_RowOf(s, *fan, sector, fan->row), &sector);
+  _Refresh(_RowOf(s, fan, *sector, s->bottom), sector);
   return true;
 }
 
-bool _StepBack(const SectorSearch* s, _Fan* fan, const _Row& row, _Sector* sector) {
+bool _StepBack(const SectorSearch* s, const _Row& row, _StepRoom* room, _Sector* sector) {
   const int32_t step = row.y - s->top;
   const _Log& log = sector->log;
   const int32_t* came = log.came.changes + log.came.stepStart[step];
@@ -90,8 +87,8 @@ bool _StepBack(const SectorSearch* s, _Fan* fan, const _Row& row, _Sector* secto
   const _Restart* restarted = log.restarted.changes + log.restarted.stepStart[step];
   const _Restart* restartedEnd = log.restarted.changes + log.restarted.stepStart[step + 1];
   const int64_t size = int64_t(sector->count) - (cameEnd - came) + (wentEnd - went);
-  if (!_ReserveOf(&fan->work[1].entries, &fan->work[1].capacity, size)) return false;
-  _Entry* out = fan->work[1].entries;
+  if (!_ReserveOf(&room->work[1].entries, &room->work[1].capacity, size)) return false;
+  _Entry* out = room->work[1].entries;
   const _Entry* in = sector->list.entries;
   int32_t n = 0, i = 0;
   for (;;) {
@@ -122,7 +119,7 @@ bool _StepBack(const SectorSearch* s, _Fan* fan, const _Row& row, _Sector* secto
     }
     break;
   }
-  _Swap(&sector->list, &fan->work[1]);
+  _Swap(&sector->list, &room->work[1]);
   sector->count = n;
   return true;
 }

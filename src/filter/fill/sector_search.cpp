@@ -50,9 +50,24 @@ void _FreshOf(const SectorSearch* s, const _Fan& fan, int32_t y, const int32_t**
 
 }  // namespace
 
-bool _Advance(const SectorSearch* s, _Fan* fan, _Sector* sector, int32_t y, bool keepOld) {
-  const _Row row = _RowOf(s, *fan, *sector, y);
-  _Buffer* const work = fan->work;
+bool _MakeRoom(_StepRoom* room, int32_t widest) {
+  room->views = reinterpret_cast<_View*>(NewPtr(Size(widest) * Size(sizeof(_View))));
+  room->pieces = reinterpret_cast<_Piece*>(NewPtr(Size(widest) * Size(sizeof(_Piece))));
+  return room->views != nullptr && room->pieces != nullptr;
+}
+
+void _ReleaseRoom(_StepRoom* room) {
+  DisposePtr(Ptr(room->work[0].entries));
+  DisposePtr(Ptr(room->work[1].entries));
+  DisposePtr(Ptr(room->views));
+  DisposePtr(Ptr(room->pieces));
+  *room = {};
+}
+
+bool _Advance(const SectorSearch* s, const _Fan& fan, _StepRoom* room, _Sector* sector, int32_t y,
+              bool keepOld) {
+  const _Row row = _RowOf(s, fan, *sector, y);
+  _Buffer* const work = room->work;
   _Buffer* walked = &sector->list;
   if (keepOld) {
     if (!_ReserveOf(&work[0].entries, &work[0].capacity, sector->count)) return false;
@@ -61,18 +76,18 @@ bool _Advance(const SectorSearch* s, _Fan* fan, _Sector* sector, int32_t y, bool
   const int32_t m = _Walk(row, sector->list.entries, sector->count, walked->entries);
   const int32_t* fresh;
   int32_t freshCount, step;
-  _FreshOf(s, *fan, y - 1, &fresh, &freshCount, &step);
+  _FreshOf(s, fan, y - 1, &fresh, &freshCount, &step);
   if (freshCount == 0) {
     if (keepOld) _Swap(&sector->list, &work[0]);
     sector->count = m;
     return true;
   }
   if (!_ReserveOf(&work[1].entries, &work[1].capacity, _MergeRoom(m, freshCount))) return false;
-  int32_t merged = _Merge(row, walked->entries, m, fresh, freshCount, step, fan->views, fan->pieces,
-                          work[1].entries, work[1].capacity);
+  int32_t merged = _Merge(row, walked->entries, m, fresh, freshCount, step, room->views,
+                          room->pieces, work[1].entries, work[1].capacity);
   if (merged > work[1].capacity) {
     if (!_ReserveOf(&work[1].entries, &work[1].capacity, merged)) return false;
-    merged = _Merge(row, walked->entries, m, fresh, freshCount, step, fan->views, fan->pieces,
+    merged = _Merge(row, walked->entries, m, fresh, freshCount, step, room->views, room->pieces,
                     work[1].entries, work[1].capacity);
   }
   sector->count = merged;
@@ -87,39 +102,49 @@ bool _AdvanceQuadrant(const SectorSearch* s, _Fan* fan, int32_t y) {
   const int32_t frameY = fan->flipY ? s->top + s->bottom - y : y;
   for (; fan->row < frameY; ++fan->row)
     for (_Sector& sector : fan->sectors)
-      if (!_Advance(s, fan, &sector, fan->row + 1, false)) return false;
+      if (!_Advance(s, *fan, &fan->room, &sector, fan->row + 1, false)) return false;
   for (; fan->row > frameY; --fan->row) {
     const bool refresh = (fan->row - 1 - s->top) % kLongestCertificate == 0;
     for (_Sector& sector : fan->sectors) {
       const _Row row = _RowOf(s, *fan, sector, fan->row - 1);
-      if (!_StepBack(s, fan, row, &sector)) return false;
+      if (!_StepBack(s, row, &fan->room, &sector)) return false;
       if (refresh) _Refresh(row, &sector);
     }
   }
   return true;
 }
 
-// The downward quadrants' logs, fans 1 and 3, as two tasks that touch only their own quadrant;
-// a task short of memory says so in `failed`.
+// The downward quadrants' logs (fans 1 and 3), one task to a sector: a sector's log depends on
+// no other sector's, and sixteen tasks keep more threads busy than two quadrants would. Each
+// task steps its sector in a room of its own, released when it ends; a task short of memory
+// says so in `failed`.
 struct _DownwardTasks {
   SectorSearch* search;
-  bool failed[2];
+  bool failed[16];
 };
 
 void _RunDownwardTask(void* context, int32_t task, int32_t) {
   auto* tasks = static_cast<_DownwardTasks*>(context);
-  tasks->failed[task] = !_RunDownward(tasks->search, &tasks->search->fans[1 + 2 * task]);
+  SectorSearch* s = tasks->search;
+  _Fan& fan = s->fans[1 + 2 * (task / 8)];
+  _StepRoom room = {};
+  tasks->failed[task] =
+      !_MakeRoom(&room, s->widestRow) || !_RunDownward(s, fan, &fan.sectors[task % 8], &room);
+  _ReleaseRoom(&room);
 }
 
-// Records the downward quadrants' logs, on two of `workers`' threads when given. False when
-// memory is short.
+// Records the downward quadrants' logs, on `workers`' threads when given. False when memory is
+// short.
 bool _RunDownwardQuadrants(SectorSearch* s, FillWorkers* workers) {
   _DownwardTasks tasks = {s, {}};
   if (workers != nullptr)
-    RunFillTasks(workers, 2, _RunDownwardTask, &tasks);
+    RunFillTasks(workers, 16, _RunDownwardTask, &tasks);
   else
-    for (int32_t task = 0; task < 2; ++task) _RunDownwardTask(&tasks, task, 0);
-  return !tasks.failed[0] && !tasks.failed[1];
+    for (int32_t task = 0; task < 16; ++task) _RunDownwardTask(&tasks, task, 0);
+  s->fans[1].row = s->fans[3].row = s->bottom;
+  for (bool failed : tasks.failed)
+    if (failed) return false;
+  return true;
 }
 
 // Orders the list by row, then column, then index, into `order` (two stable counting passes).
@@ -195,10 +220,7 @@ bool _Lay(SectorSearch* s, const uint16_t* xs, const uint16_t* ys, int32_t listC
     fan.row = s->top;
     fan.cx = reinterpret_cast<int32_t*>(NewPtr(Size(n) * 4));
     fan.cy = reinterpret_cast<int32_t*>(NewPtr(Size(n) * 4));
-    fan.views = reinterpret_cast<_View*>(NewPtr(Size(s->widestRow) * Size(sizeof(_View))));
-    fan.pieces = reinterpret_cast<_Piece*>(NewPtr(Size(s->widestRow) * Size(sizeof(_Piece))));
-    if (fan.cx == nullptr || fan.cy == nullptr || fan.views == nullptr || fan.pieces == nullptr)
-      return false;
+    if (fan.cx == nullptr || fan.cy == nullptr || !_MakeRoom(&fan.room, s->widestRow)) return false;
     for (int32_t i = 0; i < n; ++i) {
       fan.cx[i] = fan.flipX ? s->left + s->right - s->px[i] : s->px[i];
       fan.cy[i] = fan.flipY ? s->top + s->bottom - s->py[i] : s->py[i];
@@ -309,10 +331,7 @@ void DisposeSectorSearch(SectorSearch* search) {
       _Release(&sector.log.went);
       _Release(&sector.log.restarted);
     }
-    DisposePtr(Ptr(fan.work[0].entries));
-    DisposePtr(Ptr(fan.work[1].entries));
-    DisposePtr(Ptr(fan.views));
-    DisposePtr(Ptr(fan.pieces));
+    _ReleaseRoom(&fan.room);
   }
   DisposePtr(Ptr(search->distances));
   DisposePtr(Ptr(search));

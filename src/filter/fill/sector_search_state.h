@@ -77,8 +77,16 @@ struct _Sector {
   _Log log;
 };
 
-// A quadrant: its frame, its sectors and its own work buffers, so that the four quadrants can
-// be moved from row to row on four threads at once.
+// What moving a sector by one row works in: two lists (the walk's and the merge's; the sector's
+// own list changes places with them) and the merge's scratch. One to a thread.
+struct _StepRoom {
+  _Buffer work[2];
+  _View* views;  // one per point of the widest row
+  _Piece* pieces;
+};
+
+// A quadrant: its frame, its sectors and its own room to step them in, so that the four
+// quadrants can be moved from row to row on four threads at once.
 struct _Fan {
   bool flipX, flipY;
   int32_t* cx;  // the points in the quadrant's frame
@@ -86,9 +94,7 @@ struct _Fan {
   int32_t row;    // the frame row that the sectors' lists describe
   int32_t asked;  // the image row last asked of the quadrant, -1 before any
   _Sector sectors[8];
-  _Buffer work[2];
-  _View* views;  // merge scratch, one per point of the widest row
-  _Piece* pieces;
+  _StepRoom room;
 };
 
 struct SectorSearch {
@@ -122,21 +128,28 @@ inline _Row _RowOf(const SectorSearch* s, const _Fan& fan, const _Sector& sector
   return row;
 }
 
-// Moves one sector of `fan` from frame row y - 1 to y (its entries' origins refer to the old
-// list, which, when `keepOld`, stays readable in the fan's work buffer until the next call). The
+// Takes a step room's merge scratch for rows of up to `widest` points. False when memory is
+// short; _ReleaseRoom releases what was had.
+bool _MakeRoom(_StepRoom* room, int32_t widest);
+void _ReleaseRoom(_StepRoom* room);
+
+// Moves one sector of `fan` from frame row y - 1 to y in `room` (its entries' origins refer to
+// the old list, which, when `keepOld`, stays readable in the room until the next call). The
 // result is in sector->list. False when memory is short.
-bool _Advance(const SectorSearch* s, _Fan* fan, _Sector* sector, int32_t y, bool keepOld);
+bool _Advance(const SectorSearch* s, const _Fan& fan, _StepRoom* room, _Sector* sector, int32_t y,
+              bool keepOld);
 
 // ---- Change logs (sector_change_logs.cpp) ----
 
-// Runs a downward quadrant from the bottom up, recording each row's changes; leaves each
-// sector's list at the top row. False when memory is short.
-bool _RunDownward(const SectorSearch* s, _Fan* fan);
+// Runs sector `sector` of a downward quadrant `fan` from the bottom up in `room`, recording each
+// row's changes; leaves its list at the quadrant's top row (fan.row is then s->bottom). False
+// when memory is short.
+bool _RunDownward(const SectorSearch* s, const _Fan& fan, _Sector* sector, _StepRoom* room);
 
-// Moves a downward sector of `fan` from frame row row.y + 1 to row.y by undoing that step: the
+// Moves a downward sector from frame row row.y + 1 to row.y by undoing that step in `room`: the
 // starts that stayed move along by their slopes, those that came back or changed are worked out.
 // False when memory is short.
-bool _StepBack(const SectorSearch* s, _Fan* fan, const _Row& row, _Sector* sector);
+bool _StepBack(const SectorSearch* s, const _Row& row, _StepRoom* room, _Sector* sector);
 
 // Works every start of the list out afresh, ending the drift of moving them along.
 void _Refresh(const _Row& row, _Sector* sector);
