@@ -336,15 +336,21 @@ void BenchFastEngine(benchmark::State& state) {
 // Each task that the fill hands its threads is timed on its thread's processor clock; a fill on
 // N threads here (whatever the cores) then says how long it would take with N free processors:
 // the calling thread's own work (its processor time less the tasks it ran), plus, for every
-// batch of tasks, how long N lanes take over them claiming them in order as the threads do (each
-// task to the lane free first). The threads are as many as the host asks for, and the fill takes
-// the lanes it judges worth having, as it would there. Left out: waking the threads (a few tens
-// of microseconds a batch; `batches` counts them) and memory shared by more processors.
+// batch of tasks, how long its lanes take over them claiming them in order as the threads do
+// (each task to the lane free first): N lanes, or the fewer that the fill let the batch take.
+// The threads are as many as the host asks for, and the fill takes the lanes it judges worth
+// having, as it would there. Left out: waking the threads (a few tens of microseconds a batch;
+// `batches` counts those spread over several lanes) and memory shared by more processors.
 
-std::vector<std::vector<FillTaskTime>> gBatches;
+// A batch's tasks and the lanes the fill let it spread over.
+struct Batch {
+  std::vector<FillTaskTime> tasks;
+  int32_t lanes;
+};
+std::vector<Batch> gBatches;
 
-void RecordBatch(const FillTaskTime* times, int32_t tasks) {
-  gBatches.emplace_back(times, times + tasks);
+void RecordBatch(const FillTaskTime* times, int32_t tasks, int32_t lanes) {
+  gBatches.push_back({{times, times + tasks}, lanes});
 }
 
 double ThreadSeconds() {
@@ -386,11 +392,12 @@ Modelled RunModelled(Scene* s, const BenchPrefsFolder& prefs, int32_t threads) {
   services.threads = 0;
   PlatformSetHostServices(&services);
   Modelled m = {0.0, 0};
-  for (const std::vector<FillTaskTime>& batch : gBatches) {
-    for (const FillTaskTime& t : batch)
+  for (const Batch& batch : gBatches) {
+    for (const FillTaskTime& t : batch.tasks)
       if (t.lane == 0) own -= t.seconds;
-    m.seconds += BatchSpan(batch, threads);
-    m.batches += batch.size() > 1;
+    // A batch that the fill kept to fewer lanes than the processors takes no more of them.
+    m.seconds += BatchSpan(batch.tasks, std::min(threads, batch.lanes));
+    m.batches += batch.tasks.size() > 1 && batch.lanes > 1;
   }
   m.seconds += own;
   return m;

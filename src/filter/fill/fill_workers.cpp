@@ -151,8 +151,9 @@ void RunFillTasks(FillWorkers* w, int32_t tasks, FillTask task, void* context) {
     _Timed timed = {task, context,
                     reinterpret_cast<FillTaskTime*>(NewPtr(Size(tasks) * sizeof(FillTaskTime)))};
     if (timed.times != nullptr) {
+      const int32_t lanes = w->lanes;  // the lanes the batch may take (SetFillLanes)
       _RunBatch(w, tasks, _RunTimed, &timed);
-      timer(timed.times, tasks);
+      timer(timed.times, tasks, lanes);
       DisposePtr(reinterpret_cast<Ptr>(timed.times));
       return;
     }

@@ -53,7 +53,8 @@ struct FillTaskTime {
 };
 
 // Called at the end of every RunFillTasks call, on the calling thread, with its tasks' times by
-// index: from them a benchmark works out how long a fill would take on more free processors than
-// its machine has. Null (the default) times nothing. Set it only while no fill runs.
-typedef void (*FillTaskTimer)(const FillTaskTime* times, int32_t tasks);
+// index and the lanes the call could spread them over (SetFillLanes, at most the set's threads):
+// from them a benchmark works out how long a fill would take on more free processors than its
+// machine has. Null (the default) times nothing. Set it only while no fill runs.
+typedef void (*FillTaskTimer)(const FillTaskTime* times, int32_t tasks, int32_t lanes);
 void _SetFillTaskTimer(FillTaskTimer timer);
