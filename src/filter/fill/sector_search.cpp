@@ -115,12 +115,14 @@ bool _AdvanceQuadrant(const SectorSearch* s, _Fan* fan, int32_t y) {
 }
 
 // The downward quadrants' logs (fans 1 and 3), one task to a sector: a sector's log depends on
-// no other sector's, and sixteen tasks keep more threads busy than two quadrants would. Each
+// no other sector's, and a task to each keeps more threads busy than two quadrants would. Each
 // task steps its sector in a room of its own, released when it ends; a task short of memory
 // says so in `failed`.
+constexpr int32_t kDownwardTasks = 2 * 8;  // the two downward quadrants' sectors
+
 struct _DownwardTasks {
   SectorSearch* search;
-  bool failed[16];
+  bool failed[kDownwardTasks];
 };
 
 void _RunDownwardTask(void* context, int32_t task, int32_t) {
@@ -138,9 +140,9 @@ void _RunDownwardTask(void* context, int32_t task, int32_t) {
 bool _RunDownwardQuadrants(SectorSearch* s, FillWorkers* workers) {
   _DownwardTasks tasks = {s, {}};
   if (workers != nullptr)
-    RunFillTasks(workers, 16, _RunDownwardTask, &tasks);
+    RunFillTasks(workers, kDownwardTasks, _RunDownwardTask, &tasks);
   else
-    for (int32_t task = 0; task < 16; ++task) _RunDownwardTask(&tasks, task, 0);
+    for (int32_t task = 0; task < kDownwardTasks; ++task) _RunDownwardTask(&tasks, task, 0);
   s->fans[1].row = s->fans[3].row = s->bottom;
   for (bool failed : tasks.failed)
     if (failed) return false;

@@ -142,8 +142,8 @@ bool _Advance(const SectorSearch* s, const _Fan& fan, _StepRoom* room, _Sector* 
 // ---- Change logs (sector_change_logs.cpp) ----
 
 // Runs sector `sector` of a downward quadrant `fan` from the bottom up in `room`, recording each
-// row's changes; leaves its list at the quadrant's top row (fan.row is then s->bottom). False
-// when memory is short.
+// row's changes; leaves its list at frame row s->bottom, the quadrant's top row in the image
+// (where the caller puts fan.row once every sector has run). False when memory is short.
 bool _RunDownward(const SectorSearch* s, const _Fan& fan, _Sector* sector, _StepRoom* room);
 
 // Moves a downward sector from frame row row.y + 1 to row.y by undoing that step in `room`: the
