@@ -103,6 +103,15 @@ struct _SweepRows {
 
 namespace {
 
+// Where row r of the band b0 .. b1 - 1 (of an image `height` rows tall) is held back: its slot
+// among the band's held rows (its first kSweepPasses, then its last), or -1 for a row that goes
+// straight to the image (the band's inner rows, and its edge rows on the image's own edges).
+int32_t _HeldSlot(int32_t r, int32_t b0, int32_t b1, int32_t height) {
+  if (b0 > 0 && r < b0 + kSweepPasses) return r - b0;
+  if (b1 < height && r >= b1 - kSweepPasses) return kSweepPasses + r - (b1 - kSweepPasses);
+  return -1;
+}
+
 // One band: the rows b0 .. b1 - 1 after the eight passes. In each step the rows a0 .. a0 + 3 are
 // read and pass k smooths the block of four rows that starts 4k rows higher: the rows of the
 // level before that it needs (one above the block to one below) were made in this step or the
@@ -139,10 +148,8 @@ void _SweepBand(_MembraneWork<Depth>* work, typename Depth::Sample* ring, int32_
       }
       if (k < kSweepPasses) continue;
       for (int32_t r = std::max(a, b0); r < std::min({a + 4, b1, height}); ++r) {
-        const bool top = b0 > 0 && r < b0 + kSweepPasses;
-        const bool bottom = b1 < height && r >= b1 - kSweepPasses;
-        if (held != nullptr && (top || bottom)) {
-          const int32_t slot = top ? r - b0 : kSweepPasses + r - (b1 - kSweepPasses);
+        const int32_t slot = held != nullptr ? _HeldSlot(r, b0, b1, height) : -1;
+        if (slot >= 0) {
           std::memcpy(held + size_t(slot) * rowSamples, rows.At(k, r), size_t(rowBytes));
         } else {
           PutLine(work->image, 0, r, rowBytes, rows.At(k, r));
@@ -229,10 +236,8 @@ void _SmoothInOneSweep(_MembraneWork<Depth>* work, _FastWork<Depth>* fast) {
     _BandRows(work, bands, b, &b0, &b1);
     const typename Depth::Sample* held = _HeldRows(work, fast, b);
     for (int32_t r = b0; r < b1; ++r) {
-      const bool top = b0 > 0 && r < b0 + kSweepPasses;
-      const bool bottom = b1 < work->height && r >= b1 - kSweepPasses;
-      if (!top && !bottom) continue;
-      const int32_t slot = top ? r - b0 : kSweepPasses + r - (b1 - kSweepPasses);
+      const int32_t slot = _HeldSlot(r, b0, b1, work->height);
+      if (slot < 0) continue;
       PutLine(work->image, 0, r, rowBytes, held + size_t(slot) * _RowSamples(work));
     }
   }
